@@ -1,0 +1,65 @@
+#pragma once
+
+#include "support/DateTimeStamp.h"
+
+#include <QDateTime>
+#include <QString>
+
+// One entry of the watch list: the name as entered (possibly with #date
+// patterns#), its rule, the time seen at the last check and the two flags
+// that drive notification. It loads and saves itself as one profile section.
+class cMonitorFile
+{
+public:
+    enum MonitorTypes : qint32 { NotifyOnChange = 0, NotifyWhenStale = 1 };
+
+    [[nodiscard]] const QString& RawFileName() const { return m_rawFileName; }
+    void SetRawFileName(const QString& name) { m_rawFileName = name; }
+    [[nodiscard]] const QString& FriendlyName() const { return m_friendlyName; }
+    void SetFriendlyName(const QString& name) { m_friendlyName = name; }
+    [[nodiscard]] const QString& Status() const { return m_status; }
+    void SetStatus(const QString& status) { m_status = status; }
+    [[nodiscard]] qint32 StaleMins() const { return m_staleMins; }
+    void SetStaleMins(qint32 minutes) { m_staleMins = minutes; }
+    [[nodiscard]] bool AttachFileToEmail() const { return m_attachFileToEmail; }
+    void SetAttachFileToEmail(bool attach) { m_attachFileToEmail = attach; }
+
+    // Saves this entry into a section of a profile file (nothing when either is empty).
+    void WriteToFile(const QString& iniFile, const QString& fileSection) const;
+
+    // RawFileName with every date pattern expanded for the current moment.
+    [[nodiscard]] QString Filename() const;
+    // FriendlyName when not empty, otherwise Filename.
+    [[nodiscard]] QString DisplayName() const;
+    // 0 for the change rule (StaleMins <= 0), 1 for the stale rule.
+    [[nodiscard]] qint32 MonitorType() const { return m_staleMins <= 0 ? NotifyOnChange : NotifyWhenStale; }
+    [[nodiscard]] QDateTime LastModifiedVB() const;
+    [[nodiscard]] const DateTimeStamp& LastModifiedSD() const { return m_lastModified; }
+
+    // Examines the file against its rule; false for "No File", "File not found" and errors.
+    bool CheckFile();
+    // Records that the event was notified and saves the entry.
+    void MarkAsNotified();
+    [[nodiscard]] bool BeenNotified() const { return m_beenNotified; }
+    [[nodiscard]] bool NotifyNeeded() const { return m_notifyNeeded; }
+
+    // Loads the entry from a section, then checks the file. False when either argument is empty.
+    bool ReadFromFile(const QString& iniFile, const QString& fileSection);
+
+    [[nodiscard]] const QString& ProfilePath() const { return m_profilePath; }
+    [[nodiscard]] const QString& SectionName() const { return m_sectionName; }
+
+private:
+    void SetLastModified(const DateTimeStamp& stamp) { m_lastModified = stamp; }
+
+    QString m_rawFileName;
+    QString m_friendlyName;
+    QString m_status;
+    qint32 m_staleMins = 0;
+    bool m_attachFileToEmail = false;
+    QString m_profilePath;
+    QString m_sectionName;
+    bool m_notifyNeeded = false;
+    bool m_beenNotified = false;
+    DateTimeStamp m_lastModified;
+};

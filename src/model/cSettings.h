@@ -1,0 +1,64 @@
+#pragma once
+
+#include "model/cMonitorFile.h"
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+// One profile: the poll interval, the SMTP server, sender and recipients, and
+// the ordered (1-based) list of monitored files. Reads and writes the profile file.
+class cSettings
+{
+public:
+    // The most files a profile holds; the list is indexed with 16-bit numbers.
+    static constexpr qint16 MaxFiles = 32767;
+
+    bool ReadSettings(const QString& profileName);
+    bool WriteSettings(const QString& profileName = QString());
+    // Opens the program settings dialog on this object; writes the profile when confirmed.
+    bool DisplaySettings();
+
+    [[nodiscard]] bool SMTPEnabled() const { return m_smtpEnabled; }
+    void SetSMTPEnabled(bool enabled) { m_smtpEnabled = enabled; }
+    [[nodiscard]] const QString& SMTPServerAddress() const { return m_smtpServerAddress; }
+    void SetSMTPServerAddress(const QString& address) { m_smtpServerAddress = address; }
+    [[nodiscard]] const QString& SMTPLoginName() const { return m_smtpLoginName; }
+    void SetSMTPLoginName(const QString& name) { m_smtpLoginName = name; }
+    [[nodiscard]] const QString& SMTPPassword() const { return m_smtpPassword; }
+    void SetSMTPPassword(const QString& password) { m_smtpPassword = password; }
+    [[nodiscard]] const QString& EmailFrom() const { return m_emailFrom; }
+    void SetEmailFrom(const QString& from) { m_emailFrom = from; }
+    [[nodiscard]] const QString& EmailTo() const { return m_emailTo; }
+    void SetEmailTo(const QString& to) { m_emailTo = to; }
+
+    // The entry at a 1-based position; nullptr for 0 or past the end.
+    [[nodiscard]] cMonitorFile* MonitorFile(qint16 index);
+    [[nodiscard]] const cMonitorFile* MonitorFile(qint16 index) const;
+    bool RemoveFile(qint16 index);
+    [[nodiscard]] qint16 NumberFiles() const { return static_cast<qint16>(m_files.size()); }
+    // Appends a file, checks it, marks it notified and saves the profile; its position, or 0.
+    qint16 AddFile(const cMonitorFile* file);
+
+    [[nodiscard]] qint32 PollInterval() const { return m_pollInterval; }
+    void SetPollInterval(qint32 seconds) { m_pollInterval = seconds; }
+
+    [[nodiscard]] const QString& ProfileName() const { return m_profileName; }
+    [[nodiscard]] const QString& ProfilePath() const { return m_profilePath; }
+
+    // The window program installs the settings dialog here; without one DisplaySettings returns false.
+    using DialogHook = std::function<bool(cSettings&)>;
+    static void SetDialogHook(DialogHook hook);
+
+private:
+    QString m_profileName;
+    QString m_profilePath;
+    std::vector<cMonitorFile> m_files;
+    qint32 m_pollInterval = 0;
+    bool m_smtpEnabled = false;
+    QString m_smtpServerAddress;
+    QString m_smtpLoginName;
+    QString m_smtpPassword;
+    QString m_emailFrom;
+    QString m_emailTo;
+};

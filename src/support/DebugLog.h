@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The diagnostic log and error reports. Logging is off unless "/DEBUG" or the
+// machine-wide value DebugMode sets a level; lines go to one file per day.
+
+// LogIndent values.
+enum : qint32 {
+    LogIndentKeep = 0,
+    LogIndentIncrease = 1, // write at the current depth, then one deeper
+    LogIndentDecrease = 2, // one shallower, then write
+    LogIndentReset = 3,    // back to the left margin, then write
+};
+
+// Sets the debug level from the program's command line or DebugMode, once.
+void InitDebugLevel();
+// Writes one line when its level passes (-1 stands for the normal level 5).
+void DebugLog(const QString& message, qint32 level = -1, qint32 logIndent = LogIndentKeep);
+// "There was a problem " + action [+ the description]; shown unless silent, always logged.
+QString ReportError(const QString& action, const QString& description, bool silent);
+// As ReportError, with the system's message for an error number (0: no description).
+// currentErrorNumber/currentErrorDescription stand for the error of the failed
+// operation, used when the system has no text for the number.
+QString ReportErrorNumber(const QString& action, qint32 errorNumber, bool silent, qint32 currentErrorNumber = 0,
+                          const QString& currentErrorDescription = QString());
+// The value of a switch in a command-line text: GetSwitchValue(line, "/DEBUG", "=", " ").
+QString GetSwitchValue(const QString& text, const QString& key, const QString& assign, const QString& separator);
+// Working set and committed private memory of this process, in bytes (0 when unknown).
+void GetProcessMemory(qint64& workingSet, qint64& pageFileUsage);
+
+// The file a line logged now goes to (for tests and the README).
+QString DebugLogFilePath();
+// Forgets the process-wide log state (level, folder, depth); for tests.
+void ResetDebugLogState();

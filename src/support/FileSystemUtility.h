@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <ctime>
+
+// Folders and file facts.
+class FileSystemUtility
+{
+public:
+    // 35: the machine-wide application-data folder ($XDG_DATA_HOME on Linux);
+    // 36: the folder that stands for the operating system's folder (only its use
+    // for the default log folder is kept: $XDG_STATE_HOME on Linux). No trailing separator.
+    [[nodiscard]] static QString SpecialFolder(int folder);
+    // The default folder for the diagnostic log.
+    [[nodiscard]] static QString DefaultLogFolder();
+
+    [[nodiscard]] static QString ParentFolder(const QString& path);
+    // Creates the folder and its missing parents; true when it exists afterwards.
+    static bool CreateFolderPath(const QString& folder);
+    [[nodiscard]] static bool FileExists(const QString& path);
+    // Size in bytes; 0 or less when the file is missing or empty.
+    [[nodiscard]] static qint64 FileSize(const QString& path);
+    // The last-modified time of an existing path, in seconds since the epoch; false when it does not exist.
+    [[nodiscard]] static bool LastModified(const QString& path, std::time_t& secs);
+    [[nodiscard]] static QString FileTitle(const QString& path);
+    [[nodiscard]] static QString FileNamePart(const QString& path);
+};

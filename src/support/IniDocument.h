@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+#include <memory>
+#include <optional>
+
+// An INI text kept as its lines, so that everything not written to (comments,
+// unknown sections, lines it does not understand, binary bytes) goes back to
+// disk byte for byte. Sections and keys match without regard to case; the
+// first of duplicated sections or keys is the one read and written.
+class IniDocument
+{
+public:
+    IniDocument();
+    ~IniDocument();
+    IniDocument(const IniDocument& other);
+    IniDocument& operator=(const IniDocument& other);
+    IniDocument(IniDocument&&) noexcept;
+    IniDocument& operator=(IniDocument&&) noexcept;
+
+    // Never fails: any bytes give a document.
+    [[nodiscard]] static IniDocument Parse(QByteArrayView bytes);
+    [[nodiscard]] QByteArray Serialize() const;
+
+    // The key's value, or nothing when the section or key is absent.
+    [[nodiscard]] std::optional<QString> Value(QStringView section, QStringView key) const;
+    // Writes key=value, appending a new section at the end or a new key at the end
+    // of its section. Returns true when the document changed.
+    bool SetValue(QStringView section, QStringView key, QStringView value);
+    // Deletes the key. Returns true when the document changed.
+    bool RemoveKey(QStringView section, QStringView key);
+
+private:
+    struct Data;
+    std::unique_ptr<Data> d;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <optional>
+
+// The profile (INI) file functions: reads and writes of single keys of a file
+// on disk. Documents are cached and checked against the file's identity on
+// disk, so an edit by hand or by another program is seen. Every write replaces
+// the file atomically; a write that would change nothing does not touch it.
+// All calls come from one thread.
+class IniFile
+{
+public:
+    // The key's text, or the default when the key (or the file) is absent.
+    [[nodiscard]] static QString ReadString(const QString& section, const QString& key, const QString& defaultValue,
+                                            const QString& file);
+    // The default when the key is absent; otherwise the number formed by the
+    // value's leading digits with an optional sign (no digits reads as 0),
+    // clamped to the 32-bit range.
+    [[nodiscard]] static qint32 ReadInt(const QString& section, const QString& key, qint32 defaultValue,
+                                        const QString& file);
+    // Writes key=value, or deletes the key when value is nothing. False when the
+    // file could not be replaced (the old file stays whole).
+    static bool WriteString(const QString& section, const QString& key, const std::optional<QString>& value,
+                            const QString& file);
+
+    // Groups the writes to one file: they reach the disk as one replacement when
+    // the outermost transaction ends (or Commit is called), with exactly the
+    // result that writing each key in turn would give.
+    class Transaction
+    {
+    public:
+        explicit Transaction(const QString& file);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        // Ends the transaction early; false when the file could not be replaced.
+        bool Commit();
+
+    private:
+        QString m_file;
+        bool m_open = true;
+    };
+
+    // Number of file replacements made by this process (for tests and benchmarks).
+    [[nodiscard]] static quint64 Replacements();
+    // Drops every cached document.
+    static void ForgetAll();
+};

@@ -1,0 +1,10 @@
+#include "TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    TestEnvironment::Isolate();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,101 @@
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+QString g_root;
+int g_counter = 0;
+
+void RemoveTree(const QString& path)
+{
+    QDir(path).removeRecursively();
+}
+
+struct Cleanup
+{
+    ~Cleanup()
+    {
+        if (!g_root.isEmpty() && qEnvironmentVariableIsEmpty("SENTREL_KEEP_TEST_DIRS")) {
+            RemoveTree(g_root);
+        }
+    }
+} g_cleanup;
+} // namespace
+
+namespace TestEnvironment {
+
+void Isolate()
+{
+    const char* base = std::getenv("TMPDIR");
+    QByteArray templ = QByteArray(base && *base ? base : "/tmp") + "/sentrel-test-XXXXXX";
+    if (!mkdtemp(templ.data())) {
+        std::abort();
+    }
+    g_root = QString::fromLocal8Bit(templ);
+    const auto place = [](const char* var, const char* sub) {
+        const QByteArray path = QFile::encodeName(g_root) + "/" + sub;
+        ::mkdir(path.constData(), 0700);
+        ::setenv(var, path.constData(), 1);
+    };
+    place("XDG_DATA_HOME", "data");
+    place("XDG_CONFIG_HOME", "config");
+    place("XDG_CONFIG_DIRS", "etc-xdg");
+    place("XDG_STATE_HOME", "state");
+    place("XDG_CACHE_HOME", "cache");
+    place("XDG_RUNTIME_DIR", "runtime");
+    place("HOME", "home");
+}
+
+QString Root()
+{
+    return g_root;
+}
+
+QString NewFolder(const QString& name)
+{
+    const QString path = g_root + QStringLiteral("/work/") + QString::number(++g_counter) + QLatin1Char('-') + name;
+    QDir().mkpath(path);
+    return path;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return false;
+    }
+    return file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return file.readAll();
+}
+
+bool SetModified(const QString& path, qint64 secsSinceEpoch)
+{
+    struct timeval times[2];
+    times[0].tv_sec = static_cast<time_t>(secsSinceEpoch);
+    times[0].tv_usec = 0;
+    times[1] = times[0];
+    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
+}
+
+QString DataFolder()
+{
+    return QStringLiteral(SENTREL_TEST_DATA_DIR);
+}
+
+} // namespace TestEnvironment
