@@ -1,1 +1,166 @@
 #include "model/cSettings.h"
+
+#include "model/ProfileFormat.h"
+#include "support/ConfigUtility.h"
+#include "support/DebugLog.h"
+#include "support/FileSystemUtility.h"
+#include "support/GeneralUtility.h"
+#include "support/IniFile.h"
+
+namespace {
+
+const QString kGeneral = QStringLiteral("General");
+const QString kSMTPServer = QStringLiteral("SMTPServer");
+const QString kEmail = QStringLiteral("Email");
+
+cSettings::DialogHook& dialogHook()
+{
+    static cSettings::DialogHook hook;
+    return hook;
+}
+
+QString fileSection(qint32 position)
+{
+    return QStringLiteral("File") + QString::number(position);
+}
+
+} // namespace
+
+void cSettings::SetDialogHook(DialogHook hook)
+{
+    dialogHook() = std::move(hook);
+}
+
+bool cSettings::ReadSettings(const QString& profileName)
+{
+    if (profileName.isEmpty()) {
+        return false;
+    }
+    m_profileName = profileName;
+    m_profilePath = ProfileFormat::ProfilePath(profileName);
+    FileSystemUtility::CreateFolderPath(FileSystemUtility::ParentFolder(m_profilePath));
+
+    // One look at the file for the whole read; the saves of files that need a
+    // notification reach the disk together at the end.
+    IniFile::Transaction transaction(m_profilePath);
+
+    qint32 count = ConfigUtility::ReadIniInt(kGeneral, QStringLiteral("NumberFiles"), 0, m_profilePath);
+    if (count > MaxFiles) {
+        DebugLog(QStringLiteral("NumberFiles=") + QString::number(count) + QStringLiteral(" in ") + m_profilePath +
+                     QStringLiteral(" is more than ") + QString::number(MaxFiles) + QStringLiteral("; only the first ") +
+                     QString::number(MaxFiles) + QStringLiteral(" files are read"),
+                 5);
+        count = MaxFiles;
+    }
+    m_files.clear();
+    m_files.resize(static_cast<size_t>(qMax(0, count)));
+
+    m_pollInterval = ConfigUtility::ReadIniInt(kGeneral, QStringLiteral("PollInterval"), 30, m_profilePath);
+    m_smtpEnabled = ProfileFormat::ReadIniBool(kSMTPServer, QStringLiteral("Enabled"), true, m_profilePath);
+    m_smtpServerAddress = ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Address"), QString(), m_profilePath);
+    m_smtpLoginName = ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("LoginName"), QString(), m_profilePath);
+    m_smtpPassword = GeneralUtility::TransformSecret(
+        ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Password"), QString(), m_profilePath), true);
+    m_smtpPort = ConfigUtility::ReadIniInt(kSMTPServer, QStringLiteral("Port"), 25, m_profilePath);
+    m_smtpSecurity =
+        ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Security"), QStringLiteral("None"), m_profilePath);
+    m_smtpCAFile = ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("CAFile"), QString(), m_profilePath);
+    m_emailFrom = ConfigUtility::ReadIniString(kEmail, QStringLiteral("From"), QString(), m_profilePath);
+    m_emailTo = ConfigUtility::ReadIniString(kEmail, QStringLiteral("To"), QString(), m_profilePath);
+
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        m_files[i].ReadFromFile(m_profilePath, fileSection(static_cast<qint32>(i + 1)));
+    }
+    return true;
+}
+
+bool cSettings::WriteSettings(const QString& profileName)
+{
+    const QString name = profileName.isEmpty() ? m_profileName : profileName;
+    if (name.isEmpty()) {
+        return false;
+    }
+    m_profilePath = ProfileFormat::ProfilePath(name);
+    if (!FileSystemUtility::CreateFolderPath(FileSystemUtility::ParentFolder(m_profilePath))) {
+        return false;
+    }
+
+    const QString& path = m_profilePath;
+    IniFile::Transaction transaction(path);
+    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Enabled"),
+                                 m_smtpEnabled ? QStringLiteral("1") : QStringLiteral("0"), path,
+                                 QStringLiteral("1"));
+    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Address"), m_smtpServerAddress, path, QString());
+    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("LoginName"), m_smtpLoginName, path, QString());
+    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Password"),
+                                 GeneralUtility::TransformSecret(m_smtpPassword, true), path, QString());
+    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Port"), QString::number(m_smtpPort), path,
+                                 QStringLiteral("25"));
+    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Security"), m_smtpSecurity, path, QStringLiteral("None"));
+    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("CAFile"), m_smtpCAFile, path, QString());
+    ProfileFormat::WriteIniValue(kEmail, QStringLiteral("From"), m_emailFrom, path, QString());
+    ProfileFormat::WriteIniValue(kEmail, QStringLiteral("To"), m_emailTo, path, QString());
+    ProfileFormat::WriteIniValue(kGeneral, QStringLiteral("NumberFiles"), QString::number(NumberFiles()), path,
+                                 QStringLiteral("0"));
+    ProfileFormat::WriteIniValue(kGeneral, QStringLiteral("PollInterval"), QString::number(m_pollInterval), path,
+                                 QStringLiteral("30"));
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        m_files[i].WriteToFile(path, fileSection(static_cast<qint32>(i + 1)));
+    }
+    transaction.Commit();
+    return true;
+}
+
+bool cSettings::DisplaySettings()
+{
+    const DialogHook& hook = dialogHook();
+    if (!hook || !hook(*this)) {
+        return false;
+    }
+    return WriteSettings();
+}
+
+cMonitorFile* cSettings::MonitorFile(qint16 index)
+{
+    if (index < 1 || index > NumberFiles()) {
+        return nullptr;
+    }
+    return &m_files[static_cast<size_t>(index - 1)];
+}
+
+const cMonitorFile* cSettings::MonitorFile(qint16 index) const
+{
+    if (index < 1 || index > NumberFiles()) {
+        return nullptr;
+    }
+    return &m_files[static_cast<size_t>(index - 1)];
+}
+
+bool cSettings::RemoveFile(qint16 index)
+{
+    if (index < 1 || index > NumberFiles()) {
+        return false;
+    }
+    m_files.erase(m_files.begin() + (index - 1));
+    WriteSettings();
+    return true;
+}
+
+qint16 cSettings::AddFile(const cMonitorFile* file)
+{
+    if (!file) {
+        return 0;
+    }
+    if (NumberFiles() >= MaxFiles) {
+        DebugLog(QStringLiteral("A profile holds at most ") + QString::number(MaxFiles) +
+                     QStringLiteral(" files; the file was not added"),
+                 5);
+        return 0;
+    }
+    m_files.push_back(*file);
+    cMonitorFile& added = m_files.back();
+    added.CheckFile();
+    added.MarkAsNotified();
+    WriteSettings();
+    return NumberFiles();
+}

@@ -27,6 +27,13 @@ public:
     void SetSMTPLoginName(const QString& name) { m_smtpLoginName = name; }
     [[nodiscard]] const QString& SMTPPassword() const { return m_smtpPassword; }
     void SetSMTPPassword(const QString& password) { m_smtpPassword = password; }
+    // Beyond plain port-25 submission: the port, "None", "STARTTLS" or "TLS", and an extra CA bundle.
+    [[nodiscard]] qint32 SMTPPort() const { return m_smtpPort; }
+    void SetSMTPPort(qint32 port) { m_smtpPort = port; }
+    [[nodiscard]] const QString& SMTPSecurity() const { return m_smtpSecurity; }
+    void SetSMTPSecurity(const QString& security) { m_smtpSecurity = security; }
+    [[nodiscard]] const QString& SMTPCAFile() const { return m_smtpCAFile; }
+    void SetSMTPCAFile(const QString& file) { m_smtpCAFile = file; }
     [[nodiscard]] const QString& EmailFrom() const { return m_emailFrom; }
     void SetEmailFrom(const QString& from) { m_emailFrom = from; }
     [[nodiscard]] const QString& EmailTo() const { return m_emailTo; }
@@ -59,6 +66,9 @@ private:
     QString m_smtpServerAddress;
     QString m_smtpLoginName;
     QString m_smtpPassword;
+    qint32 m_smtpPort = 25;
+    QString m_smtpSecurity = QStringLiteral("None");
+    QString m_smtpCAFile;
     QString m_emailFrom;
     QString m_emailTo;
 };

@@ -1,25 +1,270 @@
 #include "support/DebugLog.h"
 
-void InitDebugLevel() {}
-void DebugLog(const QString&, qint32, qint32) {}
-QString ReportError(const QString& action, const QString&, bool)
+#include "support/CivilTime.h"
+#include "support/Clock.h"
+#include "support/ConfigUtility.h"
+#include "support/FileSystemUtility.h"
+#include "support/GeneralUtility.h"
+#include "support/SystemUtility.h"
+#include "support/UserInterface.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kMachineKey = QStringLiteral("SOFTWARE\\Brackwell");
+
+struct LogState
 {
-    return action;
-}
-QString ReportErrorNumber(const QString& action, qint32, bool, qint32, const QString&)
+    qint32 depth = 0;
+    bool registryRead = false;
+};
+
+LogState& logState()
 {
-    return action;
+    static LogState s;
+    return s;
 }
-QString GetSwitchValue(const QString&, const QString&, const QString&, const QString&)
+
+bool endsWithSeparator(const QString& path)
 {
-    return {};
+    return path.endsWith(QLatin1Char('/')) || path.endsWith(QDir::separator());
 }
-void GetProcessMemory(qint64& a, qint64& b)
+
+// The folder lines go to: DebugPath (from the machine-wide store, read once),
+// else the default folder, worked out afresh each time.
+QString logFolder()
 {
-    a = b = 0;
+    QString folder = GeneralUtility::DebugPath();
+    LogState& s = logState();
+    if (folder.isEmpty() && !s.registryRead) {
+        s.registryRead = true;
+        QString fromStore =
+            ConfigUtility::ReadRegString(ConfigUtility::Root::LocalMachine, kMachineKey, QStringLiteral("DebugPath"),
+                                         QString());
+        if (!fromStore.isEmpty()) {
+            if (!endsWithSeparator(fromStore)) {
+                fromStore += QDir::separator();
+            }
+            GeneralUtility::SetDebugPath(fromStore);
+            folder = fromStore;
+        }
+    }
+    if (folder.isEmpty()) {
+        folder = FileSystemUtility::DefaultLogFolder();
+    }
+    return folder;
 }
+
+QString twoDigits(int value)
+{
+    return QString::number(value).rightJustified(2, QLatin1Char('0'));
+}
+
+QString logFileIn(const QString& folder, const CivilTime& now)
+{
+    const QString exe = QFileInfo(GeneralUtility::App().ExeName).completeBaseName();
+    const QString day = QString::number(now.Year).rightJustified(4, QLatin1Char('0')) + twoDigits(now.Month) +
+                        twoDigits(now.Day);
+    return folder + (endsWithSeparator(folder) ? QString() : QString(QDir::separator())) + exe + QLatin1Char('.') +
+           day + QStringLiteral(".log");
+}
+
+CivilTime localNow()
+{
+    CivilTime now;
+    if (!CivilTime::FromEpochMSecs(Clock::Current().NowMSecsSinceEpoch(), false, now)) {
+        now = CivilTime{};
+    }
+    return now;
+}
+
+qint32 levelFromName(const QString& name)
+{
+    if (name == QLatin1String("NORMAL") || name == QLatin1String("MEDIUM")) {
+        return 5;
+    }
+    if (name == QLatin1String("NONE") || name == QLatin1String("OFF")) {
+        return 0;
+    }
+    return 10; // "MAX", no value, or anything else
+}
+
+} // namespace
+
+void InitDebugLevel()
+{
+    if (GeneralUtility::DebugLevel() != 0) {
+        return;
+    }
+    const QString commandLine = GeneralUtility::App().CommandLine;
+    if (commandLine.contains(QLatin1String("/DEBUG"), Qt::CaseInsensitive)) {
+        const QString value = GetSwitchValue(commandLine.trimmed().toUpper(), QStringLiteral("/DEBUG"),
+                                             QStringLiteral("="), QStringLiteral(" "));
+        GeneralUtility::SetDebugLevel(levelFromName(value.toUpper()));
+        return;
+    }
+    GeneralUtility::SetDebugLevel(
+        ConfigUtility::ReadRegNumber(ConfigUtility::Root::LocalMachine, kMachineKey, QStringLiteral("DebugMode"), 0));
+}
+
+QString GetSwitchValue(const QString& text, const QString& key, const QString& assign, const QString& separator)
+{
+    QString line = text;
+    QString switchKey = key;
+    if (!key.startsWith(QLatin1Char('<')) && assign != QLatin1String(">") && !separator.isEmpty()) {
+        if (!line.startsWith(separator, Qt::CaseInsensitive)) {
+            line.prepend(separator);
+        }
+        if (!switchKey.startsWith(separator, Qt::CaseInsensitive)) {
+            switchKey.prepend(separator);
+        }
+    }
+    const QString needle = switchKey + assign;
+    const qsizetype at = line.indexOf(needle, 0, Qt::CaseInsensitive);
+    if (at < 0) {
+        return {};
+    }
+    const qsizetype start = at + needle.size();
+    if (start < line.size() && line.at(start) == QLatin1Char('"')) {
+        const qsizetype close = line.indexOf(QLatin1Char('"'), start + 1);
+        return close < 0 ? line.mid(start + 1) : line.mid(start + 1, close - start - 1);
+    }
+    const qsizetype end = separator.isEmpty() ? -1 : line.indexOf(separator, start, Qt::CaseInsensitive);
+    return end < 0 ? line.mid(start) : line.mid(start, end - start);
+}
+
+void DebugLog(const QString& message, qint32 level, qint32 logIndent)
+{
+    const qint32 debugLevel = GeneralUtility::DebugLevel();
+    if (debugLevel == 0) {
+        return;
+    }
+    if (debugLevel != -1) {
+        if (level == -1) {
+            level = 5;
+        }
+        if (level > debugLevel) {
+            return;
+        }
+    }
+    LogState& s = logState();
+    if (logIndent == LogIndentDecrease) {
+        s.depth = qMax(0, s.depth - 1);
+    } else if (logIndent == LogIndentReset) {
+        s.depth = 0;
+    }
+
+    const QString folder = logFolder();
+    if (!FileSystemUtility::CreateFolderPath(folder)) {
+        UserInterface::Message(QStringLiteral("The Debug Files folder could not be created in '") + folder +
+                                   QStringLiteral("'!"),
+                               UserInterface::Icon::Exclamation);
+        return;
+    }
+
+    const CivilTime now = localNow();
+    QString line = twoDigits(now.Hour) + QLatin1Char(':') + twoDigits(now.Minute) + QLatin1Char(':') +
+                   twoDigits(now.Second);
+    if (debugLevel >= 10 && SystemUtility::HasProcessMemoryCounters()) {
+        qint64 workingSet = 0;
+        qint64 pageFile = 0;
+        GetProcessMemory(workingSet, pageFile);
+        line += QLatin1Char(' ') + GeneralUtility::PadText(QString::number(workingSet), 10) + QLatin1Char(' ') +
+                GeneralUtility::PadText(QString::number(pageFile), 10);
+    }
+    line += QString(4 * s.depth, QLatin1Char(' '));
+    line += QLatin1Char(' ');
+    line += message;
+    line += QStringLiteral("\r\n");
+
+    // One append per line: other copies of the program may write to the same file.
+    const QByteArray path = QFile::encodeName(logFileIn(folder, now));
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        const QByteArray bytes = line.toUtf8();
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break; // the line is lost; logging never disturbs the program
+            }
+            done += n;
+        }
+        ::close(fd);
+    }
+
+    if (logIndent == LogIndentIncrease) {
+        ++s.depth;
+    }
+}
+
+QString ReportError(const QString& action, const QString& description, bool silent)
+{
+    const UserInterface::Pointer previous = UserInterface::GetPointer();
+    UserInterface::SetPointerShape(UserInterface::Pointer::Normal);
+
+    const QString what = action.trimmed();
+    const QString why = description.trimmed();
+    QString text = QStringLiteral("There was a problem ") + what;
+    if (!why.isEmpty()) {
+        text += QStringLiteral(" and the error's description was reported as : \n\n\"") + why + QLatin1Char('"');
+    }
+    if (!silent) {
+        UserInterface::Message(text, UserInterface::Icon::Exclamation);
+    }
+    DebugLog(text, 5, LogIndentKeep);
+
+    UserInterface::SetPointerShape(previous);
+    return text;
+}
+
+QString ReportErrorNumber(const QString& action, qint32 errorNumber, bool silent, qint32 currentErrorNumber,
+                          const QString& currentErrorDescription)
+{
+    if (errorNumber == 0) {
+        return ReportError(action, QString(), silent);
+    }
+    char buffer[256] = {};
+    // The GNU strerror_r returns its text, which need not be in the buffer.
+    const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
+    QString description = QString::fromLocal8Bit(text ? text : "").trimmed();
+    if (description.startsWith(QLatin1String("Unknown error"))) {
+        description.clear(); // the system has no text of its own for it
+    }
+    if (description.isEmpty() && currentErrorNumber == errorNumber) {
+        description = currentErrorDescription + QStringLiteral(" (") + QString::number(errorNumber) +
+                      QLatin1Char(')');
+    }
+    return ReportError(action, description, silent);
+}
+
+void GetProcessMemory(qint64& workingSet, qint64& pageFileUsage)
+{
+    if (!SystemUtility::ProcessMemory(workingSet, pageFileUsage)) {
+        workingSet = 0;
+        pageFileUsage = 0;
+    }
+}
+
 QString DebugLogFilePath()
 {
-    return {};
+    return logFileIn(logFolder(), localNow());
 }
-void ResetDebugLogState() {}
+
+void ResetDebugLogState()
+{
+    logState() = LogState{};
+    GeneralUtility::SetDebugLevel(0);
+    GeneralUtility::SetDebugPath(QString());
+}

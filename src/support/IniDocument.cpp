@@ -1,16 +1,339 @@
 #include "support/IniDocument.h"
 
-struct IniDocument::Data
+#include <QHash>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+enum class LineKind : quint8 { Blank, Comment, Header, Key, Other, Removed };
+
+// A line points into the parsed bytes until it is written; a removed line stays
+// as a tombstone so that the indexes of the lines after it stay valid.
+struct Line
 {
-    QByteArray bytes;
+    qsizetype start = 0;
+    qsizetype size = 0;
+    QByteArray text;
+    LineKind kind = LineKind::Other;
+    bool owned = false;
 };
 
-IniDocument::IniDocument() : d(std::make_unique<Data>()) {}
+struct Section
+{
+    // lines[0] is the header, except in the part before the first header.
+    std::vector<Line> lines;
+    // Folded key name -> index of its first line; built on the first lookup.
+    QHash<QString, qsizetype> keys;
+    bool indexed = false;
+    bool duplicates = false;
+};
+
+constexpr QByteArrayView kByteOrderMark("\xEF\xBB\xBF");
+
+// QString::fromUtf8 drops a leading byte order mark; here it is text like any other.
+[[nodiscard]] QString decodeUtf8(QByteArrayView bytes)
+{
+    qsizetype marks = 0;
+    while (bytes.startsWith(kByteOrderMark)) {
+        bytes = bytes.sliced(kByteOrderMark.size());
+        ++marks;
+    }
+    const QString rest = QString::fromUtf8(bytes);
+    return marks == 0 ? rest : QString(marks, QChar(0xFEFF)) + rest;
+}
+
+[[nodiscard]] bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+[[nodiscard]] QByteArrayView trimBlanks(QByteArrayView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && isBlank(text[end - 1])) {
+        --end;
+    }
+    return text.sliced(begin, end - begin);
+}
+
+// The line without its LF, CRLF or (on the last line) lone CR.
+[[nodiscard]] QByteArrayView content(QByteArrayView line)
+{
+    if (line.endsWith('\n')) {
+        line.chop(1);
+    }
+    if (line.endsWith('\r')) {
+        line.chop(1);
+    }
+    return line;
+}
+
+[[nodiscard]] QByteArrayView terminator(QByteArrayView line)
+{
+    return line.sliced(content(line).size());
+}
+
+[[nodiscard]] LineKind classify(QByteArrayView text, QByteArrayView* headerName)
+{
+    qsizetype i = 0;
+    while (i < text.size() && isBlank(text[i])) {
+        ++i;
+    }
+    if (i == text.size()) {
+        return LineKind::Blank;
+    }
+    const char first = text[i];
+    if (first == '[') {
+        const qsizetype close = text.indexOf(']', i + 1);
+        if (close < 0) {
+            return LineKind::Other;
+        }
+        *headerName = trimBlanks(text.sliced(i + 1, close - i - 1));
+        return LineKind::Header;
+    }
+    if (first == ';' || first == '#') {
+        return LineKind::Comment;
+    }
+    return text.indexOf('=', i) >= 0 ? LineKind::Key : LineKind::Other;
+}
+
+[[nodiscard]] QByteArrayView keyBytes(QByteArrayView text)
+{
+    return trimBlanks(text.first(text.indexOf('=')));
+}
+
+[[nodiscard]] QString decodeValue(QByteArrayView text)
+{
+    QByteArrayView value = trimBlanks(text.sliced(text.indexOf('=') + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        value = value.sliced(1, value.size() - 2);
+    }
+    return decodeUtf8(value);
+}
+
+// Line breaks and NUL become spaces so that no text can add lines; lone
+// surrogates go through UTF-8 once so the text equals what reads back.
+[[nodiscard]] QString cleanText(QStringView text)
+{
+    QString result = text.toString();
+    bool surrogates = false;
+    for (QChar& c : result) {
+        if (c == u'\r' || c == u'\n' || c == u'\0') {
+            c = u' ';
+        } else if (c.isSurrogate()) {
+            surrogates = true;
+        }
+    }
+    if (surrogates) {
+        result = decodeUtf8(result.toUtf8());
+    }
+    return result;
+}
+
+[[nodiscard]] QString trimBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t')) {
+        ++begin;
+    }
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t')) {
+        --end;
+    }
+    return begin == 0 && end == text.size() ? text : text.sliced(begin, end - begin);
+}
+
+[[nodiscard]] QString cleanName(QStringView name)
+{
+    return trimBlanks(cleanText(name));
+}
+
+[[nodiscard]] char16_t codeOf(QChar c)
+{
+    return c.unicode();
+}
+
+[[nodiscard]] char16_t codeOf(char c)
+{
+    return char16_t(quint8(c));
+}
+
+// Plain ASCII names, the usual case, fold in one pass; others take the general path.
+template<typename View>
+[[nodiscard]] std::optional<QString> foldedAscii(View name)
+{
+    qsizetype begin = 0;
+    qsizetype end = name.size();
+    while (begin < end && (codeOf(name[begin]) == u' ' || codeOf(name[begin]) == u'\t')) {
+        ++begin;
+    }
+    while (end > begin && (codeOf(name[end - 1]) == u' ' || codeOf(name[end - 1]) == u'\t')) {
+        --end;
+    }
+    QString folded(end - begin, Qt::Uninitialized);
+    QChar* out = folded.data();
+    for (qsizetype i = begin; i < end; ++i) {
+        const char16_t c = codeOf(name[i]);
+        if (c >= 0x80 || c == u'\r' || c == u'\n' || c == 0) {
+            return std::nullopt;
+        }
+        *out++ = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c);
+    }
+    return folded;
+}
+
+[[nodiscard]] QString foldedName(QStringView name)
+{
+    if (std::optional<QString> folded = foldedAscii(name)) {
+        return *std::move(folded);
+    }
+    return cleanName(name).toCaseFolded();
+}
+
+[[nodiscard]] QString foldedName(QByteArrayView name)
+{
+    if (std::optional<QString> folded = foldedAscii(name)) {
+        return *std::move(folded);
+    }
+    return foldedName(QStringView(decodeUtf8(name)));
+}
+
+[[nodiscard]] bool validKey(const QString& key)
+{
+    return !key.contains(u'=') && !key.startsWith(u';') && !key.startsWith(u'#') && !key.startsWith(u'[');
+}
+
+[[nodiscard]] bool validSection(const QString& section)
+{
+    return !section.contains(u']');
+}
+
+// Quotes keep blanks at either end, and a value already in quotes, through a read.
+[[nodiscard]] QByteArray encodeValue(const QString& value)
+{
+    QByteArray bytes = value.toUtf8();
+    const bool quote = !bytes.isEmpty() && (isBlank(bytes.front()) || isBlank(bytes.back()) ||
+                                            (bytes.size() >= 2 && bytes.front() == '"' && bytes.back() == '"'));
+    if (quote) {
+        bytes.prepend('"');
+        bytes.append('"');
+    }
+    return bytes;
+}
+
+} // namespace
+
+struct IniDocument::Data
+{
+    QByteArray source;
+    // sections[0] holds the lines before the first header; it is never matched.
+    std::vector<Section> sections;
+    // Folded section name -> index of its first section.
+    QHash<QString, qsizetype> index;
+    QByteArray newline = QByteArrayLiteral("\n");
+    qsizetype size = 0;
+    bool modified = false;
+
+    [[nodiscard]] QByteArrayView bytes(const Line& line) const
+    {
+        return line.owned ? QByteArrayView(line.text) : QByteArrayView(source.constData() + line.start, line.size);
+    }
+
+    void setText(Line& line, QByteArray text)
+    {
+        size += text.size() - bytes(line).size();
+        line.text = std::move(text);
+        line.owned = true;
+        modified = true;
+    }
+
+    void ensureTerminated(Line& line)
+    {
+        const QByteArrayView text = bytes(line);
+        if (text.endsWith('\r')) {
+            // Completes the CRLF instead of adding a break the CR would join.
+            setText(line, text.toByteArray() + '\n');
+        } else if (!text.endsWith('\n')) {
+            setText(line, text.toByteArray() + newline);
+        }
+    }
+
+    void ensureIndexed(Section& section) const
+    {
+        if (section.indexed) {
+            return;
+        }
+        for (qsizetype i = 1; i < qsizetype(section.lines.size()); ++i) {
+            const Line& line = section.lines[size_t(i)];
+            if (line.kind != LineKind::Key) {
+                continue;
+            }
+            const QString name = foldedName(keyBytes(content(bytes(line))));
+            if (section.keys.contains(name)) {
+                section.duplicates = true;
+            } else {
+                section.keys.insert(name, i);
+            }
+        }
+        section.indexed = true;
+    }
+
+    [[nodiscard]] Section* findSection(const QString& folded)
+    {
+        const auto it = index.constFind(folded);
+        return it == index.cend() ? nullptr : &sections[size_t(*it)];
+    }
+
+    [[nodiscard]] qsizetype findKey(Section& section, const QString& folded) const
+    {
+        ensureIndexed(section);
+        return section.keys.value(folded, -1);
+    }
+
+    [[nodiscard]] Line makeLine(QByteArray text, LineKind kind)
+    {
+        size += text.size();
+        modified = true;
+        Line line;
+        line.text = std::move(text);
+        line.kind = kind;
+        line.owned = true;
+        return line;
+    }
+
+    [[nodiscard]] Line* lastLine()
+    {
+        for (auto section = sections.rbegin(); section != sections.rend(); ++section) {
+            for (auto line = section->lines.rbegin(); line != section->lines.rend(); ++line) {
+                if (line->kind != LineKind::Removed) {
+                    return &*line;
+                }
+            }
+        }
+        return nullptr;
+    }
+};
+
+IniDocument::IniDocument()
+    : d(std::make_unique<Data>())
+{
+    d->sections.emplace_back();
+}
 IniDocument::~IniDocument() = default;
-IniDocument::IniDocument(const IniDocument& other) : d(std::make_unique<Data>(*other.d)) {}
+IniDocument::IniDocument(const IniDocument& other)
+    : d(std::make_unique<Data>(*other.d))
+{ }
 IniDocument& IniDocument::operator=(const IniDocument& other)
 {
-    *d = *other.d;
+    if (this != &other) {
+        d = std::make_unique<Data>(*other.d);
+    }
     return *this;
 }
 IniDocument::IniDocument(IniDocument&&) noexcept = default;
@@ -19,26 +342,164 @@ IniDocument& IniDocument::operator=(IniDocument&&) noexcept = default;
 IniDocument IniDocument::Parse(QByteArrayView bytes)
 {
     IniDocument doc;
-    doc.d->bytes = bytes.toByteArray();
+    Data& d = *doc.d;
+    d.source = bytes.toByteArray();
+    d.size = d.source.size();
+    const char* base = d.source.constData();
+    const qsizetype total = d.source.size();
+    qsizetype pos = 0;
+    while (pos < total) {
+        const auto* lf = static_cast<const char*>(std::memchr(base + pos, '\n', size_t(total - pos)));
+        const qsizetype end = lf ? lf - base + 1 : total;
+        Line line;
+        line.start = pos;
+        line.size = end - pos;
+        const QByteArrayView raw(base + pos, end - pos);
+        QByteArrayView text = content(raw);
+        if (pos == 0) {
+            if (raw.endsWith("\r\n")) {
+                d.newline = QByteArrayLiteral("\r\n");
+            }
+            // Editors on Windows start UTF-8 files with a byte order mark.
+            if (text.startsWith(kByteOrderMark)) {
+                text = text.sliced(kByteOrderMark.size());
+            }
+        }
+        QByteArrayView name;
+        line.kind = classify(text, &name);
+        if (line.kind == LineKind::Header) {
+            const auto sectionIndex = qsizetype(d.sections.size());
+            d.sections.emplace_back();
+            const QString folded = foldedName(name);
+            if (!d.index.contains(folded)) {
+                d.index.insert(folded, sectionIndex);
+            }
+        }
+        d.sections.back().lines.push_back(line);
+        pos = end;
+    }
     return doc;
 }
 
 QByteArray IniDocument::Serialize() const
 {
-    return d->bytes;
+    if (!d->modified) {
+        return d->source;
+    }
+    QByteArray out;
+    out.reserve(d->size);
+    for (const Section& section : d->sections) {
+        for (const Line& line : section.lines) {
+            if (line.kind != LineKind::Removed) {
+                out.append(d->bytes(line));
+            }
+        }
+    }
+    return out;
 }
 
-std::optional<QString> IniDocument::Value(QStringView, QStringView) const
+std::optional<QString> IniDocument::Value(QStringView section, QStringView key) const
 {
-    return std::nullopt;
+    Section* found = d->findSection(foldedName(section));
+    if (!found) {
+        return std::nullopt;
+    }
+    const qsizetype line = d->findKey(*found, foldedName(key));
+    if (line < 0) {
+        return std::nullopt;
+    }
+    return decodeValue(content(d->bytes(found->lines[size_t(line)])));
 }
 
-bool IniDocument::SetValue(QStringView, QStringView, QStringView)
+bool IniDocument::CanWrite(QStringView section, QStringView key)
 {
-    return false;
+    return validSection(cleanName(section)) && validKey(cleanName(key));
 }
 
-bool IniDocument::RemoveKey(QStringView, QStringView)
+bool IniDocument::SetValue(QStringView section, QStringView key, QStringView value)
 {
-    return false;
+    const QString sectionName = cleanName(section);
+    const QString keyName = cleanName(key);
+    if (!validSection(sectionName) || !validKey(keyName)) {
+        return false;
+    }
+    const QString text = cleanText(value);
+    const QString foldedSection = sectionName.toCaseFolded();
+    const QString foldedKey = keyName.toCaseFolded();
+    const QByteArray keyLine = keyName.toUtf8() + '=' + encodeValue(text) + d->newline;
+
+    Section* found = d->findSection(foldedSection);
+    if (!found) {
+        if (Line* last = d->lastLine()) {
+            d->ensureTerminated(*last);
+        }
+        Section& previous = d->sections.back();
+        if (d->size > 0) {
+            previous.lines.push_back(d->makeLine(d->newline, LineKind::Blank));
+        }
+        Section added;
+        added.lines.push_back(d->makeLine('[' + sectionName.toUtf8() + ']' + d->newline, LineKind::Header));
+        added.lines.push_back(d->makeLine(keyLine, LineKind::Key));
+        added.keys.insert(foldedKey, 1);
+        added.indexed = true;
+        d->index.insert(foldedSection, qsizetype(d->sections.size()));
+        d->sections.push_back(std::move(added));
+        return true;
+    }
+
+    const qsizetype existing = d->findKey(*found, foldedKey);
+    if (existing >= 0) {
+        Line& line = found->lines[size_t(existing)];
+        const QByteArrayView old = d->bytes(line);
+        if (decodeValue(content(old)) == text) {
+            return false;
+        }
+        // The key keeps the spelling it has in the file.
+        d->setText(line,
+                   keyBytes(content(old)).toByteArray() + '=' + encodeValue(text) + terminator(old).toByteArray());
+        return true;
+    }
+
+    // After the last line with content, so that blank lines keep separating sections.
+    auto at = qsizetype(found->lines.size());
+    while (at > 1 && (found->lines[size_t(at - 1)].kind == LineKind::Blank ||
+                      found->lines[size_t(at - 1)].kind == LineKind::Removed)) {
+        --at;
+    }
+    d->ensureTerminated(found->lines[size_t(at - 1)]);
+    found->lines.insert(found->lines.begin() + at, d->makeLine(keyLine, LineKind::Key));
+    // Only blank or removed lines follow, so no indexed key moves.
+    found->keys.insert(foldedKey, at);
+    return true;
+}
+
+bool IniDocument::RemoveKey(QStringView section, QStringView key)
+{
+    Section* found = d->findSection(foldedName(section));
+    if (!found) {
+        return false;
+    }
+    const QString foldedKey = foldedName(key);
+    const qsizetype at = d->findKey(*found, foldedKey);
+    if (at < 0) {
+        return false;
+    }
+    Line& line = found->lines[size_t(at)];
+    d->size -= d->bytes(line).size();
+    d->modified = true;
+    line.text.clear();
+    line.owned = true;
+    line.kind = LineKind::Removed;
+    found->keys.remove(foldedKey);
+    if (found->duplicates) {
+        // The next duplicate, if any, is now the first.
+        for (qsizetype i = at + 1; i < qsizetype(found->lines.size()); ++i) {
+            const Line& next = found->lines[size_t(i)];
+            if (next.kind == LineKind::Key && foldedName(keyBytes(content(d->bytes(next)))) == foldedKey) {
+                found->keys.insert(foldedKey, i);
+                break;
+            }
+        }
+    }
+    return true;
 }

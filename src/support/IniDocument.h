@@ -10,7 +10,8 @@
 // An INI text kept as its lines, so that everything not written to (comments,
 // unknown sections, lines it does not understand, binary bytes) goes back to
 // disk byte for byte. Sections and keys match without regard to case; the
-// first of duplicated sections or keys is the one read and written.
+// first of duplicated sections or keys is the one read and written. Lookups
+// build per-section indexes lazily, so even const use is for one thread.
 class IniDocument
 {
 public:
@@ -32,6 +33,9 @@ public:
     bool SetValue(QStringView section, QStringView key, QStringView value);
     // Deletes the key. Returns true when the document changed.
     bool RemoveKey(QStringView section, QStringView key);
+    // False for names no INI line can hold: a key with '=' or starting with
+    // ';', '#' or '[', a section with ']'. SetValue ignores such names.
+    [[nodiscard]] static bool CanWrite(QStringView section, QStringView key);
 
 private:
     struct Data;

@@ -1,31 +1,334 @@
 #include "support/IniFile.h"
 
-QString IniFile::ReadString(const QString&, const QString&, const QString& defaultValue, const QString&)
+#include "support/DebugLog.h"
+#include "support/IniDocument.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace {
+
+// What tells one state of a file from another without reading it.
+struct FileIdentity
 {
-    return defaultValue;
+    bool exists = false;
+    qint64 size = 0;
+    qint64 modifiedSeconds = 0;
+    qint64 modifiedNanoseconds = 0;
+    qint64 changedSeconds = 0;
+    qint64 changedNanoseconds = 0;
+    quint64 inode = 0;
+    quint64 device = 0;
+
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+[[nodiscard]] FileIdentity identityOf(const struct stat& st)
+{
+    FileIdentity id;
+    id.exists = true;
+    id.size = st.st_size;
+    id.modifiedSeconds = st.st_mtim.tv_sec;
+    id.modifiedNanoseconds = st.st_mtim.tv_nsec;
+    id.changedSeconds = st.st_ctim.tv_sec;
+    id.changedNanoseconds = st.st_ctim.tv_nsec;
+    id.inode = st.st_ino;
+    id.device = st.st_dev;
+    return id;
 }
 
-qint32 IniFile::ReadInt(const QString&, const QString&, qint32 defaultValue, const QString&)
+[[nodiscard]] FileIdentity currentIdentity(const QByteArray& nativePath)
 {
-    return defaultValue;
+    struct stat st = {};
+    return ::stat(nativePath.constData(), &st) == 0 ? identityOf(st) : FileIdentity();
 }
 
-bool IniFile::WriteString(const QString&, const QString&, const std::optional<QString>&, const QString&)
+class FileDescriptor
 {
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    { }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    [[nodiscard]] int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+struct CachedFile
+{
+    IniDocument document;
+    // The bytes the file holds as far as we know, so a net-zero change writes nothing.
+    QByteArray onDisk;
+    FileIdentity identity;
+    // False when the file exists but could not be read: writing would destroy it.
+    bool readable = true;
+    bool pending = false;
+};
+
+// The profile functions run on one thread (the GUI thread), so the cache has no lock.
+struct Cache
+{
+    std::unordered_map<QString, CachedFile> files;
+    std::unordered_map<QString, int> transactionDepth;
+    quint64 replacements = 0;
+};
+
+Cache& cache()
+{
+    static Cache instance;
+    return instance;
+}
+
+[[nodiscard]] QString cacheKey(const QString& file)
+{
+    return QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+}
+
+[[nodiscard]] bool inTransaction(const QString& key)
+{
+    const auto& depths = cache().transactionDepth;
+    const auto it = depths.find(key);
+    return it != depths.end() && it->second > 0;
+}
+
+[[nodiscard]] bool readAll(int fd, qint64 sizeHint, QByteArray& bytes)
+{
+    bytes.resize(qMax<qint64>(sizeHint, 0) + 1);
+    qsizetype used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            bytes.resize(bytes.size() * 2);
+        }
+        const ssize_t got = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        used += got;
+    }
+    bytes.truncate(used);
+    return true;
+}
+
+[[nodiscard]] CachedFile load(const QString& key)
+{
+    CachedFile file;
+    const QByteArray native = QFile::encodeName(key);
+    // Non-blocking, so that a FIFO at the path cannot hang the program.
+    const FileDescriptor fd(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) {
+        const int error = errno;
+        file.identity = currentIdentity(native);
+        file.readable = !file.identity.exists || error == ENOENT;
+        return file;
+    }
+    struct stat st = {};
+    if (::fstat(fd.get(), &st) != 0) {
+        file.identity = currentIdentity(native);
+        file.readable = false;
+        return file;
+    }
+    file.identity = identityOf(st);
+    QByteArray bytes;
+    if (!S_ISREG(st.st_mode) || !readAll(fd.get(), st.st_size, bytes)) {
+        file.readable = false;
+        return file;
+    }
+    file.document = IniDocument::Parse(bytes);
+    file.onDisk = std::move(bytes);
+    return file;
+}
+
+// Outside a transaction every call looks at the file again, so edits by others are seen.
+CachedFile& cachedFile(const QString& key)
+{
+    auto& files = cache().files;
+    auto it = files.find(key);
+    if (it != files.end()) {
+        if (inTransaction(key) || it->second.identity == currentIdentity(QFile::encodeName(key))) {
+            return it->second;
+        }
+        it->second = load(key);
+        return it->second;
+    }
+    return files.emplace(key, load(key)).first->second;
+}
+
+bool fail(const QString& key, const QString& reason)
+{
+    cache().files.erase(key);
+    DebugLog(QStringLiteral("Profile %1 was not written: %2").arg(key, reason), 5);
     return false;
 }
 
-IniFile::Transaction::Transaction(const QString& file) : m_file(file) {}
-IniFile::Transaction::~Transaction() = default;
+void syncFolder(const QString& file)
+{
+    const QString target = QFileInfo(file).canonicalFilePath();
+    const QByteArray folder = QFile::encodeName(QFileInfo(target.isEmpty() ? file : target).absolutePath());
+    const FileDescriptor fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
+        DebugLog(QStringLiteral("Folder of profile %1 was not flushed to disk").arg(file), 5);
+    }
+}
+
+bool replaceFile(const QString& key, CachedFile& entry)
+{
+    entry.pending = false;
+    const QByteArray bytes = entry.document.Serialize();
+    if (bytes == entry.onDisk) {
+        return true;
+    }
+    const QByteArray native = QFile::encodeName(key);
+    struct stat st = {};
+    const bool existed = ::stat(native.constData(), &st) == 0;
+    QSaveFile out(key);
+    if (!out.open(QIODevice::WriteOnly)) {
+        return fail(key, out.errorString());
+    }
+    // QSaveFile makes a new file 0666 less the umask and maps an old file's mode
+    // through QFile::Permissions; set it exactly: profiles hold passwords.
+    const mode_t mode = existed ? (st.st_mode & 07777) : (S_IRUSR | S_IWUSR);
+    if (::fchmod(out.handle(), mode) != 0) {
+        out.cancelWriting();
+        return fail(key, QStringLiteral("cannot set the permissions of the new file"));
+    }
+    if (out.write(bytes) != bytes.size() || !out.commit()) {
+        return fail(key, out.errorString());
+    }
+    syncFolder(key);
+    ++cache().replacements;
+    entry.onDisk = bytes;
+    entry.identity = currentIdentity(native);
+    return true;
+}
+
+[[nodiscard]] qint32 leadingNumber(QStringView text)
+{
+    constexpr qint64 limit = qint64(std::numeric_limits<qint32>::max()) + 1;
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    qint64 number = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        number = qMin(number * 10 + (text[i].unicode() - u'0'), limit);
+    }
+    if (negative) {
+        number = -number;
+    }
+    constexpr qint64 lowest = std::numeric_limits<qint32>::min();
+    constexpr qint64 highest = std::numeric_limits<qint32>::max();
+    return qint32(qBound(lowest, number, highest));
+}
+
+} // namespace
+
+QString
+IniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue, const QString& file)
+{
+    return cachedFile(cacheKey(file)).document.Value(section, key).value_or(defaultValue);
+}
+
+qint32 IniFile::ReadInt(const QString& section, const QString& key, qint32 defaultValue, const QString& file)
+{
+    const std::optional<QString> value = cachedFile(cacheKey(file)).document.Value(section, key);
+    return value ? leadingNumber(*value) : defaultValue;
+}
+
+bool IniFile::WriteString(const QString& section,
+                          const QString& key,
+                          const std::optional<QString>& value,
+                          const QString& file)
+{
+    const QString path = cacheKey(file);
+    CachedFile& entry = cachedFile(path);
+    if (!entry.readable) {
+        return fail(path, QStringLiteral("the existing file cannot be read"));
+    }
+    if (value && !IniDocument::CanWrite(section, key)) {
+        DebugLog(QStringLiteral("Profile %1: no line can hold key \"%2\" of section \"%3\"").arg(path, key, section),
+                 5);
+        return false;
+    }
+    const bool changed = value ? entry.document.SetValue(section, key, *value) : entry.document.RemoveKey(section, key);
+    if (!changed) {
+        return true;
+    }
+    if (inTransaction(path)) {
+        entry.pending = true;
+        return true;
+    }
+    return replaceFile(path, entry);
+}
+
+IniFile::Transaction::Transaction(const QString& file)
+    : m_file(cacheKey(file))
+{
+    int& depth = cache().transactionDepth[m_file];
+    if (depth == 0) {
+        (void)cachedFile(m_file);
+    }
+    ++depth;
+}
+
+IniFile::Transaction::~Transaction()
+{
+    if (m_open) {
+        (void)Commit();
+    }
+}
+
 bool IniFile::Transaction::Commit()
 {
+    if (!m_open) {
+        return true;
+    }
     m_open = false;
-    return true;
+    auto& depths = cache().transactionDepth;
+    const auto depth = depths.find(m_file);
+    if (depth == depths.end() || --depth->second > 0) {
+        return true;
+    }
+    depths.erase(depth);
+    auto& files = cache().files;
+    const auto it = files.find(m_file);
+    if (it == files.end() || !it->second.pending) {
+        return true;
+    }
+    return replaceFile(m_file, it->second);
 }
 
 quint64 IniFile::Replacements()
 {
-    return 0;
+    return cache().replacements;
 }
 
-void IniFile::ForgetAll() {}
+void IniFile::ForgetAll()
+{
+    cache().files.clear();
+}

@@ -1,1 +1,54 @@
 #include "support/UserInterface.h"
+
+#include <cstdio>
+
+namespace {
+UserInterface* g_ui = nullptr;
+}
+
+UserInterface* UserInterface::Install(UserInterface* ui)
+{
+    UserInterface* previous = g_ui;
+    g_ui = ui;
+    return previous;
+}
+
+UserInterface* UserInterface::Current()
+{
+    return g_ui;
+}
+
+UserInterface::Answer UserInterface::Message(const QString& text, Icon icon, Buttons buttons, Answer defaultAnswer)
+{
+    if (g_ui) {
+        return g_ui->ShowMessage(text, icon, buttons, defaultAnswer);
+    }
+    // Nobody to ask: warnings go to standard error and the default answer stands.
+    if (icon == Icon::Exclamation || icon == Icon::Critical) {
+        std::fprintf(stderr, "sentrel: %s\n", text.toLocal8Bit().constData());
+    }
+    return defaultAnswer;
+}
+
+UserInterface::Pointer UserInterface::GetPointer()
+{
+    return g_ui ? g_ui->CurrentPointer() : Pointer::Normal;
+}
+
+void UserInterface::SetPointerShape(Pointer pointer)
+{
+    if (g_ui) {
+        g_ui->SetPointer(pointer);
+    }
+}
+
+BusyPointer::BusyPointer()
+    : m_previous(UserInterface::GetPointer())
+{
+    UserInterface::SetPointerShape(UserInterface::Pointer::Busy);
+}
+
+BusyPointer::~BusyPointer()
+{
+    UserInterface::SetPointerShape(m_previous);
+}

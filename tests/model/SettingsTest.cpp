@@ -1,0 +1,338 @@
+#include "TestEnvironment.h"
+#include "model/ProfileFormat.h"
+#include "model/cSettings.h"
+#include "support/Clock.h"
+#include "support/ConfigUtility.h"
+#include "support/DebugLog.h"
+#include "support/GeneralUtility.h"
+#include "support/IniFile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimeZone>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+const qint64 kNow = QDateTime(QDate(2026, 12, 4), QTime(10, 0, 0), QTimeZone("Europe/Berlin")).toSecsSinceEpoch();
+
+struct FileIdentity
+{
+    ino_t inode = 0;
+    qint64 mtimeNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity Identity(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        return {};
+    }
+    return {st.st_ino, static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+class ProfileStore : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = TestEnvironment::NewFolder(QStringLiteral("watched"));
+        m_name = QStringLiteral("P") + QString::number(++s_counter);
+        m_path = ProfileFormat::ProfilePath(m_name);
+    }
+    QString Watched(int n, qint64 secondsAgo = 3600) const
+    {
+        const QString path = m_dir + QStringLiteral("/file") + QString::number(n) + QStringLiteral(".txt");
+        TestEnvironment::WriteFile(path, "x");
+        TestEnvironment::SetModified(path, kNow - secondsAgo);
+        return path;
+    }
+    QString Text() const { return QString::fromUtf8(TestEnvironment::ReadFile(m_path)); }
+    QString Key(const QString& section, const QString& key) const
+    {
+        return ConfigUtility::ReadIniString(section, key, QStringLiteral("<absent>"), m_path);
+    }
+    // Section headers in the order the file lists them.
+    QStringList Sections() const
+    {
+        QStringList out;
+        for (const QString& line : Text().split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1Char('['))) {
+                out << line.mid(1, line.indexOf(QLatin1Char(']')) - 1);
+            }
+        }
+        return out;
+    }
+    cSettings WithFiles(int count)
+    {
+        cSettings s;
+        s.ReadSettings(m_name);
+        for (int i = 1; i <= count; ++i) {
+            cMonitorFile f;
+            f.SetRawFileName(Watched(i));
+            if (i == 1) {
+                f.SetFriendlyName(QStringLiteral("First"));
+                f.SetStaleMins(15);
+            }
+            s.AddFile(&f);
+        }
+        return s;
+    }
+
+    static inline int s_counter = 0;
+    QString m_dir, m_name, m_path;
+    FixedClock m_clock{kNow * 1000};
+};
+
+} // namespace
+
+TEST_F(ProfileStore, MissingProfileReadsTheDefaults)
+{
+    cSettings s;
+    ASSERT_TRUE(s.ReadSettings(m_name));
+    EXPECT_EQ(s.PollInterval(), 30);
+    EXPECT_TRUE(s.SMTPEnabled());
+    EXPECT_EQ(s.NumberFiles(), 0);
+    EXPECT_TRUE(s.SMTPServerAddress().isEmpty());
+    EXPECT_EQ(s.MonitorFile(0), nullptr);
+    EXPECT_EQ(s.MonitorFile(1), nullptr);
+    EXPECT_TRUE(QFileInfo(m_path).absoluteDir().exists()); // the folder is made ready
+    EXPECT_EQ(s.ProfilePath(), qEnvironmentVariable("XDG_DATA_HOME") +
+                                   QStringLiteral("/Brackwell/Utilities/Sentrel v1/Profiles/") + m_name +
+                                   QStringLiteral("/Sentrel.ini"));
+}
+
+TEST_F(ProfileStore, DefaultsAreLeftOutOfTheFile)
+{
+    cSettings s;
+    s.ReadSettings(m_name);
+    s.SetSMTPServerAddress(QStringLiteral("mail.example.com"));
+    s.SetEmailFrom(QStringLiteral("sentrel@example.com"));
+    ASSERT_TRUE(s.WriteSettings());
+    EXPECT_EQ(Key(QStringLiteral("SMTPServer"), QStringLiteral("Enabled")), QStringLiteral("<absent>"));
+    EXPECT_EQ(Key(QStringLiteral("SMTPServer"), QStringLiteral("LoginName")), QStringLiteral("<absent>"));
+    EXPECT_EQ(Key(QStringLiteral("SMTPServer"), QStringLiteral("Password")), QStringLiteral("<absent>"));
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("PollInterval")), QStringLiteral("<absent>"));
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("NumberFiles")), QStringLiteral("<absent>"));
+    EXPECT_EQ(Sections(), (QStringList{QStringLiteral("SMTPServer"), QStringLiteral("Email")}));
+
+    s.SetSMTPEnabled(false);
+    s.SetPollInterval(45);
+    s.SetSMTPLoginName(QStringLiteral("ops"));
+    s.SetSMTPPassword(QStringLiteral("hunter2"));
+    ASSERT_TRUE(s.WriteSettings());
+    EXPECT_EQ(Key(QStringLiteral("SMTPServer"), QStringLiteral("Enabled")), QStringLiteral("0"));
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("PollInterval")), QStringLiteral("45"));
+    EXPECT_FALSE(Text().contains(QStringLiteral("hunter2")));
+
+    cSettings back;
+    back.ReadSettings(m_name);
+    EXPECT_FALSE(back.SMTPEnabled());
+    EXPECT_EQ(back.PollInterval(), 45);
+    EXPECT_EQ(back.SMTPLoginName(), QStringLiteral("ops"));
+    EXPECT_EQ(back.SMTPPassword(), QStringLiteral("hunter2"));
+    EXPECT_EQ(back.SMTPServerAddress(), QStringLiteral("mail.example.com"));
+    EXPECT_EQ(back.EmailFrom(), QStringLiteral("sentrel@example.com"));
+}
+
+TEST_F(ProfileStore, SectionsOfANewFileInWritingOrder)
+{
+    cSettings s = WithFiles(2);
+    s.SetEmailTo(QStringLiteral("ops@example.com"));
+    s.SetSMTPEnabled(false);
+    ASSERT_TRUE(s.WriteSettings());
+    EXPECT_EQ(Sections(), (QStringList{QStringLiteral("SMTPServer"), QStringLiteral("Email"), QStringLiteral("General"),
+                                       QStringLiteral("File1"), QStringLiteral("File2")}));
+    EXPECT_EQ(QFileInfo(m_path).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup |
+                                                 QFile::WriteOther),
+              QFileDevice::Permissions());
+}
+
+TEST_F(ProfileStore, AddedFileIsCheckedAndMarkedNotified)
+{
+    cSettings s = WithFiles(1);
+    ASSERT_EQ(s.NumberFiles(), 1);
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("NumberFiles")), QStringLiteral("1"));
+    EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("BeenNotifed")), QStringLiteral("1"));
+    EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("FriendlyName")), QStringLiteral("First"));
+    EXPECT_NE(Key(QStringLiteral("File1"), QStringLiteral("LastModified")), QStringLiteral("<absent>"));
+    EXPECT_EQ(s.AddFile(nullptr), 0);
+}
+
+TEST_F(ProfileStore, RemovingTheLastFileLeavesItsSection)
+{
+    cSettings s = WithFiles(3);
+    ASSERT_TRUE(s.RemoveFile(3));
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("NumberFiles")), QStringLiteral("2"));
+    EXPECT_NE(Key(QStringLiteral("File3"), QStringLiteral("FileName")), QStringLiteral("<absent>"));
+    cSettings back;
+    back.ReadSettings(m_name);
+    EXPECT_EQ(back.NumberFiles(), 2);
+    EXPECT_FALSE(s.RemoveFile(0));
+    EXPECT_FALSE(s.RemoveFile(3));
+}
+
+TEST_F(ProfileStore, RemovingTheFirstFileMovesTheOthersUp)
+{
+    cSettings s = WithFiles(3);
+    const QString second = s.MonitorFile(2)->RawFileName();
+    const QString third = s.MonitorFile(3)->RawFileName();
+    ASSERT_TRUE(s.RemoveFile(1));
+    EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("FileName")), second);
+    EXPECT_EQ(Key(QStringLiteral("File2"), QStringLiteral("FileName")), third);
+    // The former occupant's friendly name and rule are gone, not left over.
+    EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("FriendlyName")), QStringLiteral("<absent>"));
+    EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("StaleMins")), QStringLiteral("<absent>"));
+}
+
+TEST_F(ProfileStore, HandWrittenFileCounts)
+{
+    struct Case
+    {
+        const char* name;
+        const char* numberFiles;
+        qint16 expected;
+    } const cases[] = {
+        {"negative", "-3", 0},
+        {"not a number", "many", 0},
+        {"leading digits", "2 files", 2},
+        {"more sections than counted", "1", 1},
+        {"counted but missing", "4", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestEnvironment::WriteFile(m_path, QByteArray("[General]\nNumberFiles=") + c.numberFiles +
+                                               "\n[File1]\nFileName=" + Watched(1).toUtf8() +
+                                               "\n[File2]\nFileName=" + Watched(2).toUtf8() + "\n");
+        cSettings s;
+        ASSERT_TRUE(s.ReadSettings(m_name));
+        EXPECT_EQ(s.NumberFiles(), c.expected);
+        if (c.expected == 4) {
+            EXPECT_EQ(s.MonitorFile(3)->Status(), QStringLiteral("No File"));
+            EXPECT_EQ(s.MonitorFile(2)->Status(), QStringLiteral("OK"));
+        }
+    }
+}
+
+TEST_F(ProfileStore, HugeFileCountIsClampedAndLogged)
+{
+    GeneralUtility::SetDebugLevel(5);
+    TestEnvironment::WriteFile(m_path, "[General]\nNumberFiles=2000000000\n");
+    cSettings s;
+    ASSERT_TRUE(s.ReadSettings(m_name));
+    EXPECT_EQ(s.NumberFiles(), cSettings::MaxFiles);
+    EXPECT_EQ(s.MonitorFile(cSettings::MaxFiles)->Status(), QStringLiteral("No File"));
+    EXPECT_TRUE(TestEnvironment::ReadFile(DebugLogFilePath()).contains("NumberFiles=2000000000"));
+    ResetDebugLogState();
+}
+
+TEST_F(ProfileStore, HandEditedProfileKeepsWhatItDoesNotKnow)
+{
+    const QByteArray original = TestEnvironment::ReadFile(TestEnvironment::DataFolder() +
+                                                          QStringLiteral("/hand-edited.ini"));
+    ASSERT_FALSE(original.isEmpty());
+    TestEnvironment::WriteFile(m_path, original);
+    cSettings s;
+    ASSERT_TRUE(s.ReadSettings(m_name));
+    EXPECT_EQ(s.SMTPServerAddress(), QStringLiteral("smtp.example.org"));
+    EXPECT_EQ(s.EmailTo(), QStringLiteral("\"Ops\" <ops@example.org>; oncall@example.org"));
+    EXPECT_EQ(s.PollInterval(), 120);
+    ASSERT_EQ(s.NumberFiles(), 2);
+    EXPECT_EQ(s.MonitorFile(1)->FriendlyName(), QStringLiteral("Nightly export"));
+    EXPECT_EQ(s.MonitorFile(2)->StaleMins(), 90);
+    s.SetPollInterval(60);
+    ASSERT_TRUE(s.WriteSettings());
+    const QString text = Text();
+    EXPECT_TRUE(text.contains(QStringLiteral("; Edited by hand")));
+    EXPECT_TRUE(text.contains(QStringLiteral("[Local notes]")));
+    EXPECT_TRUE(text.contains(QStringLiteral("this line has no equals sign")));
+    EXPECT_TRUE(text.contains(QStringLiteral("pollinterval=60")));
+}
+
+TEST_F(ProfileStore, UnchangedCycleWritesNothing)
+{
+    cSettings s = WithFiles(50);
+    const FileIdentity before = Identity(m_path);
+    const quint64 replacements = IniFile::Replacements();
+    for (qint16 i = 1; i <= s.NumberFiles(); ++i) {
+        s.MonitorFile(i)->CheckFile();
+    }
+    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_EQ(Identity(m_path), before);
+}
+
+TEST_F(ProfileStore, NotifiedStaleFilesWriteOnlyOnce)
+{
+    cSettings s;
+    s.ReadSettings(m_name);
+    for (int i = 1; i <= 20; ++i) {
+        cMonitorFile f;
+        f.SetRawFileName(Watched(i, 86400));
+        f.SetStaleMins(5);
+        s.AddFile(&f); // stale already: marked notified
+    }
+    cSettings loaded;
+    loaded.ReadSettings(m_name); // saves NotifyNeeded=1 for every file, in one replacement
+    const quint64 replacements = IniFile::Replacements();
+    const FileIdentity before = Identity(m_path);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        for (qint16 i = 1; i <= loaded.NumberFiles(); ++i) {
+            ASSERT_TRUE(loaded.MonitorFile(i)->CheckFile());
+            ASSERT_TRUE(loaded.MonitorFile(i)->NotifyNeeded());
+            ASSERT_TRUE(loaded.MonitorFile(i)->BeenNotified());
+        }
+    }
+    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_EQ(Identity(m_path), before);
+}
+
+TEST_F(ProfileStore, ReadingSavesEveryChangeInOneReplacement)
+{
+    cSettings s = WithFiles(10);
+    for (int i = 1; i <= 10; ++i) {
+        Watched(i, 10); // all changed since they were added
+    }
+    const quint64 replacements = IniFile::Replacements();
+    cSettings loaded;
+    loaded.ReadSettings(m_name);
+    EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+    for (qint16 i = 1; i <= 10; ++i) {
+        EXPECT_EQ(loaded.MonitorFile(i)->Status(), i == 1 ? QStringLiteral("OK") : QStringLiteral("Changed!"));
+    }
+}
+
+TEST_F(ProfileStore, NamesThatCannotBeUsed)
+{
+    cSettings s;
+    EXPECT_FALSE(s.ReadSettings(QString()));
+    EXPECT_FALSE(s.WriteSettings());
+    EXPECT_FALSE(s.DisplaySettings()); // no dialog installed
+    // The profile's folder cannot be made: a file stands where it should be.
+    const QString blocked = QStringLiteral("Blocked");
+    const QString folder = QFileInfo(ProfileFormat::ProfilePath(blocked)).absolutePath();
+    QDir().mkpath(QFileInfo(folder).absolutePath());
+    ASSERT_TRUE(TestEnvironment::WriteFile(folder, "in the way"));
+    EXPECT_FALSE(s.WriteSettings(blocked));
+    EXPECT_TRUE(s.ReadSettings(blocked));
+    EXPECT_EQ(s.PollInterval(), 30);
+}
+
+TEST_F(ProfileStore, DialogHookDecidesWhetherTheProfileIsWritten)
+{
+    cSettings s;
+    s.ReadSettings(m_name);
+    cSettings::SetDialogHook([](cSettings& edited) {
+        edited.SetPollInterval(77);
+        return true;
+    });
+    EXPECT_TRUE(s.DisplaySettings());
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("PollInterval")), QStringLiteral("77"));
+    cSettings::SetDialogHook([](cSettings&) { return false; });
+    s.SetPollInterval(99);
+    EXPECT_FALSE(s.DisplaySettings());
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("PollInterval")), QStringLiteral("77"));
+    cSettings::SetDialogHook({});
+}

@@ -1,0 +1,313 @@
+#include "support/IniFile.h"
+
+#include "TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+static void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toUtf8().constData() << '"';
+}
+
+namespace {
+
+struct stat statOf(const QString& path)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        st = {};
+    }
+    return st;
+}
+
+bool sameFileState(const struct stat& a, const struct stat& b)
+{
+    return a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+struct Write
+{
+    QString section;
+    QString key;
+    std::optional<QString> value;
+};
+
+class IniProfileFile : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        IniFile::ForgetAll();
+        m_folder = TestEnvironment::NewFolder(QStringLiteral("ini"));
+    }
+    [[nodiscard]] QString path(const char* name) const { return m_folder + QLatin1Char('/') + QLatin1String(name); }
+
+    QString m_folder;
+};
+
+} // namespace
+
+TEST_F(IniProfileFile, ReadsTextAndWholeNumbers)
+{
+    struct Case
+    {
+        QByteArray text;
+        qint32 expected;
+    };
+    const Case numbers[] = {
+        {"12", 12},
+        {"+7", 7},
+        {"-15", -15},
+        {" 42 ", 42},
+        {"\"8\"", 8},
+        {"12abc", 12},
+        {"1.9", 1},
+        {"0x10", 0},
+        {"abc", 0},
+        {"", 0},
+        {"-", 0},
+        {"+-3", 0},
+        {"007", 7},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"99999999999", 2147483647},
+        {"-99999999999999999999999", -2147483647 - 1},
+        {"\xD9\xA3", 0},
+    };
+    QByteArray text = "[Text]\nname = Some One \nempty=\n[Numbers]\n";
+    for (size_t i = 0; i < std::size(numbers); ++i) {
+        text += 'n' + QByteArray::number(qulonglong(i)) + '=' + numbers[i].text + '\n';
+    }
+    const QString file = path("read.ini");
+    ASSERT_TRUE(TestEnvironment::WriteFile(file, text));
+    for (size_t i = 0; i < std::size(numbers); ++i) {
+        SCOPED_TRACE(numbers[i].text.constData());
+        EXPECT_EQ(IniFile::ReadInt(u"numbers"_s, u"N%1"_s.arg(i), -5, file), numbers[i].expected);
+    }
+    EXPECT_EQ(IniFile::ReadInt(u"Numbers"_s, u"absent"_s, -5, file), -5);
+    EXPECT_EQ(IniFile::ReadString(u"TEXT"_s, u"Name"_s, u"dflt"_s, file), u"Some One"_s);
+    EXPECT_EQ(IniFile::ReadString(u"Text"_s, u"empty"_s, u"dflt"_s, file), u""_s);
+    EXPECT_EQ(IniFile::ReadString(u"Text"_s, u"absent"_s, u"dflt"_s, file), u"dflt"_s);
+    EXPECT_EQ(IniFile::ReadString(u"Absent"_s, u"name"_s, u"dflt"_s, file), u"dflt"_s);
+    EXPECT_EQ(IniFile::ReadString(u"Text"_s, u"name"_s, u"dflt"_s, path("missing.ini")), u"dflt"_s);
+}
+
+TEST_F(IniProfileFile, UnchangedWriteLeavesFileUntouched)
+{
+    const QString file = path("same.ini");
+    const QByteArray text = "[A]\nk = \"1\"\n";
+    ASSERT_TRUE(TestEnvironment::WriteFile(file, text));
+    ASSERT_TRUE(TestEnvironment::SetModified(file, 1000000000));
+    const struct stat before = statOf(file);
+    const quint64 replacements = IniFile::Replacements();
+    EXPECT_TRUE(IniFile::WriteString(u"a"_s, u"K"_s, u"1"_s, file));
+    EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"absent"_s, std::nullopt, file));
+    EXPECT_TRUE(IniFile::WriteString(u"Absent"_s, u"k"_s, std::nullopt, file));
+    EXPECT_TRUE(sameFileState(statOf(file), before));
+    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_EQ(TestEnvironment::ReadFile(file), text);
+}
+
+TEST_F(IniProfileFile, NewFileOnlyWhenSomethingIsWrittenAndOwnerOnly)
+{
+    const QString file = path("new.ini");
+    EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, std::nullopt, file));
+    {
+        IniFile::Transaction transaction(file);
+        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, std::nullopt, file));
+    }
+    EXPECT_FALSE(QFile::exists(file));
+
+    const mode_t oldMask = ::umask(022);
+    const bool written = IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, file);
+    ::umask(oldMask);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(TestEnvironment::ReadFile(file), "[A]\nk=v\n");
+    EXPECT_EQ(statOf(file).st_mode & 07777, 0600u);
+}
+
+TEST_F(IniProfileFile, ReplacementKeepsTheModeOfAnExistingFile)
+{
+    for (const mode_t mode : {mode_t(0640), mode_t(0755)}) {
+        SCOPED_TRACE(mode);
+        const QString file = path("mode.ini");
+        ASSERT_TRUE(TestEnvironment::WriteFile(file, "[A]\nk=1\n"));
+        ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), mode), 0);
+        const ino_t inode = statOf(file).st_ino;
+        const quint64 replacements = IniFile::Replacements();
+        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"2"_s, file));
+        EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+        EXPECT_EQ(TestEnvironment::ReadFile(file), "[A]\nk=2\n");
+        EXPECT_NE(statOf(file).st_ino, inode); // replaced, not rewritten in place
+        EXPECT_EQ(statOf(file).st_mode & 07777, mode);
+    }
+}
+
+TEST_F(IniProfileFile, HandEditBetweenCallsIsSeen)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray edited;
+        bool replaceInode;
+        qint64 modified;
+    };
+    // Edits that keep the size also keep or restore the time, so only one field tells them apart.
+    const Case cases[] = {
+        {"other size", "[A]\nk=22\nh=1\n", false, 1000000000},
+        {"same size, other time", "[A]\nk=2\nh=1\n", false, 1000000001},
+        {"same size and time, other inode", "[A]\nk=2\nh=1\n", true, 1000000000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(c.name);
+        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"1"_s, file));
+        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"h"_s, u"0"_s, file));
+        ASSERT_TRUE(TestEnvironment::SetModified(file, 1000000000));
+        EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, QString(), file), u"1"_s);
+        const QString written = c.replaceInode ? file + QStringLiteral(".new") : file;
+        ASSERT_TRUE(TestEnvironment::WriteFile(written, c.edited));
+        ASSERT_TRUE(TestEnvironment::SetModified(written, c.modified));
+        if (c.replaceInode) {
+            ASSERT_EQ(std::rename(QFile::encodeName(written).constData(), QFile::encodeName(file).constData()), 0);
+        }
+        EXPECT_EQ(IniFile::ReadString(u"A"_s, u"h"_s, QString(), file), u"1"_s);
+        // A write merges into the file as it is now.
+        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"n"_s, u"3"_s, file));
+        EXPECT_EQ(TestEnvironment::ReadFile(file), c.edited + "n=3\n");
+        ASSERT_TRUE(QFile::remove(file));
+        EXPECT_EQ(IniFile::ReadString(u"A"_s, u"h"_s, u"gone"_s, file), u"gone"_s);
+    }
+}
+
+TEST_F(IniProfileFile, TransactionIsOneReplacementWithTheBytesOfSingleWrites)
+{
+    const QByteArray start = "; profile\n[General]\nNumberFiles=2\n\n[File 1]\nPath=/a\n[File 2]\nPath=/b\n";
+    const std::vector<Write> writes = {
+        {"General", "NumberFiles", "3"},
+        {"File 3", "Path", "/c"},
+        {"File 1", "Path", std::nullopt},
+        {"file 1", "Path", " /a2 "},
+        {"File 2", "Path", "/b"},
+        {"General", "NumberFiles", "4"},
+        {"File 4", "Path", "/d"},
+        {"File 3", "Mail", "x@example.com"},
+        {"File 2", "Path", std::nullopt},
+    };
+    const QString single = path("single.ini");
+    const QString grouped = path("grouped.ini");
+    ASSERT_TRUE(TestEnvironment::WriteFile(single, start));
+    ASSERT_TRUE(TestEnvironment::WriteFile(grouped, start));
+    for (const Write& w : writes) {
+        ASSERT_TRUE(IniFile::WriteString(w.section, w.key, w.value, single));
+    }
+    const quint64 replacements = IniFile::Replacements();
+    {
+        IniFile::Transaction outer(grouped);
+        for (size_t i = 0; i < writes.size(); ++i) {
+            IniFile::Transaction inner(grouped);
+            ASSERT_TRUE(IniFile::WriteString(writes[i].section, writes[i].key, writes[i].value, grouped));
+        }
+        EXPECT_EQ(IniFile::ReadInt(u"General"_s, u"NumberFiles"_s, 0, grouped), 4);
+        EXPECT_EQ(TestEnvironment::ReadFile(grouped), start);
+        EXPECT_EQ(IniFile::Replacements(), replacements);
+    }
+    EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+    EXPECT_EQ(TestEnvironment::ReadFile(grouped), TestEnvironment::ReadFile(single));
+
+    IniFile::Transaction early(grouped);
+    ASSERT_TRUE(IniFile::WriteString(u"General"_s, u"NumberFiles"_s, u"5"_s, grouped));
+    EXPECT_TRUE(early.Commit());
+    EXPECT_EQ(IniFile::Replacements(), replacements + 2);
+    EXPECT_TRUE(IniFile::WriteString(u"General"_s, u"NumberFiles"_s, u"6"_s, grouped));
+    EXPECT_EQ(IniFile::Replacements(), replacements + 3);
+}
+
+TEST_F(IniProfileFile, TransactionThatEndsWhereItStartedReplacesNothing)
+{
+    const QString file = path("undo.ini");
+    ASSERT_TRUE(TestEnvironment::WriteFile(file, "[A]\nk=1\n"));
+    const struct stat before = statOf(file);
+    const quint64 replacements = IniFile::Replacements();
+    {
+        IniFile::Transaction transaction(file);
+        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"2"_s, file));
+        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"n"_s, u"5"_s, file));
+        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"1"_s, file));
+        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"n"_s, std::nullopt, file));
+    }
+    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_TRUE(sameFileState(statOf(file), before));
+}
+
+TEST_F(IniProfileFile, FailedReplacementReturnsFalseAndLosesNothing)
+{
+    const QString folderAtPath = path("folder.ini");
+    ASSERT_TRUE(TestEnvironment::WriteFile(folderAtPath + QStringLiteral("/inside"), "keep"));
+    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, folderAtPath));
+    EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, folderAtPath), u"dflt"_s);
+    EXPECT_EQ(TestEnvironment::ReadFile(folderAtPath + QStringLiteral("/inside")), "keep");
+
+    // Not a regular file: reads as empty without blocking, and is not replaced.
+    const QString fifo = path("fifo.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, fifo), u"dflt"_s);
+    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, fifo));
+    EXPECT_TRUE(S_ISFIFO(statOf(fifo).st_mode));
+
+    // The unsaved value must not be served from the cache afterwards.
+    const QString noFolder = path("missing/p.ini");
+    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, noFolder));
+    EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, noFolder), u"dflt"_s);
+    EXPECT_FALSE(QFile::exists(path("missing")));
+
+    const QString file = path("swapped.ini");
+    const QString aside = path("aside.ini");
+    ASSERT_TRUE(TestEnvironment::WriteFile(file, "[A]\nk=old\n"));
+    const quint64 replacements = IniFile::Replacements();
+    IniFile::Transaction transaction(file);
+    ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"new"_s, file));
+    ASSERT_TRUE(QFile::rename(file, aside));
+    ASSERT_TRUE(QDir().mkdir(file));
+    EXPECT_FALSE(transaction.Commit());
+    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_TRUE(QFileInfo(file).isDir());
+    ASSERT_TRUE(QDir().rmdir(file));
+    ASSERT_TRUE(QFile::rename(aside, file));
+    EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, QString(), file), u"old"_s);
+}
+
+TEST_F(IniProfileFile, RefusesNamesNoLineCanHold)
+{
+    const QString file = path("names.ini");
+    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"a=b"_s, u"1"_s, file));
+    EXPECT_FALSE(IniFile::WriteString(u"A]"_s, u"k"_s, u"1"_s, file));
+    EXPECT_FALSE(QFile::exists(file));
+}
+
+TEST_F(IniProfileFile, PathSpellingsShareOneDocument)
+{
+    const QString file = path("p.ini");
+    const quint64 replacements = IniFile::Replacements();
+    {
+        IniFile::Transaction transaction(m_folder + QStringLiteral("/sub/../p.ini"));
+        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"1"_s, file));
+        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"j"_s, u"2"_s, m_folder + QStringLiteral("//./p.ini")));
+    }
+    EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+    EXPECT_EQ(TestEnvironment::ReadFile(file), "[A]\nk=1\nj=2\n");
+}
