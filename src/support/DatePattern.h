@@ -20,4 +20,10 @@ public:
     // stays as written.
     [[nodiscard]] static QString ExpandName(const QString& rawName);
     [[nodiscard]] static QString ExpandName(const QString& rawName, const QLocale& locale);
+
+    // The locale's parts the patterns use: its long time format without the
+    // time-zone name, and the separators of its short date and time formats.
+    [[nodiscard]] static QString LongTimeFormat(const QLocale& locale);
+    [[nodiscard]] static QChar DateSeparator(const QLocale& locale);
+    [[nodiscard]] static QChar TimeSeparator(const QLocale& locale);
 };

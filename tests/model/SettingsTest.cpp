@@ -27,7 +27,8 @@ struct FileIdentity
 
 FileIdentity Identity(const QString& path)
 {
-    struct stat st {};
+    struct stat st
+    { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
         return {};
     }
@@ -84,7 +85,7 @@ protected:
 
     static inline int s_counter = 0;
     QString m_dir, m_name, m_path;
-    FixedClock m_clock{kNow * 1000};
+    FixedClock m_clock {kNow * 1000};
 };
 
 } // namespace
@@ -100,9 +101,9 @@ TEST_F(ProfileStore, MissingProfileReadsTheDefaults)
     EXPECT_EQ(s.MonitorFile(0), nullptr);
     EXPECT_EQ(s.MonitorFile(1), nullptr);
     EXPECT_TRUE(QFileInfo(m_path).absoluteDir().exists()); // the folder is made ready
-    EXPECT_EQ(s.ProfilePath(), qEnvironmentVariable("XDG_DATA_HOME") +
-                                   QStringLiteral("/Brackwell/Utilities/Sentrel v1/Profiles/") + m_name +
-                                   QStringLiteral("/Sentrel.ini"));
+    EXPECT_EQ(s.ProfilePath(),
+              qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Brackwell/Utilities/Sentrel v1/Profiles/") +
+                  m_name + QStringLiteral("/Sentrel.ini"));
 }
 
 TEST_F(ProfileStore, DefaultsAreLeftOutOfTheFile)
@@ -117,7 +118,7 @@ TEST_F(ProfileStore, DefaultsAreLeftOutOfTheFile)
     EXPECT_EQ(Key(QStringLiteral("SMTPServer"), QStringLiteral("Password")), QStringLiteral("<absent>"));
     EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("PollInterval")), QStringLiteral("<absent>"));
     EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("NumberFiles")), QStringLiteral("<absent>"));
-    EXPECT_EQ(Sections(), (QStringList{QStringLiteral("SMTPServer"), QStringLiteral("Email")}));
+    EXPECT_EQ(Sections(), (QStringList {QStringLiteral("SMTPServer"), QStringLiteral("Email")}));
 
     s.SetSMTPEnabled(false);
     s.SetPollInterval(45);
@@ -140,14 +141,23 @@ TEST_F(ProfileStore, DefaultsAreLeftOutOfTheFile)
 
 TEST_F(ProfileStore, SectionsOfANewFileInWritingOrder)
 {
+    // Adding files already writes the profile, so the whole profile goes to a
+    // profile name that has no file yet.
     cSettings s = WithFiles(2);
     s.SetEmailTo(QStringLiteral("ops@example.com"));
     s.SetSMTPEnabled(false);
-    ASSERT_TRUE(s.WriteSettings());
-    EXPECT_EQ(Sections(), (QStringList{QStringLiteral("SMTPServer"), QStringLiteral("Email"), QStringLiteral("General"),
-                                       QStringLiteral("File1"), QStringLiteral("File2")}));
-    EXPECT_EQ(QFileInfo(m_path).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup |
-                                                 QFile::WriteOther),
+    m_name += QStringLiteral("-copy");
+    m_path = ProfileFormat::ProfilePath(m_name);
+    ASSERT_FALSE(QFile::exists(m_path));
+    ASSERT_TRUE(s.WriteSettings(m_name));
+    EXPECT_EQ(Sections(),
+              (QStringList {QStringLiteral("SMTPServer"),
+                            QStringLiteral("Email"),
+                            QStringLiteral("General"),
+                            QStringLiteral("File1"),
+                            QStringLiteral("File2")}));
+    EXPECT_EQ(QFileInfo(m_path).permissions() &
+                  (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
               QFileDevice::Permissions());
 }
 
@@ -204,9 +214,9 @@ TEST_F(ProfileStore, HandWrittenFileCounts)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TestEnvironment::WriteFile(m_path, QByteArray("[General]\nNumberFiles=") + c.numberFiles +
-                                               "\n[File1]\nFileName=" + Watched(1).toUtf8() +
-                                               "\n[File2]\nFileName=" + Watched(2).toUtf8() + "\n");
+        TestEnvironment::WriteFile(m_path,
+                                   QByteArray("[General]\nNumberFiles=") + c.numberFiles + "\n[File1]\nFileName=" +
+                                       Watched(1).toUtf8() + "\n[File2]\nFileName=" + Watched(2).toUtf8() + "\n");
         cSettings s;
         ASSERT_TRUE(s.ReadSettings(m_name));
         EXPECT_EQ(s.NumberFiles(), c.expected);
@@ -231,8 +241,8 @@ TEST_F(ProfileStore, HugeFileCountIsClampedAndLogged)
 
 TEST_F(ProfileStore, HandEditedProfileKeepsWhatItDoesNotKnow)
 {
-    const QByteArray original = TestEnvironment::ReadFile(TestEnvironment::DataFolder() +
-                                                          QStringLiteral("/hand-edited.ini"));
+    const QByteArray original =
+        TestEnvironment::ReadFile(TestEnvironment::DataFolder() + QStringLiteral("/hand-edited.ini"));
     ASSERT_FALSE(original.isEmpty());
     TestEnvironment::WriteFile(m_path, original);
     cSettings s;
