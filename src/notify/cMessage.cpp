@@ -166,8 +166,7 @@ struct cMessage::Gmime
 
 cMessage::cMessage()
     : m_gmime(std::make_unique<Gmime>())
-{
-}
+{ }
 
 cMessage::~cMessage() = default;
 
@@ -343,8 +342,30 @@ bool cMessage::FromMime(const QByteArray& bytes)
     m_attachments.clear();
     m_autoGenerateTextBody = false;
 
+    // A text that stops in the middle of its last header line would leave that
+    // header without a line end, and the next header written after it would
+    // run into its value; the parser sees a complete last line instead. A NUL
+    // or a lone CR inside the header block would cut a value short the same
+    // way; they become spaces.
+    QByteArray text = bytes;
+    if (!text.endsWith('\n')) {
+        text += "\r\n";
+    }
+    qsizetype headerEnd = text.indexOf("\n\n");
+    const qsizetype crlfEnd = text.indexOf("\n\r\n");
+    if (headerEnd < 0 || (crlfEnd >= 0 && crlfEnd < headerEnd)) {
+        headerEnd = crlfEnd;
+    }
+    if (headerEnd < 0) {
+        headerEnd = text.size();
+    }
+    for (qsizetype i = 0; i < headerEnd; ++i) {
+        if (text[i] == '\0' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
+            text[i] = ' ';
+        }
+    }
     GObjectPtr<GMimeStream> stream(
-        g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size())));
+        g_mime_stream_mem_new_with_buffer(text.constData(), static_cast<size_t>(text.size())));
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GObjectPtr<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), nullptr));
     if (!parsed) {
@@ -355,7 +376,7 @@ bool cMessage::FromMime(const QByteArray& bytes)
     struct Walk
     {
         cMessage* self;
-    } walk{this};
+    } walk {this};
     g_mime_message_foreach(
         m_gmime->message.get(),
         [](GMimeObject*, GMimeObject* object, gpointer data) {
@@ -364,8 +385,8 @@ bool cMessage::FromMime(const QByteArray& bytes)
                 GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
                 if (inner) {
                     GCharPtr text(g_mime_object_to_string(GMIME_OBJECT(inner), nullptr));
-                    self->m_attachments << Attachment{QStringLiteral("message.eml"), "message/rfc822",
-                                                      QByteArray(text.get())};
+                    self->m_attachments << Attachment {
+                        QStringLiteral("message.eml"), "message/rfc822", QByteArray(text.get())};
                 }
                 return;
             }
