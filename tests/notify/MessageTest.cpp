@@ -58,11 +58,13 @@ TEST(HtmlToText, DropsTagsAndDecodesEntities)
         QString text;
     } const cases[] = {
         {"plain", QStringLiteral("Hello"), QStringLiteral("Hello")},
+        // A no-break space is a space of its own: it does not fold into the one before it.
         {"entities", QStringLiteral("a &amp; b &lt;c&gt; &quot;d&quot; &#233; &#x20AC; &nbsp;x"),
-         QStringLiteral("a & b <c> \"d\" é € x")},
+         QStringLiteral("a & b <c> \"d\" é €  x")},
         {"unknown entity stays", QStringLiteral("&bogus; &"), QStringLiteral("&bogus; &")},
+        // Between two paragraphs one blank line.
         {"blocks on lines", QStringLiteral("<p>one</p><p>two</p>line<br>break"),
-         QStringLiteral("one\ntwo\nline\nbreak")},
+         QStringLiteral("one\n\ntwo\nline\nbreak")},
         {"white space folds", QStringLiteral("a \n\t  b"), QStringLiteral("a b")},
         {"hidden elements", QStringLiteral("<head><title>T</title><style>p{}</style></head><script>x()</script>shown"),
          QStringLiteral("shown")},

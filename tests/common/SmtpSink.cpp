@@ -1,0 +1,155 @@
+#include "SmtpSink.h"
+
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// Debian's aiosmtpd is a module of the system's Python, not of others on PATH.
+constexpr char kPython[] = "/usr/bin/python3";
+constexpr int kStartTimeoutMs = 10000;
+
+} // namespace
+
+SmtpSink::SmtpSink(const Options& options)
+    : m_folder(TestEnvironment::NewFolder(QStringLiteral("smtp-sink")))
+{
+    QList<QByteArray> args {kPython, SENTREL_SMTP_SINK, "--port", "0", "--out", QFile::encodeName(m_folder)};
+    if (options.Auth) {
+        args << "--auth";
+        if (!options.AuthMechanisms.isEmpty()) {
+            args << "--auth-mechanisms" << options.AuthMechanisms.toLatin1();
+        }
+    }
+    if (!options.RejectRcpt.isEmpty()) {
+        args << "--reject-rcpt" << options.RejectRcpt.toUtf8();
+    }
+    if (options.RejectData) {
+        args << "--reject-data";
+    }
+    if (options.Silent) {
+        args << "--silent";
+    }
+    if (!options.StartTlsCert.isEmpty()) {
+        args << "--starttls" << QFile::encodeName(options.StartTlsCert) << QFile::encodeName(options.StartTlsKey);
+    }
+    if (!options.TlsCert.isEmpty()) {
+        args << "--tls" << QFile::encodeName(options.TlsCert) << QFile::encodeName(options.TlsKey);
+    }
+    if (!options.MarkerFile.isEmpty()) {
+        args << "--marker-file" << QFile::encodeName(options.MarkerFile);
+    }
+    QList<char*> argv;
+    for (QByteArray& arg : args) {
+        argv << arg.data();
+    }
+    argv << nullptr;
+
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        m_error = QStringLiteral("pipe: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    const int spawned = posix_spawn(&m_pid, kPython, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        m_pid = -1;
+        ::close(pipeFds[0]);
+        m_error = QStringLiteral("cannot start ") + QLatin1String(kPython) + QStringLiteral(": ") +
+                  QString::fromLocal8Bit(std::strerror(spawned));
+        return;
+    }
+
+    // The first line it writes is its port.
+    QByteArray line;
+    QElapsedTimer timer;
+    timer.start();
+    while (!line.contains('\n')) {
+        const qint64 left = kStartTimeoutMs - timer.elapsed();
+        if (left <= 0) {
+            m_error = QStringLiteral("the SMTP sink did not report its port within 10 s");
+            break;
+        }
+        pollfd fd {pipeFds[0], POLLIN, 0};
+        const int ready = ::poll(&fd, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        char buffer[64];
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            m_error = QStringLiteral("the SMTP sink ended before reporting its port (see its errors above)");
+            break;
+        }
+        line.append(buffer, static_cast<qsizetype>(n));
+    }
+    ::close(pipeFds[0]);
+    if (m_error.isEmpty()) {
+        bool ok = false;
+        const uint port = line.left(line.indexOf('\n')).trimmed().toUInt(&ok);
+        if (ok && port > 0 && port <= 65535) {
+            m_port = static_cast<quint16>(port);
+        } else {
+            m_error = QStringLiteral("the SMTP sink reported no port: ") + QString::fromUtf8(line);
+        }
+    }
+}
+
+SmtpSink::~SmtpSink()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) { }
+    }
+}
+
+QList<SmtpSink::Message> SmtpSink::Messages() const
+{
+    QList<Message> messages;
+    const QDir folder(m_folder);
+    const QStringList envelopes = folder.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    for (const QString& name : envelopes) {
+        const QString base = folder.filePath(name.chopped(5));
+        const QJsonObject envelope =
+            QJsonDocument::fromJson(TestEnvironment::ReadFile(base + QStringLiteral(".json"))).object();
+        Message m;
+        m.Raw = TestEnvironment::ReadFile(base + QStringLiteral(".eml"));
+        m.MailFrom = envelope.value(QStringLiteral("mail_from")).toString();
+        for (const QJsonValue& to : envelope.value(QStringLiteral("rcpt_tos")).toArray()) {
+            m.RcptTos << to.toString();
+        }
+        m.AuthUser = envelope.value(QStringLiteral("auth_user")).toString();
+        m.AuthMechanism = envelope.value(QStringLiteral("auth_mechanism")).toString();
+        const QJsonValue marker = envelope.value(QStringLiteral("marker"));
+        if (marker.isString()) {
+            m.Marker = marker.toString();
+        }
+        m.Accepted = envelope.value(QStringLiteral("accepted")).toBool(true);
+        messages << m;
+    }
+    return messages;
+}

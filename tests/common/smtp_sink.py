@@ -1,0 +1,151 @@
+#!/usr/bin/python3
+"""A mail server on loopback for the tests: it accepts what it is sent and
+writes every delivered message into a folder.
+
+    smtp_sink.py --port 0 --out DIR [--auth] [--auth-mechanisms PLAIN,LOGIN]
+                 [--reject-rcpt ADDR] [--silent] [--starttls CERT KEY]
+                 [--tls CERT KEY] [--marker-file PATH] [--reject-data]
+
+The first line on standard output is the port it listens on. Each message
+goes to DIR/NNN.eml (the bytes after dot-unstuffing) with DIR/NNN.json beside
+it: {"mail_from", "rcpt_tos", "auth_user", "auth_mechanism", "marker",
+"accepted"}. With --reject-data a message is written down and then refused
+with 554. It runs until it is killed.
+"""
+
+import argparse
+import asyncio
+import json
+import logging
+import os
+import ssl
+import sys
+import warnings
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+USER = b"alice"
+PASSWORD = b"s3cret"
+
+
+class Sink:
+    def __init__(self, out, reject_rcpt, reject_data, marker_file):
+        self.out = out
+        self.reject_data = reject_data
+        self.reject_rcpt = reject_rcpt.lower() if reject_rcpt else None
+        self.marker_file = marker_file
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.reject_rcpt and address.lower() == self.reject_rcpt:
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.out, "%03d" % self.count)
+        marker = None
+        if self.marker_file:
+            try:
+                with open(self.marker_file, "r", encoding="utf-8", errors="replace") as f:
+                    marker = f.read()
+            except OSError:
+                marker = "(absent)"
+        login = None
+        mechanism = None
+        if session.authenticated and isinstance(session.auth_data, dict):
+            login = session.auth_data.get("user")
+            mechanism = session.auth_data.get("mechanism")
+        envelope_info = {
+            "mail_from": envelope.mail_from,
+            "rcpt_tos": envelope.rcpt_tos,
+            "auth_user": login,
+            "auth_mechanism": mechanism,
+            "marker": marker,
+            "accepted": not self.reject_data,
+        }
+        # The message first, its envelope last: a reader that sees the .json sees both.
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        with open(base + ".json.tmp", "w", encoding="utf-8") as f:
+            json.dump(envelope_info, f)
+        os.replace(base + ".json.tmp", base + ".json")
+        if self.reject_data:
+            return "554 5.6.0 Message content rejected"
+        return "250 2.0.0 Message accepted"
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    if isinstance(auth_data, LoginPassword) and auth_data.login == USER and auth_data.password == PASSWORD:
+        return AuthResult(success=True, auth_data={"user": USER.decode(), "mechanism": mechanism})
+    return AuthResult(success=False, handled=False)
+
+
+class Silent(asyncio.Protocol):
+    """Takes the connection and never says a word."""
+
+    def connection_made(self, transport):
+        self.transport = transport
+
+
+def tls_context(cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--auth", action="store_true")
+    parser.add_argument("--auth-mechanisms", default="PLAIN,LOGIN")
+    parser.add_argument("--reject-rcpt")
+    parser.add_argument("--reject-data", action="store_true")
+    parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--marker-file")
+    args = parser.parse_args()
+
+    # AUTH without TLS is what the tests want; the library's warnings about it are noise.
+    warnings.simplefilter("ignore")
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+
+    os.makedirs(args.out, exist_ok=True)
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    sink = Sink(args.out, args.reject_rcpt, args.reject_data, args.marker_file)
+
+    if args.silent:
+        factory = Silent
+    else:
+        options = {"hostname": "sink.test", "timeout": 30}
+        if args.auth:
+            offered = {m.strip().upper() for m in args.auth_mechanisms.split(",") if m.strip()}
+            options.update(
+                auth_required=True,
+                auth_require_tls=False,
+                authenticator=authenticator,
+                auth_exclude_mechanism=[m for m in ("PLAIN", "LOGIN") if m not in offered],
+            )
+        if args.starttls:
+            options.update(tls_context=tls_context(*args.starttls), require_starttls=True)
+
+        def factory():
+            return SMTP(sink, loop=loop, **options)
+
+    server_ssl = tls_context(*args.tls) if args.tls else None
+    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=args.port, ssl=server_ssl))
+    port = server.sockets[0].getsockname()[1]
+    sys.stdout.write("%d\n" % port)
+    sys.stdout.flush()
+    try:
+        loop.run_forever()
+    finally:
+        server.close()
+
+
+if __name__ == "__main__":
+    main()
