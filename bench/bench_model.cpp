@@ -3,16 +3,19 @@
 // files, WriteSettings beside writing the same bytes once.
 #include "model/ProfileFormat.h"
 #include "model/cSettings.h"
+#include "support/DateTimeUtility.h"
 #include "support/IniFile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <map>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -49,6 +52,10 @@ const FileSet& Files(int count)
         t.open(QIODevice::WriteOnly);
         t.write("y");
         t.close();
+        // An hour old, so a stale rule of one minute finds every file out of date.
+        const timeval old[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+        ::utimes(QFile::encodeName(name).constData(), old);
+        ::utimes(QFile::encodeName(t.fileName()).constData(), old);
         set.plain.push_back(name);
         set.plainBytes.push_back(QFile::encodeName(name));
         set.templated.push_back(dir + QStringLiteral("/log-") + QString::number(i) + QStringLiteral(".#yyyy#.txt"));
@@ -56,27 +63,44 @@ const FileSet& Files(int count)
     return sets.emplace(count, std::move(set)).first->second;
 }
 
+enum class Kind {
+    Unchanged,     // change rule, files seen before and not touched since
+    Templated,     // the same with one date pattern in each name
+    StaleNotified, // stale rule, already out of date and notified
+};
+
 // A profile of N files, all seen before (as a running program holds them).
-QString Profile(int count, bool templated)
+QString Profile(int count, Kind kind)
 {
-    const QString name = QStringLiteral("Bench") + QString::number(count) + (templated ? QStringLiteral("t") : QString());
+    const bool templated = kind == Kind::Templated;
+    const QString name =
+        QStringLiteral("Bench") + QString::number(count) + QLatin1Char('-') + QString::number(static_cast<int>(kind));
     const QString path = ProfileFormat::ProfilePath(name);
     if (QFile::exists(path)) {
         return name;
     }
+    // Written as text: adding 10,000 files one by one through AddFile saves the
+    // whole profile each time, which would take far longer than the runs.
     const FileSet& files = Files(count);
-    cSettings s;
-    s.ReadSettings(name);
-    {
-        IniFile::Transaction batch(path);
-        for (int i = 0; i < count; ++i) {
-            cMonitorFile f;
-            f.SetRawFileName(templated ? files.templated[i] : files.plain[i]);
-            s.AddFile(&f);
-        }
+    QByteArray text =
+        "[SMTPServer]\r\nAddress=mail.example.com\r\n[General]\r\nNumberFiles=" + QByteArray::number(count) + "\r\n";
+    for (int i = 0; i < count; ++i) {
+        struct stat st
+        { };
+        ::stat(files.plainBytes[i].constData(), &st);
+        DateTimeStamp seen;
+        (void)DateTimeUtility::StampFromTimeT(st.st_mtime, seen);
+        const bool stale = kind == Kind::StaleNotified;
+        text += "[File" + QByteArray::number(i + 1) +
+                "]\r\nFileName=" + (templated ? files.templated[i] : files.plain[i]).toUtf8() + "\r\n" +
+                (stale ? "StaleMins=1\r\nBeenNotifed=1\r\nNotifyNeeded=1\r\n" : "BeenNotifed=0\r\nNotifyNeeded=0\r\n") +
+                "LastModified=" + DateTimeUtility::FormatDateStamp(seen).toLatin1() + "\r\n";
     }
-    s.SetSMTPServerAddress(QStringLiteral("mail.example.com"));
-    s.WriteSettings();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size()) {
+        std::abort();
+    }
     return name;
 }
 
@@ -85,18 +109,22 @@ void BM_StatLoop(benchmark::State& state)
     const FileSet& files = Files(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         for (const QByteArray& name : files.plainBytes) {
-            struct stat st {};
+            struct stat st
+            { };
             benchmark::DoNotOptimize(::stat(name.constData(), &st));
         }
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-void checkAll(benchmark::State& state, bool templated)
+void checkAll(benchmark::State& state, Kind kind)
 {
     const int count = static_cast<int>(state.range(0));
     cSettings s;
-    s.ReadSettings(Profile(count, templated));
+    s.ReadSettings(Profile(count, kind));
+    for (qint16 i = 1; i <= s.NumberFiles(); ++i) {
+        (void)s.MonitorFile(i)->CheckFile(); // the first cycle after loading
+    }
     const quint64 before = IniFile::Replacements();
     for (auto _ : state) {
         for (qint16 i = 1; i <= s.NumberFiles(); ++i) {
@@ -109,25 +137,31 @@ void checkAll(benchmark::State& state, bool templated)
 
 void BM_CheckFile(benchmark::State& state)
 {
-    checkAll(state, false);
+    checkAll(state, Kind::Unchanged);
 }
 
 void BM_CheckFileTemplate(benchmark::State& state)
 {
-    checkAll(state, true);
+    checkAll(state, Kind::Templated);
+}
+
+void BM_CheckFileStaleNotified(benchmark::State& state)
+{
+    checkAll(state, Kind::StaleNotified);
 }
 
 void BM_ReadBytesAndStat(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
-    const QString path = ProfileFormat::ProfilePath(Profile(count, false));
+    const QString path = ProfileFormat::ProfilePath(Profile(count, Kind::Unchanged));
     const FileSet& files = Files(count);
     for (auto _ : state) {
         QFile f(path);
         f.open(QIODevice::ReadOnly);
         benchmark::DoNotOptimize(f.readAll());
         for (const QByteArray& name : files.plainBytes) {
-            struct stat st {};
+            struct stat st
+            { };
             benchmark::DoNotOptimize(::stat(name.constData(), &st));
         }
     }
@@ -135,7 +169,7 @@ void BM_ReadBytesAndStat(benchmark::State& state)
 
 void BM_ReadSettings(benchmark::State& state)
 {
-    const QString name = Profile(static_cast<int>(state.range(0)), false);
+    const QString name = Profile(static_cast<int>(state.range(0)), Kind::Unchanged);
     for (auto _ : state) {
         IniFile::ForgetAll(); // read from disk every time, as a fresh start does
         cSettings s;
@@ -145,7 +179,7 @@ void BM_ReadSettings(benchmark::State& state)
 
 void BM_WriteBytesOnce(benchmark::State& state)
 {
-    const QString path = ProfileFormat::ProfilePath(Profile(static_cast<int>(state.range(0)), false));
+    const QString path = ProfileFormat::ProfilePath(Profile(static_cast<int>(state.range(0)), Kind::Unchanged));
     QFile in(path);
     in.open(QIODevice::ReadOnly);
     const QByteArray bytes = in.readAll();
@@ -161,7 +195,7 @@ void BM_WriteBytesOnce(benchmark::State& state)
 
 void BM_WriteSettings(benchmark::State& state)
 {
-    const QString name = Profile(static_cast<int>(state.range(0)), false);
+    const QString name = Profile(static_cast<int>(state.range(0)), Kind::Unchanged);
     cSettings s;
     s.ReadSettings(name);
     const quint64 before = IniFile::Replacements();
@@ -179,6 +213,7 @@ void BM_WriteSettings(benchmark::State& state)
 BENCHMARK(BM_StatLoop)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckFile)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckFileTemplate)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckFileStaleNotified)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadBytesAndStat)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadSettings)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteBytesOnce)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -413,6 +413,23 @@ std::optional<QString> IniDocument::Value(QStringView section, QStringView key) 
 
 bool IniDocument::CanWrite(QStringView section, QStringView key)
 {
+    // Names of plain printable ASCII need no cleaning and are checked in place.
+    const auto plain = [](QStringView name) {
+        if (name.isEmpty() || name.front() == u' ' || name.back() == u' ' || name.front() == u'\t' ||
+            name.back() == u'\t') {
+            return false;
+        }
+        for (const QChar c : name) {
+            if (c.unicode() < 0x20 || c.unicode() > 0x7e) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (plain(section) && plain(key)) {
+        return !section.contains(u']') && !key.contains(u'=') && !key.startsWith(u';') && !key.startsWith(u'#') &&
+               !key.startsWith(u'[');
+    }
     return validSection(cleanName(section)) && validKey(cleanName(key));
 }
 
@@ -424,9 +441,10 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
         return false;
     }
     const QString text = cleanText(value);
-    const QString foldedSection = sectionName.toCaseFolded();
-    const QString foldedKey = keyName.toCaseFolded();
-    const QByteArray keyLine = keyName.toUtf8() + '=' + encodeValue(text) + d->newline;
+    const QString foldedSection = foldedName(sectionName);
+    const QString foldedKey = foldedName(keyName);
+    const QByteArray encoded = encodeValue(text);
+    const auto keyLine = [&] { return keyName.toUtf8() + '=' + encoded + d->newline; };
 
     Section* found = d->findSection(foldedSection);
     if (!found) {
@@ -439,7 +457,7 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
         }
         Section added;
         added.lines.push_back(d->makeLine('[' + sectionName.toUtf8() + ']' + d->newline, LineKind::Header));
-        added.lines.push_back(d->makeLine(keyLine, LineKind::Key));
+        added.lines.push_back(d->makeLine(keyLine(), LineKind::Key));
         added.keys.insert(foldedKey, 1);
         added.indexed = true;
         d->index.insert(foldedSection, qsizetype(d->sections.size()));
@@ -451,12 +469,15 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
     if (existing >= 0) {
         Line& line = found->lines[size_t(existing)];
         const QByteArrayView old = d->bytes(line);
-        if (decodeValue(content(old)) == text) {
+        // Most writes store what is there already: the bytes as this class
+        // writes them are compared first, the decoded text only when they differ.
+        const QByteArrayView oldContent = content(old);
+        if (trimBlanks(oldContent.sliced(oldContent.indexOf('=') + 1)) == QByteArrayView(encoded) ||
+            decodeValue(oldContent) == text) {
             return false;
         }
         // The key keeps the spelling it has in the file.
-        d->setText(line,
-                   keyBytes(content(old)).toByteArray() + '=' + encodeValue(text) + terminator(old).toByteArray());
+        d->setText(line, keyBytes(content(old)).toByteArray() + '=' + encoded + terminator(old).toByteArray());
         return true;
     }
 
@@ -467,7 +488,7 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
         --at;
     }
     d->ensureTerminated(found->lines[size_t(at - 1)]);
-    found->lines.insert(found->lines.begin() + at, d->makeLine(keyLine, LineKind::Key));
+    found->lines.insert(found->lines.begin() + at, d->makeLine(keyLine(), LineKind::Key));
     // Only blank or removed lines follow, so no indexed key moves.
     found->keys.insert(foldedKey, at);
     return true;

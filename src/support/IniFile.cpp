@@ -97,9 +97,43 @@ Cache& cache()
     return instance;
 }
 
+// The file of the transaction in progress, found without hashing its path for
+// each of the many keys an operation writes. Cleared whenever an entry of
+// either map goes away, so the pointers never dangle.
+struct HotFile
+{
+    QString key;
+    CachedFile* file = nullptr;
+    const int* depth = nullptr;
+};
+
+HotFile& hot()
+{
+    static HotFile instance;
+    return instance;
+}
+
+void forgetHot()
+{
+    hot() = HotFile {};
+}
+
+// The profile's path arrives with every key; the last one's absolute form is
+// kept so that a run of writes to one file does not resolve it again each
+// time. A relative path depends on the working folder, so only absolute ones are kept.
 [[nodiscard]] QString cacheKey(const QString& file)
 {
-    return QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+    static QString lastFile;
+    static QString lastKey;
+    if (!lastFile.isEmpty() && file == lastFile) {
+        return lastKey;
+    }
+    QString key = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+    if (QDir::isAbsolutePath(file)) {
+        lastFile = file;
+        lastKey = key;
+    }
+    return key;
 }
 
 [[nodiscard]] bool inTransaction(const QString& key)
@@ -163,22 +197,35 @@ Cache& cache()
 }
 
 // Outside a transaction every call looks at the file again, so edits by others are seen.
+CachedFile& remember(const QString& key, CachedFile& file)
+{
+    const auto& depths = cache().transactionDepth;
+    const auto depth = depths.find(key);
+    hot() = HotFile {key, &file, depth == depths.end() ? nullptr : &depth->second};
+    return file;
+}
+
 CachedFile& cachedFile(const QString& key)
 {
+    const HotFile& current = hot();
+    if (current.file && current.depth && *current.depth > 0 && key == current.key) {
+        return *current.file;
+    }
     auto& files = cache().files;
     auto it = files.find(key);
     if (it != files.end()) {
         if (inTransaction(key) || it->second.identity == currentIdentity(QFile::encodeName(key))) {
-            return it->second;
+            return remember(key, it->second);
         }
         it->second = load(key);
-        return it->second;
+        return remember(key, it->second);
     }
-    return files.emplace(key, load(key)).first->second;
+    return remember(key, files.emplace(key, load(key)).first->second);
 }
 
 bool fail(const QString& key, const QString& reason)
 {
+    forgetHot();
     cache().files.erase(key);
     DebugLog(QStringLiteral("Profile %1 was not written: %2").arg(key, reason), 5);
     return false;
@@ -314,6 +361,7 @@ bool IniFile::Transaction::Commit()
     if (depth == depths.end() || --depth->second > 0) {
         return true;
     }
+    forgetHot();
     depths.erase(depth);
     auto& files = cache().files;
     const auto it = files.find(m_file);
@@ -330,5 +378,6 @@ quint64 IniFile::Replacements()
 
 void IniFile::ForgetAll()
 {
+    forgetHot();
     cache().files.clear();
 }
