@@ -10,11 +10,11 @@ cd "$here"
 
 packages=(
     build-essential cmake ninja-build pkg-config git
-    qt6-base-dev qt6-base-dev-tools
+    qt6-base-dev qt6-base-dev-tools libqt6svg6
     libgmime-3.0-dev libcurl4-openssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    python3-aiosmtpd openssl
+    python3-aiosmtpd openssl curl
     xvfb xauth tzdata
 )
 
