@@ -41,7 +41,7 @@ public:
         return answer;
     }
     Pointer CurrentPointer() const override { return Pointer::Normal; }
-    void SetPointer(Pointer) override {}
+    void SetPointer(Pointer) override { }
 };
 
 const QString kUtils = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
@@ -59,17 +59,21 @@ TEST(HtmlToText, DropsTagsAndDecodesEntities)
     } const cases[] = {
         {"plain", QStringLiteral("Hello"), QStringLiteral("Hello")},
         // A no-break space is a space of its own: it does not fold into the one before it.
-        {"entities", QStringLiteral("a &amp; b &lt;c&gt; &quot;d&quot; &#233; &#x20AC; &nbsp;x"),
+        {"entities",
+         QStringLiteral("a &amp; b &lt;c&gt; &quot;d&quot; &#233; &#x20AC; &nbsp;x"),
          QStringLiteral("a & b <c> \"d\" é €  x")},
         {"unknown entity stays", QStringLiteral("&bogus; &"), QStringLiteral("&bogus; &")},
         // Between two paragraphs one blank line.
-        {"blocks on lines", QStringLiteral("<p>one</p><p>two</p>line<br>break"),
+        {"blocks on lines",
+         QStringLiteral("<p>one</p><p>two</p>line<br>break"),
          QStringLiteral("one\n\ntwo\nline\nbreak")},
         {"white space folds", QStringLiteral("a \n\t  b"), QStringLiteral("a b")},
-        {"hidden elements", QStringLiteral("<head><title>T</title><style>p{}</style></head><script>x()</script>shown"),
+        {"hidden elements",
+         QStringLiteral("<head><title>T</title><style>p{}</style></head><script>x()</script>shown"),
          QStringLiteral("shown")},
         {"comment", QStringLiteral("a<!-- hidden -->b"), QStringLiteral("ab")},
-        {"table cells", QStringLiteral("<table><tr><td>File</td><td>x.log</td></tr></table>"),
+        {"table cells",
+         QStringLiteral("<table><tr><td>File</td><td>x.log</td></tr></table>"),
          QStringLiteral("File x.log")},
         {"unfinished tag", QStringLiteral("text <b"), QStringLiteral("text")},
     };
@@ -132,7 +136,30 @@ TEST(Message, HeadersCannotBeInjected)
     for (const QString& line : Lines(mime)) {
         EXPECT_FALSE(line.startsWith(QStringLiteral("Bcc:"), Qt::CaseInsensitive)) << line.toStdString();
     }
-    EXPECT_EQ(m.EnvelopeRecipients(), QList<QByteArray>{"ops@example.com"});
+    EXPECT_EQ(m.EnvelopeRecipients(), QList<QByteArray> {"ops@example.com"});
+}
+
+TEST(Message, CutShortTemplateHeadersStayOnTheirOwnLines)
+{
+    // A template whose header block ends without a line end, or holds a NUL
+    // or a lone CR, must not let the next header written run into a value.
+    const QByteArray templates[] = {
+        QByteArray("From: a@example.com\nX-Note: open"),
+        QByteArray("Subject: x\rN\0\0tail\nX-Other: y\0z\n\nbody\n", 29),
+    };
+    for (const QByteArray& bytes : templates) {
+        SCOPED_TRACE(bytes.toStdString());
+        cMessage m;
+        ASSERT_TRUE(m.FromMime(bytes));
+        m.SetTo(QStringLiteral("ops@example.com"));
+        m.SetFrom(QStringLiteral("sentrel@example.com"));
+        const QByteArray mime = m.ToMime(cMessage::Purpose::Send);
+        cMessage back;
+        ASSERT_TRUE(back.FromMime(mime));
+        EXPECT_EQ(back.EnvelopeRecipients(), QList<QByteArray> {"ops@example.com"});
+        EXPECT_EQ(back.EnvelopeFrom(), QByteArray("sentrel@example.com"));
+        EXPECT_FALSE(mime.contains('\0'));
+    }
 }
 
 TEST(Message, NonAsciiIsEncodedAndLinesStayShort)
@@ -161,8 +188,7 @@ TEST(Message, RecipientsAsEntered)
 {
     cMessage m;
     m.SetTo(QStringLiteral("a@example.com; \"Doe, Jo\" <b@example.com>, c@example.com;; a@EXAMPLE.com"));
-    EXPECT_EQ(m.EnvelopeRecipients(),
-              (QList<QByteArray>{"a@example.com", "b@example.com", "c@example.com"}));
+    EXPECT_EQ(m.EnvelopeRecipients(), (QList<QByteArray> {"a@example.com", "b@example.com", "c@example.com"}));
     EXPECT_TRUE(m.To().contains(QStringLiteral("Doe, Jo")));
 }
 
@@ -181,8 +207,7 @@ TEST(Message, TemplateHeadersGoOutUnchangedButFromAndToAreReplaced)
     EXPECT_FALSE(mime.contains("audit@example.com"));
     EXPECT_FALSE(mime.contains("t@example.com"));
     EXPECT_FALSE(mime.contains("nobody@example.com"));
-    EXPECT_EQ(m.EnvelopeRecipients(),
-              (QList<QByteArray>{"ops@example.com", "boss@example.com", "audit@example.com"}));
+    EXPECT_EQ(m.EnvelopeRecipients(), (QList<QByteArray> {"ops@example.com", "boss@example.com", "audit@example.com"}));
 }
 
 class EmailFiles : public ::testing::Test
@@ -213,8 +238,9 @@ TEST_F(EmailFiles, HostileTemplatesGiveFalseOrAUsableMessage)
     for (int i = 0; i < 70000; ++i) {
         binary += static_cast<char>((i * 131) ^ (i >> 3));
     }
-    const QByteArray good = Template("", "Content-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\n"
-                                         "Content-Type: text/html\r\n\r\n<p>x</p>\r\n--b--\r\n");
+    const QByteArray good = Template("",
+                                     "Content-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\n"
+                                     "Content-Type: text/html\r\n\r\n<p>x</p>\r\n--b--\r\n");
     struct Case
     {
         const char* name;
@@ -247,9 +273,10 @@ TEST_F(EmailFiles, HostileTemplatesGiveFalseOrAUsableMessage)
 TEST_F(EmailFiles, TemplatesAreReadAsIso8859_9)
 {
     // 0xFD is dotless i and 0xDE is S-cedilla in ISO-8859-9 (not Latin-1's ý and Þ).
-    const QString path =
-        Write(QStringLiteral("turkish.eml"), Template("", "Content-Type: text/html\r\nContent-Transfer-Encoding: 8bit"
-                                                          "\r\n\r\n<p>Dosya ad\xFD \xDE</p>\r\n"));
+    const QString path = Write(QStringLiteral("turkish.eml"),
+                               Template("",
+                                        "Content-Type: text/html\r\nContent-Transfer-Encoding: 8bit"
+                                        "\r\n\r\n<p>Dosya ad\xFD \xDE</p>\r\n"));
     cEmail e;
     ASSERT_TRUE(e.LoadFromFile(path));
     EXPECT_EQ(e.Message().HTMLBody().trimmed(), QStringLiteral("<p>Dosya adı Ş</p>"));
@@ -294,7 +321,8 @@ protected:
     }
     QString Marker() const
     {
-        return ConfigUtility::ReadRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, QStringLiteral("<absent>"));
+        return ConfigUtility::ReadRegString(
+            ConfigUtility::Root::CurrentUser, kUtils, kMarker, QStringLiteral("<absent>"));
     }
     ScriptedUi m_ui;
     cEmail m_email;
@@ -337,9 +365,10 @@ TEST_F(EmailChecks, InterruptedServerIsQuestionedWhenNotSilent)
     QString reason;
     EXPECT_FALSE(m_email.SendEmail(reason, false));
     ASSERT_EQ(m_ui.asked.size(), 1);
-    EXPECT_EQ(m_ui.asked[0], QStringLiteral("The last time an email was being sent via the mail server '127.0.0.1', "
-                                            "it was not successfully sent.\n\nAre you sure you want to try and use "
-                                            "this server again?"));
+    EXPECT_EQ(m_ui.asked[0],
+              QStringLiteral("The last time an email was being sent via the mail server '127.0.0.1', "
+                             "it was not successfully sent.\n\nAre you sure you want to try and use "
+                             "this server again?"));
     EXPECT_EQ(reason, QStringLiteral("User decided not to use the previously failed mail server '127.0.0.1'"));
     EXPECT_EQ(Marker(), QStringLiteral("127.0.0.1")); // not sent, so left as found
 }
