@@ -1,53 +1,58 @@
-#include "model/cSettings.h"
-#include "support/DateTimeUtility.h"
-#include "support/DebugLog.h"
-#include "support/GeneralUtility.h"
+#include "app/WidgetUserInterface.h"
+#include "app/frmMain.h"
+#include "support/UserInterface.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QIcon>
+#include <QScopeGuard>
 #include <QStringList>
-#include <QTextStream>
 
 #include <cstdio>
 
-// Reads profile "Profile1" and prints every monitored file with its
-// last-modified time and status.
+namespace {
+
+const char* const kUsage = "Usage: sentrel [/NOPREVCHECK] [/DEBUG[=MAX|NORMAL|NONE]] [--help] [--version]\n"
+                           "Watches the files of profile \"Profile1\" and mails the operators when one\n"
+                           "changes or goes stale. It runs as a window with a tray icon.\n"
+                           "\n"
+                           "  /NOPREVCHECK   start even when another copy already runs\n"
+                           "  /DEBUG[=LEVEL] write the diagnostic log (MAX by default; NORMAL, NONE)\n"
+                           "  --help         show this text and exit\n"
+                           "  --version      show the version and exit\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("sentrel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(SENTREL_VERSION));
-
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
-    QTextStream out(stdout);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    // Answered before the application object exists, so they work without a display.
     if (arguments.contains(QLatin1String("--version"))) {
-        out << "sentrel " << SENTREL_VERSION << Qt::endl;
+        std::printf("sentrel %s\n", SENTREL_VERSION);
         return 0;
     }
-    if (arguments.contains(QLatin1String("--help"))) {
-        out << "Usage: sentrel [/DEBUG[=MAX|NORMAL|NONE]] [--help] [--version]\n"
-               "Prints the monitored files of profile \"Profile1\" with their last-modified time and status."
-            << Qt::endl;
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
+        std::fputs(kUsage, stdout);
         return 0;
     }
 
-    GeneralUtility::SetAppFromArguments(arguments);
-    InitDebugLevel();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("sentrel"));
+    QApplication::setApplicationVersion(QStringLiteral(SENTREL_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/sentrel/sentrel.svg")));
+    // Hidden in the tray, the window is not "last": closing a message box must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
 
-    cSettings settings;
-    if (!settings.ReadSettings(QStringLiteral("Profile1"))) {
-        std::fprintf(stderr, "sentrel: the profile could not be read\n");
-        return 1;
+    WidgetUserInterface ui;
+    UserInterface::Install(&ui);
+    const auto uninstall = qScopeGuard([] { UserInterface::Install(nullptr); });
+
+    frmMain window;
+    QObject::connect(&window, &frmMain::Unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    if (!window.Load(arguments)) {
+        return 0;
     }
-    out << "Profile: " << settings.ProfilePath() << '\n';
-    out << settings.NumberFiles() << (settings.NumberFiles() == 1 ? " monitored file" : " monitored files") << '\n';
-    for (qint16 i = 1; i <= settings.NumberFiles(); ++i) {
-        const cMonitorFile* file = settings.MonitorFile(i);
-        const QDateTime modified = file->LastModifiedVB();
-        const QString when = DateTimeUtility::IsPositiveDate(modified) ? DateTimeUtility::GeneralDate(modified)
-                                                                       : QStringLiteral("(Unknown)");
-        out << file->DisplayName() << '\t' << when << '\t' << file->Status() << '\n';
-    }
-    out.flush();
-    return 0;
+    return QApplication::exec();
 }

@@ -1,7 +1,13 @@
 #include "support/GeneralUtility.h"
 
+#include "support/DebugLog.h"
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <memory>
 
 namespace {
 
@@ -11,6 +17,7 @@ struct State
     QString commandLine;
     qint32 debugLevel = 0;
     QString debugPath;
+    std::unique_ptr<QLockFile> instanceLock;
 };
 
 State& state()
@@ -87,6 +94,38 @@ void GeneralUtility::SetCommandLine(const QString& text)
 QString GeneralUtility::CommandLine()
 {
     return state().commandLine;
+}
+
+QString GeneralUtility::InstanceLockPath()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty()) {
+        folder = QDir::tempPath();
+    }
+    return folder + QStringLiteral("/sentrel.lock");
+}
+
+bool GeneralUtility::PrevInstance()
+{
+    State& s = state();
+    if (s.instanceLock) {
+        return false;
+    }
+    auto lock = std::make_unique<QLockFile>(InstanceLockPath());
+    // Only a dead owner makes a lock stale: a copy that has run for hours still counts.
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        s.instanceLock = std::move(lock);
+        return false;
+    }
+    if (lock->error() == QLockFile::LockFailedError) {
+        return true;
+    }
+    // No lock can be taken (the folder is not writable): run rather than refuse to start.
+    DebugLog(QStringLiteral("The single-instance lock ") + InstanceLockPath() +
+                 QStringLiteral(" could not be taken; not checking for another copy"),
+             5);
+    return false;
 }
 
 void GeneralUtility::EnableDisplay(const QString&) {}

@@ -31,6 +31,13 @@ public:
     static void SetCommandLine(const QString& text);
     [[nodiscard]] static QString CommandLine();
 
+    // True when another copy of the program runs for this user. The first call
+    // takes the single-instance lock in $XDG_RUNTIME_DIR and holds it until the
+    // process ends; a lock left by a copy that died is taken over.
+    [[nodiscard]] static bool PrevInstance();
+    // The lock file PrevInstance uses.
+    [[nodiscard]] static QString InstanceLockPath();
+
     // Takes the text the window hands over when it enables its display; unused.
     static void EnableDisplay(const QString& text);
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <ctime>
 
 #include <cstdlib>
 #include <sys/stat.h>
@@ -51,6 +52,15 @@ void Isolate()
     place("XDG_CACHE_HOME", "cache");
     place("XDG_RUNTIME_DIR", "runtime");
     place("HOME", "home");
+
+    // A pinned zone (with summer time, so its changes are covered), locale and
+    // display, whatever the caller's are; set here because CTest's discovered
+    // tests take only one environment variable from a property.
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    ::setenv("LANG", "C.UTF-8", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::tzset();
 }
 
 QString Root()

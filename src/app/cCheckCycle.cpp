@@ -1,0 +1,111 @@
+#include "app/cCheckCycle.h"
+
+#include "app/cCycleView.h"
+#include "model/cMonitorFile.h"
+#include "model/cSettings.h"
+#include "notify/NotificationComposer.h"
+#include "support/DateTimeUtility.h"
+#include "support/DebugLog.h"
+
+#include <QScopeGuard>
+
+cCheckCycle::cCheckCycle(cCycleView& view)
+    : m_view(view)
+{ }
+
+QString cCheckCycle::LastModifiedText(const cMonitorFile& file)
+{
+    const QDateTime modified = file.LastModifiedVB();
+    return DateTimeUtility::IsPositiveDate(modified) ? DateTimeUtility::GeneralDate(modified)
+                                                     : QStringLiteral("(Unknown)");
+}
+
+void cCheckCycle::CheckFiles(bool forceCheck)
+{
+    if (!m_settings) {
+        return;
+    }
+    DebugLog(QStringLiteral("CheckFiles ") + (forceCheck ? QStringLiteral("True") : QStringLiteral("False")),
+             5,
+             LogIndentKeep);
+    // A message box or a send that lets the event loop run can bring the next tick in here.
+    if (m_running) {
+        return;
+    }
+
+    const qint32 interval = m_settings->PollInterval();
+    if (m_lastCheck.Day > 0) {
+        const DateTimeStamp next = DateTimeUtility::AddSeconds(static_cast<float>(interval), m_lastCheck);
+        const double remaining = DateTimeUtility::SecondsUntil(next);
+        m_view.ShowStatus(QStringLiteral(" Time until next check : ") + DateTimeUtility::FormatSeconds(remaining, 22));
+    }
+    const double elapsed = DateTimeUtility::SecondsSince(m_lastCheck);
+    if (!forceCheck && elapsed < interval) {
+        return;
+    }
+
+    m_view.EnterRunning();
+    m_running = true;
+    const auto reset = qScopeGuard([this] { m_running = false; });
+
+    const qint16 count = m_settings->NumberFiles();
+    for (qint16 i = 1; i <= count; ++i) {
+        if (m_closing) {
+            return;
+        }
+        m_view.SelectRow(i);
+        m_view.ShowProgress(0);
+        DebugLog(QStringLiteral("Check File ") + QString::number(i), 5, LogIndentKeep);
+        cMonitorFile* file = m_settings ? m_settings->MonitorFile(i) : nullptr;
+        if (!file) {
+            // The list was replaced while a nested event ran; the rest belongs to the new list.
+            DebugLog(QStringLiteral("Monitored file ") + QString::number(i) +
+                         QStringLiteral(" is gone; the cycle stops here"),
+                     5,
+                     LogIndentKeep);
+            break;
+        }
+        CheckOne(i, *file);
+    }
+    if (m_closing) {
+        return;
+    }
+
+    m_view.ShowProgress(100);
+    m_running = false;
+    m_view.LeaveRunning();
+    m_view.ShowStatus(QStringLiteral(" Checking...Finished"));
+    m_lastCheck = DateTimeUtility::NowStamp(0);
+}
+
+void cCheckCycle::CheckOne(qint16 index, cMonitorFile& file)
+{
+    m_view.ShowStatus(QStringLiteral(" Checking ") + file.Filename());
+    const QString displayName = file.DisplayName();
+    if (m_view.CellText(index, cCycleView::Cell::FileName) != displayName) {
+        m_view.SetCellText(index, cCycleView::Cell::FileName, displayName);
+    }
+
+    if (file.CheckFile()) {
+        if (file.NotifyNeeded()) {
+            if (!file.BeenNotified()) {
+                if (file.MonitorType() == cMonitorFile::NotifyWhenStale) {
+                    m_view.SetRowColour(index, cCycleView::Red);
+                    m_view.HighlightRow(index, true);
+                }
+                if (m_settings->SMTPEnabled()) {
+                    // The outcome goes to the history; a failed mail is not retried.
+                    NotificationComposer::SendNotification(*m_settings, index, m_view);
+                }
+                // Each event is mailed at most once, sent or not.
+                file.MarkAsNotified();
+            }
+        } else if (m_view.RowColour(index) != cCycleView::White) {
+            m_view.SetRowColour(index, cCycleView::White);
+            m_view.HighlightRow(index, false);
+        }
+    }
+
+    m_view.SetCellText(index, cCycleView::Cell::LastModified, LastModifiedText(file));
+    m_view.SetCellText(index, cCycleView::Cell::Status, file.Status());
+}

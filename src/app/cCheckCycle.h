@@ -1,0 +1,47 @@
+#pragma once
+
+#include "support/DateTimeStamp.h"
+
+#include <QString>
+
+class cCycleView;
+class cMonitorFile;
+class cSettings;
+
+// The check cycle: on every tick the countdown to the next check, and once the
+// poll interval has passed (or when forced) every monitored file checked in
+// order, its row refreshed and each pending notification sent once.
+class cCheckCycle
+{
+public:
+    explicit cCheckCycle(cCycleView& view);
+
+    // The profile the cycle works on; nullptr makes every tick do nothing.
+    void SetSettings(cSettings* settings) { m_settings = settings; }
+    [[nodiscard]] cSettings* Settings() const { return m_settings; }
+
+    // When the previous check finished; the next automatic one is PollInterval later.
+    void SetLastCheck(const DateTimeStamp& stamp) { m_lastCheck = stamp; }
+    [[nodiscard]] const DateTimeStamp& LastCheck() const { return m_lastCheck; }
+
+    // A close request: a running cycle stops at its next file.
+    void SetClosing(bool closing) { m_closing = closing; }
+    [[nodiscard]] bool Closing() const { return m_closing; }
+    [[nodiscard]] bool Running() const { return m_running; }
+
+    void CheckFiles(bool forceCheck);
+    void Tick() { CheckFiles(false); }
+    void CheckNow() { CheckFiles(true); }
+
+    // The "LASTMODIFIED" cell of a file: its time as "General Date", or "(Unknown)" when never seen.
+    [[nodiscard]] static QString LastModifiedText(const cMonitorFile& file);
+
+private:
+    void CheckOne(qint16 index, cMonitorFile& file);
+
+    cCycleView& m_view;
+    cSettings* m_settings = nullptr;
+    DateTimeStamp m_lastCheck;
+    bool m_closing = false;
+    bool m_running = false;
+};

@@ -1,0 +1,621 @@
+#include "app/frmMain.h"
+
+#include "app/ControlUtility.h"
+#include "app/FilesListModel.h"
+#include "model/cSettings.h"
+#include "support/DateTimeUtility.h"
+#include "support/DebugLog.h"
+#include "support/GeneralUtility.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFont>
+#include <QFrame>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <cmath>
+
+namespace {
+
+// Geometry is worked out in twips, as the window was designed; 15 twips make
+// one device-independent pixel and Qt scales those for high-DPI screens.
+constexpr double kTwipsPerPixel = 15.0;
+
+// Nearest whole number, ties to even.
+double whole(double value)
+{
+    return std::nearbyint(value);
+}
+
+int px(double twips)
+{
+    return static_cast<int>(whole(twips / kTwipsPerPixel));
+}
+
+double twips(int pixels)
+{
+    return pixels * kTwipsPerPixel;
+}
+
+// A computed length never goes below 0, however small the window is made.
+int pxLength(double twips)
+{
+    return qMax(0, px(twips));
+}
+
+QRect designRect(double left, double top, double width, double height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+constexpr double kMinWidth = 9780;
+constexpr double kMinHeight = 6600;
+constexpr double kScrollBarRoom = 285;
+constexpr double kLastModifiedWidth = 2000;
+constexpr double kStatusWidth = 1500;
+constexpr double kDateWidth = 1800;
+constexpr double kListWidth = 2655;
+
+const QString kIcon = QStringLiteral(":/sentrel/sentrel.svg");
+
+bool systemTrayAvailable()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+frmMain::TrayProbe g_trayProbe = &systemTrayAvailable;
+
+QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    // The design widths suit a narrower font than most desktops have; never clip the caption.
+    label->setGeometry(
+        geometry.x(), geometry.y(), qMax(geometry.width(), label->sizeHint().width()), geometry.height());
+    return label;
+}
+
+QLabel* newPicture(QWidget* parent, const char* name, const QString& resource, const QRect& geometry)
+{
+    auto* picture = new QLabel(parent);
+    picture->setObjectName(QLatin1String(name));
+    picture->setGeometry(geometry);
+    picture->setAlignment(Qt::AlignCenter);
+    picture->setPixmap(QIcon(resource).pixmap(geometry.size()));
+    return picture;
+}
+
+QAction* newAction(QMenu* menu, const char* name, const QString& caption)
+{
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
+    return action;
+}
+
+void newSeparator(QMenu* menu, const char* name)
+{
+    menu->addSeparator()->setObjectName(QLatin1String(name));
+}
+
+int columnOf(cCycleView::Cell cell)
+{
+    switch (cell) {
+    case cCycleView::Cell::FileName:
+        return FilesListModel::ColumnFileName;
+    case cCycleView::Cell::LastModified:
+        return FilesListModel::ColumnLastModified;
+    case cCycleView::Cell::Status:
+        return FilesListModel::ColumnStatus;
+    }
+    return FilesListModel::ColumnFileName;
+}
+
+} // namespace
+
+void frmMain::SetTrayProbe(TrayProbe probe)
+{
+    g_trayProbe = probe ? probe : &systemTrayAvailable;
+}
+
+frmMain::frmMain(QWidget* parent)
+    : QMainWindow(parent)
+    , m_cycle(*this)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral(SENTREL_PRODUCT_NAME));
+    setWindowIcon(QIcon(kIcon));
+    // The twip geometry was laid out for an 8-point interface font; larger ones clip the captions.
+    QFont designFont = font();
+    designFont.setPointSize(8);
+    setFont(designFont);
+
+    m_tmrCheckFiles.setParent(this);
+    m_tmrCheckFiles.setObjectName(QStringLiteral("tmrCheckFiles"));
+    m_tmrCheckFiles.setInterval(1000);
+    connect(&m_tmrCheckFiles, &QTimer::timeout, this, [this] { CheckFiles(false); });
+    m_tmrSelectRow.setSingleShot(true);
+    m_tmrSelectRow.setInterval(0);
+    connect(&m_tmrSelectRow, &QTimer::timeout, this, &frmMain::selectPendingRow);
+
+    createMenus();
+    createContent();
+    createTray();
+
+    // A session that ends closes no window first; the cycle must still stop.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_cycle.SetClosing(true); });
+}
+
+frmMain::~frmMain()
+{
+    m_tmrCheckFiles.stop();
+    m_cycle.SetSettings(nullptr);
+}
+
+void frmMain::createMenus()
+{
+    m_mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    m_mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    m_mnuCheckNow = newAction(m_mnuFile, "mnuCheckNow", QStringLiteral("&Check Files Now"));
+    newSeparator(m_mnuFile, "mnuExitSep");
+    m_mnuExit = newAction(m_mnuFile, "mnuExit", QStringLiteral("E&xit"));
+
+    m_mnuSettings = menuBar()->addMenu(QStringLiteral("&Settings"));
+    m_mnuSettings->setObjectName(QStringLiteral("mnuSettings"));
+    m_mnuProgramSettings = newAction(m_mnuSettings, "mnuProgramSettings", QStringLiteral("&Program Settings"));
+
+    m_mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    m_mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    m_mnuAbout = newAction(m_mnuHelp, "mnuAbout", QStringLiteral("&About"));
+
+    m_mPopupSys = new QMenu(this);
+    m_mPopupSys->setObjectName(QStringLiteral("mPopupSys"));
+    QAction* restore = newAction(m_mPopupSys, "mnuSysRestore", QStringLiteral("Restore"));
+    newSeparator(m_mPopupSys, "mnuSysCheckSep");
+    QAction* checkNow = newAction(m_mPopupSys, "mnuSysCheckNow", QStringLiteral("Check Now"));
+    newSeparator(m_mPopupSys, "mnuSysExitSep");
+    QAction* exit = newAction(m_mPopupSys, "mnuSysExit", QStringLiteral("E&xit"));
+
+    connect(m_mnuCheckNow, &QAction::triggered, this, [this] { CheckFiles(true); });
+    connect(checkNow, &QAction::triggered, this, [this] { CheckFiles(true); });
+    connect(m_mnuExit, &QAction::triggered, this, &QWidget::close);
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    connect(restore, &QAction::triggered, this, &frmMain::Restore);
+    connect(m_mnuProgramSettings, &QAction::triggered, this, &frmMain::ProgramSettings);
+}
+
+void frmMain::createContent()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    client->installEventFilter(this);
+
+    m_tbsImporter = new QFrame(client);
+    m_tbsImporter->setObjectName(QStringLiteral("tbsImporter"));
+    m_tbsImporter->setFrameShape(QFrame::StyledPanel);
+    m_tbsImporter->setGeometry(designRect(120, 60, 9585, 5385));
+
+    QWidget* tab = m_tbsImporter;
+    m_picStatusLED =
+        newPicture(tab, "picStatusLED", QStringLiteral(":/sentrel/status-led.svg"), designRect(120, 120, 555, 555));
+    m_cmdSettings = new QToolButton(tab);
+    m_cmdSettings->setObjectName(QStringLiteral("cmdSettings"));
+    m_cmdSettings->setGeometry(designRect(120, 720, 555, 555));
+    m_cmdSettings->setIcon(QIcon(QStringLiteral(":/sentrel/settings.svg")));
+    m_cmdSettings->setIconSize(m_cmdSettings->size() - QSize(8, 8));
+    m_cmdSettings->setToolTip(QStringLiteral("Program Settings"));
+    m_cmdSettings->setVisible(false);
+    connect(m_cmdSettings, &QToolButton::clicked, this, &frmMain::ProgramSettings);
+    m_picLogo = newPicture(tab, "picLogo", kIcon, designRect(120, 1920, 555, 555));
+
+    m_lblFilesDesc = newLabel(tab, "lblFilesDesc", QStringLiteral("Files:"), designRect(900, 75, 360, 195));
+
+    m_files = new FilesListModel(this);
+    m_lvwFiles = new QTreeView(tab);
+    m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
+    m_lvwFiles->setGeometry(designRect(1560, 60, kListWidth, 1425));
+    m_lvwFiles->setModel(m_files);
+    m_lvwFiles->setRootIsDecorated(false);
+    m_lvwFiles->setItemsExpandable(false);
+    m_lvwFiles->setUniformRowHeights(true);
+    m_lvwFiles->setAllColumnsShowFocus(true);
+    m_lvwFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_lvwFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lvwFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The cycle selects each row in turn; the list must not jump to the last one.
+    m_lvwFiles->setAutoScroll(false);
+    QPalette filesPalette = m_lvwFiles->palette();
+    filesPalette.setColor(QPalette::Base, Qt::black);
+    filesPalette.setColor(QPalette::Text, Qt::white);
+    m_lvwFiles->setPalette(filesPalette);
+    m_lvwFiles->header()->setStretchLastSection(false);
+    m_lvwFiles->header()->setMinimumSectionSize(0);
+
+    m_lblHistoryDesc = newLabel(tab, "lblHistoryDesc", QStringLiteral("History:"), designRect(5040, 75, 525, 195));
+
+    m_lvwHistory = new QTreeWidget(tab);
+    m_lvwHistory->setObjectName(QStringLiteral("lvwHistory"));
+    m_lvwHistory->setGeometry(designRect(5700, 60, kListWidth, 1425));
+    m_lvwHistory->setRootIsDecorated(false);
+    m_lvwHistory->setItemsExpandable(false);
+    m_lvwHistory->setUniformRowHeights(true);
+    m_lvwHistory->setAllColumnsShowFocus(true);
+    m_lvwHistory->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lvwHistory->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lvwHistory->header()->setStretchLastSection(false);
+    m_lvwHistory->header()->setMinimumSectionSize(0);
+
+    m_prgProgress = new QProgressBar(tab);
+    m_prgProgress->setObjectName(QStringLiteral("prgProgress"));
+    m_prgProgress->setGeometry(designRect(780, 2115, 8715, 75));
+    m_prgProgress->setRange(0, 100);
+    m_prgProgress->setValue(0);
+    m_prgProgress->setTextVisible(false);
+
+    m_picStatus = new QFrame(tab);
+    m_picStatus->setObjectName(QStringLiteral("picStatus"));
+    m_picStatus->setGeometry(designRect(780, 2205, 8715, 315));
+    m_picStatus->setFrameShape(QFrame::Panel);
+    m_picStatus->setFrameShadow(QFrame::Sunken);
+    m_lblCurrentStatusDesc =
+        newLabel(m_picStatus, "lblCurrentStatusDesc", QStringLiteral("Current Status:"), designRect(60, 0, 1110, 255));
+    const QRect statusRect = designRect(1200, 0, 7425, 255);
+    m_lblCurrentStatus = new QLabel(m_picStatus);
+    m_lblCurrentStatus->setObjectName(QStringLiteral("lblCurrentStatus"));
+    m_lblCurrentStatus->setGeometry(qMax(statusRect.x(), m_lblCurrentStatusDesc->geometry().right() + 1),
+                                    statusRect.y(),
+                                    statusRect.width(),
+                                    qMax(statusRect.height(), m_lblCurrentStatus->sizeHint().height()));
+    for (QLabel* label : {m_lblCurrentStatusDesc, m_lblCurrentStatus}) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setFixedHeight(m_picStatus->height() - 2);
+        label->move(label->x(), 1);
+    }
+
+    // The first layout happens when the window is shown; until then the design size.
+    const QSize designClient(px(9585 + 2 * 120), px(5385 + 2 * 60));
+    client->resize(designClient);
+    resize(designClient.width(), designClient.height() + menuBar()->sizeHint().height());
+}
+
+void frmMain::createTray()
+{
+    m_tray = new QSystemTrayIcon(QIcon(kIcon), this);
+    m_tray->setObjectName(QStringLiteral("trayIcon"));
+    m_tray->setToolTip(QStringLiteral(SENTREL_PRODUCT_NAME));
+    m_tray->setContextMenu(m_mPopupSys);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        // A right click opens mPopupSys by itself and leaves the window as it is.
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+            Restore();
+        }
+    });
+}
+
+void frmMain::setFilesColumns(double listWidth)
+{
+    QHeaderView* header = m_lvwFiles->header();
+    header->resizeSection(FilesListModel::ColumnEnabled, 0);
+    header->resizeSection(
+        FilesListModel::ColumnFileName,
+        px(GeneralUtility::MaxOf(
+            0, static_cast<qint32>(whole(listWidth - kScrollBarRoom - kLastModifiedWidth - kStatusWidth)))));
+    header->resizeSection(FilesListModel::ColumnLastModified, px(kLastModifiedWidth));
+    header->resizeSection(FilesListModel::ColumnStatus, px(kStatusWidth));
+}
+
+void frmMain::setHistoryColumns(double listWidth)
+{
+    m_lvwHistory->setColumnCount(2);
+    m_lvwHistory->setHeaderLabels({QStringLiteral("Date/Time"), QStringLiteral("Information")});
+    QTreeWidgetItem* header = m_lvwHistory->headerItem();
+    header->setData(0, FilesListModel::KeyRole, QStringLiteral("DATE"));
+    header->setData(1, FilesListModel::KeyRole, QStringLiteral("INFORMATION"));
+    m_lvwHistory->header()->resizeSection(0, px(kDateWidth));
+    m_lvwHistory->header()->resizeSection(
+        1, px(GeneralUtility::MaxOf(0, static_cast<qint32>(whole(listWidth - kScrollBarRoom - kDateWidth)))));
+}
+
+bool frmMain::Load(const QStringList& arguments)
+{
+    GeneralUtility::SetAppFromArguments(arguments);
+    InitDebugLevel();
+    GeneralUtility::SetCommandLine(GeneralUtility::App().CommandLine.toUpper() + QLatin1Char(' '));
+    const QString commandLine = GeneralUtility::CommandLine();
+    if (!commandLine.contains(QLatin1String("/NOPREVCHECK"))) {
+        DebugLog(QStringLiteral("Check if already running"), -1, LogIndentKeep);
+        if (GeneralUtility::PrevInstance()) {
+            DebugLog(QStringLiteral("Exit as App already running"), 5, LogIndentDecrease);
+            Unload();
+            return false;
+        }
+    }
+
+    QPalette background = palette();
+    background.setColor(QPalette::Window, m_tbsImporter->palette().color(QPalette::Window));
+    setPalette(background);
+    setMinimumSize(px(kMinWidth), px(kMinHeight));
+
+    setFilesColumns(twips(m_lvwFiles->width()));
+    setHistoryColumns(twips(m_lvwHistory->width()));
+
+    m_cycle.SetLastCheck(DateTimeUtility::NowStamp(0));
+    m_settings = std::make_unique<cSettings>();
+    m_cycle.SetSettings(m_settings.get());
+    if (!LoadProfile()) {
+        Unload();
+        return false;
+    }
+
+    show();
+    m_tray->show();
+    AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
+    return true;
+}
+
+bool frmMain::LoadProfile()
+{
+    m_files->Clear();
+    if (!m_settings || !m_settings->ReadSettings(QStringLiteral("Profile1"))) {
+        return false;
+    }
+    ShowStatus(QStringLiteral(" Loading Settings..."));
+    GeneralUtility::EnableDisplay(QStringLiteral("Enabling Importer Display"));
+    m_cmdSettings->setVisible(true);
+    UpdateDisplay();
+    m_tmrCheckFiles.start();
+    ShowStatus(QStringLiteral(" Loading Settings...Completed"));
+    return true;
+}
+
+void frmMain::UpdateDisplay()
+{
+    m_tmrSelectRow.stop();
+    m_selectRow = 0;
+    m_files->Clear();
+    if (!m_settings) {
+        return;
+    }
+    const qint16 count = m_settings->NumberFiles();
+    std::vector<FilesListModel::Row> rows;
+    rows.reserve(static_cast<size_t>(qMax<qint16>(0, count)));
+    for (qint16 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings->MonitorFile(i);
+        rows.push_back({file->DisplayName(), cCheckCycle::LastModifiedText(*file), file->Status()});
+    }
+    m_files->SetRows(std::move(rows));
+    for (qint16 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings->MonitorFile(i);
+        if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
+            SetRowColour(i, Red);
+            HighlightRow(i, true);
+        }
+    }
+}
+
+void frmMain::AddHistory(const QDateTime& when, const QString& text)
+{
+    DebugLog(QStringLiteral("History: ") + text, 5, LogIndentKeep);
+    while (m_lvwHistory->topLevelItemCount() >= MaxHistoryLines) {
+        delete m_lvwHistory->takeTopLevelItem(0);
+    }
+    auto* item = new QTreeWidgetItem(m_lvwHistory, {DateTimeUtility::ShortDateTime24(when), text});
+    m_lvwHistory->scrollToItem(item);
+}
+
+void frmMain::ProgramSettings()
+{
+    if (m_settings && m_settings->DisplaySettings()) {
+        LoadProfile();
+    }
+}
+
+void frmMain::CheckFiles(bool forceCheck)
+{
+    m_cycle.CheckFiles(forceCheck);
+}
+
+void frmMain::ShowStatus(const QString& text)
+{
+    m_lblCurrentStatus->setText(text);
+}
+
+void frmMain::ShowProgress(int percent)
+{
+    m_prgProgress->setValue(percent);
+}
+
+void frmMain::EnterRunning()
+{
+    setCursor(Qt::WaitCursor);
+    m_mnuSettings->setEnabled(false);
+    m_cmdSettings->setEnabled(false);
+    if (isActiveWindow()) {
+        m_mnuCheckNow->setEnabled(false);
+    }
+}
+
+void frmMain::LeaveRunning()
+{
+    if (m_tmrSelectRow.isActive()) {
+        selectPendingRow();
+    }
+    if (isActiveWindow()) {
+        m_mnuCheckNow->setEnabled(true);
+    }
+    m_mnuSettings->setEnabled(true);
+    m_cmdSettings->setEnabled(true);
+    unsetCursor();
+}
+
+void frmMain::SelectRow(qint16 row)
+{
+    // Selecting costs more than checking the file; nobody sees a row selected until the event loop
+    // runs, so the selection is made then (or when the cycle ends), for the row of that moment.
+    m_selectRow = row;
+    if (!m_tmrSelectRow.isActive()) {
+        m_tmrSelectRow.start();
+    }
+}
+
+void frmMain::selectPendingRow()
+{
+    m_tmrSelectRow.stop();
+    const QModelIndex index = m_files->index(m_selectRow - 1, FilesListModel::ColumnFileName);
+    m_selectRow = 0;
+    if (index.isValid()) {
+        m_lvwFiles->selectionModel()->setCurrentIndex(index,
+                                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+}
+
+QString frmMain::CellText(qint16 row, Cell cell) const
+{
+    return m_files->Text(row - 1, columnOf(cell));
+}
+
+void frmMain::SetCellText(qint16 row, Cell cell, const QString& text)
+{
+    m_files->SetText(row - 1, columnOf(cell), text);
+}
+
+quint32 frmMain::RowColour(qint16 row) const
+{
+    const QColor colour = m_files->RowColour(row - 1);
+    return colour.isValid() ? (colour.rgb() & 0xFFFFFFU) : 0U;
+}
+
+void frmMain::SetRowColour(qint16 row, quint32 rgb)
+{
+    SetListItemColour(m_files, row - 1, QColor::fromRgb(static_cast<QRgb>(rgb)));
+}
+
+void frmMain::HighlightRow(qint16 row, bool on)
+{
+    ControlUtility::HighlightListItem(m_files, row - 1, on);
+}
+
+void frmMain::Restore()
+{
+    showNormal();
+    raise();
+    activateWindow();
+    LayoutContent();
+}
+
+void frmMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        minimised();
+    }
+}
+
+void frmMain::minimised()
+{
+    if (!g_trayProbe()) {
+        // Hidden with no tray to bring it back, the window would be lost; it stays in the task bar.
+        if (!m_noTrayLogged) {
+            m_noTrayLogged = true;
+            DebugLog(QStringLiteral("No system tray: a minimised window stays in the task bar"), 5, LogIndentKeep);
+        }
+        return;
+    }
+    // Hidden once the state change is through; the tray icon brings it back.
+    QTimer::singleShot(0, this, [this] {
+        if (isMinimized()) {
+            hide();
+        }
+    });
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    m_cycle.SetClosing(true);
+    event->accept();
+    Unload();
+}
+
+void frmMain::Unload()
+{
+    if (m_unloaded) {
+        return;
+    }
+    m_unloaded = true;
+    m_tmrCheckFiles.stop();
+    m_tray->hide();
+    // A cycle paused in a nested event loop still holds the profile; it goes with the window then.
+    if (!m_cycle.Running()) {
+        m_cycle.SetSettings(nullptr);
+        m_settings.reset();
+    }
+    Q_EMIT Unloaded();
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        LayoutContent();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::LayoutContent()
+{
+    if (isMinimized()) {
+        if (g_trayProbe()) {
+            minimised();
+        }
+        return;
+    }
+    const QWidget* client = centralWidget();
+    const double clientWidth = twips(client->width());
+    const double clientHeight = twips(client->height());
+
+    const double tabLeft = twips(m_tbsImporter->x());
+    const double tabTop = twips(m_tbsImporter->y());
+    const double tabWidth = clientWidth - 2 * tabLeft;
+    const double tabHeight = clientHeight - 2 * tabTop;
+    m_tbsImporter->setGeometry(px(tabLeft), px(tabTop), pxLength(tabWidth), pxLength(tabHeight));
+
+    const double statusLeft = twips(m_picStatus->x());
+    const double statusHeight = twips(m_picStatus->height());
+    const double statusTop = tabHeight - 120 - statusHeight;
+    const double statusWidth = tabWidth - 120 - statusLeft;
+    m_picStatus->setGeometry(px(statusLeft), px(statusTop), pxLength(statusWidth), px(statusHeight));
+
+    const double progressHeight = twips(m_prgProgress->height());
+    const double progressTop = statusTop - 30 - progressHeight;
+    m_prgProgress->setGeometry(px(statusLeft), px(progressTop), pxLength(statusWidth), px(progressHeight));
+
+    const double bottom = progressTop - 120;
+    const double filesTop = whole(twips(m_lvwFiles->y()));
+    const double filesLeft = twips(m_lvwFiles->x());
+    const double listHeight = whole((bottom - filesTop - 120 - twips(m_lblHistoryDesc->height()) - 240) / 2);
+    const double listWidth = tabWidth - 120 - filesLeft;
+    m_lvwFiles->setGeometry(px(filesLeft), px(filesTop), pxLength(listWidth), pxLength(listHeight));
+
+    const double historyTop = whole(listHeight + filesTop + 60);
+    setFilesColumns(twips(m_lvwFiles->width()));
+
+    m_lblHistoryDesc->move(m_lblFilesDesc->x(), px(historyTop));
+    m_lvwHistory->setGeometry(
+        px(filesLeft), px(historyTop), m_lvwFiles->width(), pxLength(whole(bottom - historyTop - 120)));
+    const double dateWidth = twips(m_lvwHistory->header()->sectionSize(0));
+    m_lvwHistory->header()->resizeSection(
+        1,
+        px(GeneralUtility::MaxOf(
+            0, static_cast<qint32>(whole(twips(m_lvwHistory->width()) - dateWidth - kScrollBarRoom)))));
+
+    m_picLogo->move(m_picLogo->x(), px(tabHeight - 120 - twips(m_picLogo->height())));
+}

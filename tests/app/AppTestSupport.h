@@ -1,0 +1,176 @@
+#pragma once
+
+#include "TestEnvironment.h"
+#include "app/FilesListModel.h"
+#include "app/frmMain.h"
+#include "model/ProfileFormat.h"
+#include "support/DebugLog.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimeZone>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <functional>
+#include <gtest/gtest.h>
+#include <ostream>
+
+// Readable failure messages for the Qt values the window tests compare.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os)
+{
+    *os << '[' << list.join(QStringLiteral(" | ")).toStdString() << ']';
+}
+inline void PrintTo(const QRect& r, std::ostream* os)
+{
+    *os << "QRect(" << r.x() << ", " << r.y() << ", " << r.width() << ", " << r.height() << ')';
+}
+inline void PrintTo(const QPoint& p, std::ostream* os)
+{
+    *os << "QPoint(" << p.x() << ", " << p.y() << ')';
+}
+inline void PrintTo(const QColor& c, std::ostream* os)
+{
+    *os << c.name().toStdString();
+}
+
+// Helpers shared by the window tests: a hand-written profile, watched files
+// with set times, and the window's parts looked up by objectName.
+namespace AppTest {
+
+// 4 December 2026, 10:00 in Berlin: the moment every window test stands at.
+inline qint64 NowSecs()
+{
+    return QDateTime(QDate(2026, 12, 4), QTime(10, 0, 0), QTimeZone("Europe/Berlin")).toSecsSinceEpoch();
+}
+inline qint64 NowMSecs()
+{
+    return NowSecs() * 1000;
+}
+
+// The profile text in the form the store writes: "YYYY-MM-DDThh:mm:ss", local time.
+inline QString Stamp(qint64 secsSinceEpoch)
+{
+    return QDateTime::fromSecsSinceEpoch(secsSinceEpoch).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
+inline QString ProfilePath()
+{
+    return ProfileFormat::ProfilePath(QStringLiteral("Profile1"));
+}
+
+inline bool WriteProfile(const QString& text)
+{
+    return TestEnvironment::WriteFile(ProfilePath(), text.toUtf8());
+}
+
+inline QString ProfileText()
+{
+    return QString::fromUtf8(TestEnvironment::ReadFile(ProfilePath()));
+}
+
+// A watched file, last modified at the given moment.
+inline QString WatchedFile(const QString& folder, const QString& name, qint64 modifiedSecs)
+{
+    const QString path = folder + QLatin1Char('/') + name;
+    TestEnvironment::WriteFile(path, "data\n");
+    TestEnvironment::SetModified(path, modifiedSecs);
+    return path;
+}
+
+// Runs the event loop until the condition holds or two seconds have passed.
+inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 2000)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+template<typename T>
+T* Find(const QObject* parent, const char* name)
+{
+    T* found = parent->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+inline QAbstractItemModel* Files(const frmMain& window)
+{
+    QTreeView* list = Find<QTreeView>(&window, "lvwFiles");
+    return list ? list->model() : nullptr;
+}
+
+// The column of the files list whose header carries the key.
+inline int FilesColumn(const frmMain& window, const char* key)
+{
+    QAbstractItemModel* model = Files(window);
+    for (int c = 0; model && c < model->columnCount(); ++c) {
+        if (model->headerData(c, Qt::Horizontal, FilesListModel::KeyRole).toString() == QLatin1String(key)) {
+            return c;
+        }
+    }
+    ADD_FAILURE() << "no column " << key;
+    return -1;
+}
+
+// A cell of the files list by 1-based row and column key.
+inline QString FilesCell(const frmMain& window, int row, const char* key)
+{
+    QAbstractItemModel* model = Files(window);
+    return model->index(row - 1, FilesColumn(window, key)).data().toString();
+}
+
+inline QColor RowColour(const frmMain& window, int row)
+{
+    QAbstractItemModel* model = Files(window);
+    return model->index(row - 1, FilesColumn(window, "STATUS")).data(Qt::ForegroundRole).value<QBrush>().color();
+}
+
+inline bool RowBold(const frmMain& window, int row)
+{
+    QAbstractItemModel* model = Files(window);
+    bool all = true;
+    for (const char* key : {"FILENAME", "LASTMODIFIED", "STATUS"}) {
+        all = all && model->index(row - 1, FilesColumn(window, key)).data(Qt::FontRole).value<QFont>().bold();
+    }
+    return all;
+}
+
+inline QString Status(const frmMain& window)
+{
+    return Find<QLabel>(&window, "lblCurrentStatus")->text();
+}
+
+inline int Progress(const frmMain& window)
+{
+    return Find<QProgressBar>(&window, "prgProgress")->value();
+}
+
+inline QStringList HistoryTexts(const frmMain& window)
+{
+    QStringList out;
+    QTreeWidget* history = Find<QTreeWidget>(&window, "lvwHistory");
+    for (int i = 0; i < history->topLevelItemCount(); ++i) {
+        out << history->topLevelItem(i)->text(1);
+    }
+    return out;
+}
+
+inline QString LogText()
+{
+    return QString::fromUtf8(TestEnvironment::ReadFile(DebugLogFilePath()));
+}
+
+} // namespace AppTest

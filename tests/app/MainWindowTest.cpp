@@ -1,0 +1,448 @@
+// The main window with real widgets (offscreen): start-up, the lists and
+// their layout, the history cap, the tray icon and its menu, and closing.
+#include "AppTestSupport.h"
+#include "model/cSettings.h"
+#include "support/Clock.h"
+#include "support/DateTimeUtility.h"
+#include "support/GeneralUtility.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace AppTest;
+
+namespace {
+
+bool trayPresent()
+{
+    return true;
+}
+bool trayMissing()
+{
+    return false;
+}
+
+class MainWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_folder = TestEnvironment::NewFolder(QStringLiteral("watched"));
+        m_nightly = WatchedFile(m_folder, QStringLiteral("nightly.csv"), NowSecs() - 3600);
+        m_heartbeat = WatchedFile(m_folder, QStringLiteral("heartbeat.txt"), NowSecs() - 1200);
+        m_missing = m_folder + QStringLiteral("/missing.csv");
+        QFile::remove(ProfilePath());
+    }
+    void TearDown() override { frmMain::SetTrayProbe(nullptr); }
+
+    // Three files: one under the change rule, one stale (20 minutes old, limit 10), one missing.
+    void WriteThreeFiles()
+    {
+        ASSERT_TRUE(WriteProfile(
+            QStringLiteral("[General]\nNumberFiles=3\n\n[SMTPServer]\nEnabled=0\n\n"
+                           "[File1]\nFileName=%1\nFriendlyName=Nightly export\nLastModified=%2\n\n"
+                           "[File2]\nFileName=%3\nStaleMins=10\nLastModified=%4\n\n"
+                           "[File3]\nFileName=%5\n")
+                .arg(m_nightly, Stamp(NowSecs() - 3600), m_heartbeat, Stamp(NowSecs() - 1200), m_missing)));
+    }
+    void Start(const QStringList& arguments = {QStringLiteral("/DEBUG=NORMAL")})
+    {
+        m_logStart = LogText().size();
+        m_window = std::make_unique<frmMain>();
+        ASSERT_TRUE(m_window->Load(arguments));
+    }
+    // What this test's window logged.
+    QString Log() const { return LogText().mid(m_logStart); }
+    QSystemTrayIcon* Tray() const { return Find<QSystemTrayIcon>(m_window.get(), "trayIcon"); }
+    QAction* Action(const char* name) const { return Find<QAction>(m_window.get(), name); }
+    QWidget* Client() const { return m_window->centralWidget(); }
+    QRect Geometry(const char* name) const { return Find<QWidget>(m_window.get(), name)->geometry(); }
+    QHeaderView* FilesHeader() const { return Find<QTreeView>(m_window.get(), "lvwFiles")->header(); }
+    QHeaderView* HistoryHeader() const { return Find<QTreeWidget>(m_window.get(), "lvwHistory")->header(); }
+    void Minimise() { m_window->setWindowState(m_window->windowState() | Qt::WindowMinimized); }
+
+    FixedClock m_clock {NowMSecs()};
+    QString m_folder;
+    QString m_nightly;
+    QString m_heartbeat;
+    QString m_missing;
+    qsizetype m_logStart = 0;
+    std::unique_ptr<frmMain> m_window;
+};
+
+TEST_F(MainWindow, StartShowsEveryMonitoredFileAndSentrelStarted)
+{
+    WriteThreeFiles();
+    Start();
+
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Brackwell Sentrel v1"));
+    EXPECT_EQ(Status(*m_window), QStringLiteral(" Loading Settings...Completed"));
+    EXPECT_TRUE(Find<QToolButton>(m_window.get(), "cmdSettings")->isVisible());
+    QTimer* timer = Find<QTimer>(m_window.get(), "tmrCheckFiles");
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 1000);
+    EXPECT_TRUE(Tray()->isVisible());
+
+    ASSERT_EQ(Files(*m_window)->rowCount(), 3);
+    struct Row
+    {
+        QString name, modified, status;
+        QColor colour;
+        bool bold;
+    };
+    const Row expected[] = {
+        {QStringLiteral("Nightly export"),
+         DateTimeUtility::GeneralDate(QDateTime::fromSecsSinceEpoch(NowSecs() - 3600)),
+         QStringLiteral("OK"),
+         Qt::white,
+         false},
+        // Stale and in need of a notification: red and bold from the start.
+        {m_heartbeat,
+         DateTimeUtility::GeneralDate(QDateTime::fromSecsSinceEpoch(NowSecs() - 1200)),
+         QStringLiteral("Out of Date!"),
+         Qt::red,
+         true},
+        {m_missing, QStringLiteral("(Unknown)"), QStringLiteral("File not found"), Qt::white, false},
+    };
+    for (int row = 1; row <= 3; ++row) {
+        SCOPED_TRACE(row);
+        const Row& e = expected[row - 1];
+        EXPECT_EQ(FilesCell(*m_window, row, "FILENAME"), e.name);
+        EXPECT_EQ(FilesCell(*m_window, row, "LASTMODIFIED"), e.modified);
+        EXPECT_EQ(FilesCell(*m_window, row, "STATUS"), e.status);
+        EXPECT_EQ(FilesCell(*m_window, row, "ENABLED"), QString());
+        EXPECT_EQ(RowColour(*m_window, row), e.colour);
+        EXPECT_EQ(RowBold(*m_window, row), e.bold);
+    }
+
+    QTreeWidget* history = Find<QTreeWidget>(m_window.get(), "lvwHistory");
+    ASSERT_EQ(history->topLevelItemCount(), 1);
+    EXPECT_EQ(history->topLevelItem(0)->text(1), QStringLiteral("Sentrel started"));
+    EXPECT_EQ(history->topLevelItem(0)->text(0), DateTimeUtility::ShortDateTime24(DateTimeUtility::Now()));
+}
+
+TEST_F(MainWindow, StartLogsTheInstanceTestBeforeTheFirstHistoryLine)
+{
+    WriteThreeFiles();
+    Start({QStringLiteral("/debug=normal")});
+    const QString log = Log();
+    const qsizetype check = log.indexOf(QStringLiteral("Check if already running"));
+    const qsizetype started = log.indexOf(QStringLiteral("History: Sentrel started"));
+    ASSERT_GE(check, 0) << log.toStdString();
+    EXPECT_GT(started, check);
+    EXPECT_FALSE(log.contains(QStringLiteral("Exit as App already running")));
+    EXPECT_TRUE(QFileInfo::exists(GeneralUtility::InstanceLockPath()));
+    EXPECT_EQ(GeneralUtility::CommandLine(), QStringLiteral("/DEBUG=NORMAL "));
+}
+
+TEST_F(MainWindow, NoPrevCheckInAnyCaseSkipsTheInstanceTest)
+{
+    WriteThreeFiles();
+    Start({QStringLiteral("/noPrevCheck"), QStringLiteral("/DEBUG=NORMAL")});
+    EXPECT_FALSE(Log().contains(QStringLiteral("Check if already running")));
+    EXPECT_FALSE(QFileInfo::exists(GeneralUtility::InstanceLockPath()));
+    EXPECT_EQ(HistoryTexts(*m_window), QStringList {QStringLiteral("Sentrel started")});
+}
+
+TEST_F(MainWindow, EmptyProfileGivesAnEmptyListWithItsColumns)
+{
+    Start();
+    QAbstractItemModel* files = Files(*m_window);
+    EXPECT_EQ(files->rowCount(), 0);
+    ASSERT_EQ(files->columnCount(), 4);
+    const char* const keys[] = {"ENABLED", "FILENAME", "LASTMODIFIED", "STATUS"};
+    const char* const captions[] = {"", "Filename", "Last Modified", "Status"};
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(files->headerData(c, Qt::Horizontal, FilesListModel::KeyRole).toString(), QLatin1String(keys[c]));
+        EXPECT_EQ(files->headerData(c, Qt::Horizontal).toString(), QLatin1String(captions[c]));
+    }
+    QTreeWidget* history = Find<QTreeWidget>(m_window.get(), "lvwHistory");
+    EXPECT_EQ(history->headerItem()->text(0), QStringLiteral("Date/Time"));
+    EXPECT_EQ(history->headerItem()->text(1), QStringLiteral("Information"));
+    EXPECT_EQ(history->headerItem()->data(0, FilesListModel::KeyRole).toString(), QStringLiteral("DATE"));
+    EXPECT_EQ(history->headerItem()->data(1, FilesListModel::KeyRole).toString(), QStringLiteral("INFORMATION"));
+}
+
+TEST_F(MainWindow, WindowKeepsItsMinimumSize)
+{
+    Start();
+    EXPECT_EQ(m_window->minimumSize(), QSize(652, 440));
+    m_window->resize(300, 200);
+    EXPECT_EQ(m_window->size(), QSize(652, 440));
+}
+
+// Expected geometry worked out by hand in twips for two client sizes; the
+// 900 x 600 case rounds a list height of 3802.5 twips to the even 3802.
+TEST_F(MainWindow, LayoutFollowsTheClientSize)
+{
+    Start();
+    struct Case
+    {
+        const char* name;
+        QSize client;
+        QRect tab, status, progress, files, history;
+        QPoint historyLabel;
+        int logoTop;
+        int fileNameWidth, informationWidth;
+    };
+    const Case cases[] = {
+        {"minimum width",
+         QSize(652, 419),
+         QRect(8, 4, 636, 411),
+         QRect(52, 382, 576, 21),
+         QRect(52, 375, 576, 5),
+         QRect(104, 4, 524, 163),
+         QRect(104, 171, 524, 188),
+         QPoint(60, 171),
+         366,
+         272,
+         385},
+        {"larger",
+         QSize(900, 600),
+         QRect(8, 4, 884, 592),
+         QRect(52, 563, 824, 21),
+         QRect(52, 556, 824, 5),
+         QRect(104, 4, 772, 253),
+         QRect(104, 261, 772, 279),
+         QPoint(60, 261),
+         547,
+         520,
+         633},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client()->resize(c.client);
+        EXPECT_EQ(Geometry("tbsImporter"), c.tab);
+        EXPECT_EQ(Geometry("picStatus"), c.status);
+        EXPECT_EQ(Geometry("prgProgress"), c.progress);
+        EXPECT_EQ(Geometry("lvwFiles"), c.files);
+        EXPECT_EQ(Geometry("lvwHistory"), c.history);
+        EXPECT_EQ(Geometry("lblHistoryDesc").topLeft(), c.historyLabel);
+        EXPECT_EQ(Geometry("picLogo").top(), c.logoTop);
+        EXPECT_EQ(FilesHeader()->sectionSize(0), 0);
+        EXPECT_EQ(FilesHeader()->sectionSize(1), c.fileNameWidth);
+        EXPECT_EQ(FilesHeader()->sectionSize(2), 133); // 2000 twips
+        EXPECT_EQ(FilesHeader()->sectionSize(3), 100); // 1500 twips
+        EXPECT_EQ(HistoryHeader()->sectionSize(0), 120);
+        EXPECT_EQ(HistoryHeader()->sectionSize(1), c.informationWidth);
+        // Elements the layout leaves alone.
+        EXPECT_EQ(Geometry("cmdSettings"), QRect(8, 48, 37, 37));
+        EXPECT_EQ(Geometry("picStatusLED"), QRect(8, 8, 37, 37));
+        EXPECT_EQ(Geometry("lblFilesDesc").topLeft(), QPoint(60, 5));
+    }
+}
+
+TEST_F(MainWindow, NarrowListsGiveZeroWidthColumnsNotNegativeOnes)
+{
+    Start();
+    struct Case
+    {
+        int clientWidth;
+        int fileNameWidth;
+        int informationWidth;
+    };
+    // The files list is the client width less 128 px; Filename needs 3785 twips more, Information 2085.
+    const Case cases[] = {
+        {400, 20, 133}, // 4080 twips: Filename 295 twips
+        {381, 1, 114},  // 3795 twips: Filename 10 twips, still a pixel
+        {380, 0, 113},  // 3780 twips: Filename would be −5
+        {300, 0, 33},   // 2580 twips: Information 495 twips
+        {200, 0, 0},    // 1080 twips: both would be negative
+        {100, 0, 0},    // the list itself would be negative
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.clientWidth);
+        Client()->resize(c.clientWidth, 419);
+        EXPECT_EQ(FilesHeader()->sectionSize(1), c.fileNameWidth);
+        EXPECT_EQ(FilesHeader()->sectionSize(2), 133);
+        EXPECT_EQ(FilesHeader()->sectionSize(3), 100);
+        EXPECT_EQ(HistoryHeader()->sectionSize(1), c.informationWidth);
+        EXPECT_GE(Geometry("lvwFiles").width(), 0);
+    }
+}
+
+TEST_F(MainWindow, WidenedDateColumnIsKeptAndInformationTakesTheRest)
+{
+    Start();
+    HistoryHeader()->resizeSection(0, 200);
+    Client()->resize(652, 419);
+    EXPECT_EQ(HistoryHeader()->sectionSize(0), 200);
+    EXPECT_EQ(HistoryHeader()->sectionSize(1), 305); // 7860 − 3000 − 285 twips
+}
+
+TEST_F(MainWindow, HistoryKeepsTheNewest500LinesWithTheLastInView)
+{
+    Start();
+    QTreeWidget* history = Find<QTreeWidget>(m_window.get(), "lvwHistory");
+    const QDateTime when = DateTimeUtility::Now();
+    for (int i = 1; i <= 501; ++i) {
+        m_window->AddHistory(when.addSecs(i), QStringLiteral("line %1").arg(i));
+    }
+    ASSERT_EQ(history->topLevelItemCount(), 500);
+    // "Sentrel started" and line 1 have gone, oldest first.
+    EXPECT_EQ(history->topLevelItem(0)->text(1), QStringLiteral("line 2"));
+    QTreeWidgetItem* last = history->topLevelItem(499);
+    EXPECT_EQ(last->text(1), QStringLiteral("line 501"));
+    EXPECT_EQ(last->text(0), DateTimeUtility::ShortDateTime24(when.addSecs(501)));
+    QApplication::processEvents();
+    EXPECT_TRUE(history->viewport()->rect().intersects(history->visualItemRect(last)));
+    EXPECT_FALSE(history->viewport()->rect().intersects(history->visualItemRect(history->topLevelItem(0))));
+    EXPECT_TRUE(Log().contains(QStringLiteral("History: line 501")));
+}
+
+TEST_F(MainWindow, TrayIconCarriesTheProductNameAndThePopupMenu)
+{
+    Start();
+    QSystemTrayIcon* tray = Tray();
+    EXPECT_EQ(tray->toolTip(), QStringLiteral("Brackwell Sentrel v1"));
+    EXPECT_FALSE(tray->icon().isNull());
+    EXPECT_FALSE(m_window->windowIcon().isNull());
+    QMenu* popup = Find<QMenu>(m_window.get(), "mPopupSys");
+    EXPECT_EQ(tray->contextMenu(), popup);
+    QStringList names;
+    QStringList captions;
+    for (const QAction* action : popup->actions()) {
+        names << action->objectName();
+        captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    EXPECT_EQ(names, QStringList({"mnuSysRestore", "mnuSysCheckSep", "mnuSysCheckNow", "mnuSysExitSep", "mnuSysExit"}));
+    EXPECT_EQ(captions, QStringList({"Restore", "-", "Check Now", "-", "E&xit"}));
+}
+
+TEST_F(MainWindow, MenuBarHoldsTheCommandsInOrder)
+{
+    Start();
+    QStringList seen;
+    for (const QAction* top : m_window->menuBar()->actions()) {
+        seen << top->menu()->objectName() + QLatin1Char('=') + top->text();
+        for (const QAction* item : top->menu()->actions()) {
+            seen << item->objectName() + QLatin1Char('=') + (item->isSeparator() ? QStringLiteral("-") : item->text());
+        }
+    }
+    EXPECT_EQ(seen,
+              QStringList({"mnuFile=&File",
+                           "mnuCheckNow=&Check Files Now",
+                           "mnuExitSep=-",
+                           "mnuExit=E&xit",
+                           "mnuSettings=&Settings",
+                           "mnuProgramSettings=&Program Settings",
+                           "mnuHelp=&Help",
+                           "mnuAbout=&About"}));
+}
+
+TEST_F(MainWindow, MinimiseHidesToTheTrayAndEachRestoreBringsItBack)
+{
+    frmMain::SetTrayProbe(&trayPresent);
+    Start();
+    const std::pair<const char*, std::function<void()>> restores[] = {
+        {"tray click", [this] { Q_EMIT Tray()->activated(QSystemTrayIcon::Trigger); }},
+        {"tray double-click", [this] { Q_EMIT Tray()->activated(QSystemTrayIcon::DoubleClick); }},
+        {"Restore", [this] { Action("mnuSysRestore")->trigger(); }},
+    };
+    for (const auto& [name, restore] : restores) {
+        SCOPED_TRACE(name);
+        Minimise();
+        ASSERT_TRUE(WaitFor([this] { return !m_window->isVisible(); }));
+        EXPECT_TRUE(Tray()->isVisible());
+        restore();
+        EXPECT_TRUE(m_window->isVisible());
+        EXPECT_FALSE(m_window->isMinimized());
+    }
+}
+
+TEST_F(MainWindow, RightClickOnTheTrayLeavesTheWindowHidden)
+{
+    frmMain::SetTrayProbe(&trayPresent);
+    Start();
+    Minimise();
+    ASSERT_TRUE(WaitFor([this] { return !m_window->isVisible(); }));
+    Q_EMIT Tray()->activated(QSystemTrayIcon::Context);
+    Q_EMIT Tray()->activated(QSystemTrayIcon::MiddleClick);
+    QApplication::processEvents();
+    EXPECT_FALSE(m_window->isVisible());
+}
+
+TEST_F(MainWindow, WithoutATrayMinimiseKeepsTheWindowInTheTaskBar)
+{
+    frmMain::SetTrayProbe(&trayMissing);
+    Start();
+    for (int i = 0; i < 2; ++i) {
+        Minimise();
+        // Nothing may hide it: give a queued hide every chance to happen.
+        EXPECT_FALSE(WaitFor([this] { return !m_window->isVisible(); }, 100));
+        EXPECT_TRUE(m_window->isMinimized());
+        m_window->showNormal();
+    }
+    EXPECT_EQ(Log().count(QStringLiteral("No system tray")), 1);
+}
+
+TEST_F(MainWindow, CloseBoxEndsTheProgramAndRemovesTheTrayIcon)
+{
+    frmMain::SetTrayProbe(&trayPresent);
+    WriteThreeFiles();
+    Start();
+    QSignalSpy unloaded(m_window.get(), &frmMain::Unloaded);
+    EXPECT_TRUE(m_window->close());
+    EXPECT_EQ(unloaded.count(), 1);
+    EXPECT_FALSE(m_window->isVisible());
+    EXPECT_FALSE(Tray()->isVisible());
+    EXPECT_TRUE(m_window->Cycle().Closing());
+    EXPECT_EQ(m_window->Settings(), nullptr);
+    EXPECT_FALSE(Find<QTimer>(m_window.get(), "tmrCheckFiles")->isActive());
+}
+
+TEST_F(MainWindow, ExitInEitherMenuEndsTheProgramEvenFromTheTray)
+{
+    frmMain::SetTrayProbe(&trayPresent);
+    for (const char* exit : {"mnuExit", "mnuSysExit"}) {
+        SCOPED_TRACE(exit);
+        Start({QStringLiteral("/NOPREVCHECK")});
+        Minimise();
+        ASSERT_TRUE(WaitFor([this] { return !m_window->isVisible(); }));
+        QSignalSpy unloaded(m_window.get(), &frmMain::Unloaded);
+        Action(exit)->trigger();
+        EXPECT_EQ(unloaded.count(), 1);
+        EXPECT_FALSE(Tray()->isVisible());
+        EXPECT_FALSE(m_window->isVisible());
+    }
+}
+
+TEST_F(MainWindow, ProgramSettingsReloadsOnlyWhenTheDialogIsConfirmed)
+{
+    WriteThreeFiles();
+    Start();
+    const QString before = ProfileText();
+    QToolButton* button = Find<QToolButton>(m_window.get(), "cmdSettings");
+
+    // No dialog yet: the button and the menu item open nothing.
+    button->click();
+    Action("mnuProgramSettings")->trigger();
+    EXPECT_EQ(ProfileText(), before);
+
+    bool confirm = false;
+    cSettings::SetDialogHook([&confirm](cSettings& settings) {
+        settings.MonitorFile(1)->SetFriendlyName(QStringLiteral("Renamed export"));
+        return confirm;
+    });
+    const auto unhook = qScopeGuard([] { cSettings::SetDialogHook(nullptr); });
+    button->click();
+    EXPECT_EQ(ProfileText(), before);
+    EXPECT_EQ(FilesCell(*m_window, 1, "FILENAME"), QStringLiteral("Nightly export"));
+
+    confirm = true;
+    Action("mnuProgramSettings")->trigger();
+    EXPECT_TRUE(ProfileText().contains(QStringLiteral("FriendlyName=Renamed export")));
+    EXPECT_EQ(FilesCell(*m_window, 1, "FILENAME"), QStringLiteral("Renamed export"));
+    EXPECT_EQ(Files(*m_window)->rowCount(), 3);
+    EXPECT_EQ(Status(*m_window), QStringLiteral(" Loading Settings...Completed"));
+}
+
+} // namespace
