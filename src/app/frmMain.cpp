@@ -2,6 +2,7 @@
 
 #include "app/ControlUtility.h"
 #include "app/FilesListModel.h"
+#include "dialogs/frmAbout.h"
 #include "model/cSettings.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
@@ -191,6 +192,7 @@ void frmMain::createMenus()
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(restore, &QAction::triggered, this, &frmMain::Restore);
     connect(m_mnuProgramSettings, &QAction::triggered, this, &frmMain::ProgramSettings);
+    connect(m_mnuAbout, &QAction::triggered, this, &frmMain::About);
 }
 
 void frmMain::createContent()
@@ -418,6 +420,12 @@ void frmMain::ProgramSettings()
     if (m_settings && m_settings->DisplaySettings()) {
         LoadProfile();
     }
+}
+
+void frmMain::About()
+{
+    frmAbout about(this);
+    about.exec();
 }
 
 void frmMain::CheckFiles(bool forceCheck)

@@ -79,6 +79,7 @@ private:
     void setHistoryColumns(double listWidth);
     bool LoadProfile();
     void ProgramSettings();
+    void About();
     void CheckFiles(bool forceCheck);
     void Restore();
     void Unload();

@@ -1,0 +1,237 @@
+#include "dialogs/frmAbout.h"
+
+#include "dialogs/DialogGeometry.h"
+#include "support/ConfigUtility.h"
+#include "support/DateTimeUtility.h"
+#include "support/FileSystemUtility.h"
+#include "support/GeneralUtility.h"
+#include "support/UserInterface.h"
+
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QUrl>
+#include <QVersionNumber>
+
+using DialogGeometry::Rect;
+
+namespace {
+
+constexpr double kClientWidth = 5760;
+constexpr double kClientHeight = 3720;
+
+const QString kSysInfoUnavailable = QStringLiteral("System Information Is Unavailable At This Time");
+const QString kMsInfoKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
+const QString kToolsLocationKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
+
+#ifndef Q_OS_WIN
+// Where no tool is registered, the desktop's own system-information program
+// stands in, the first of these found on PATH: HardInfo (any desktop), KDE's
+// Info Center, Xfce's About, then GNOME Settings on its overview panel.
+struct DesktopTool
+{
+    const char* program;
+    const char* argument;
+};
+constexpr DesktopTool kDesktopTools[] = {
+    {"hardinfo", nullptr},
+    {"kinfocenter", nullptr},
+    {"xfce4-about", nullptr},
+    {"gnome-control-center", "info-overview"},
+};
+#endif
+
+QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    return label;
+}
+
+QLabel* newLink(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    QLabel* link = newLabel(parent, name, text, geometry);
+    QFont font = link->font();
+    font.setUnderline(true);
+    link->setFont(font);
+    QPalette palette = link->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Link));
+    link->setPalette(palette);
+    link->setCursor(Qt::PointingHandCursor);
+    link->setToolTip(text);
+    return link;
+}
+
+// "Version 1.2.0", with " (Build Date: …)" when the executable's time can be read.
+QString versionLine(const AppInfo& app)
+{
+    const QVersionNumber version = QVersionNumber::fromString(app.Version);
+    QString line = QStringLiteral("Version %1.%2.%3")
+                       .arg(version.majorVersion())
+                       .arg(version.minorVersion())
+                       .arg(version.microVersion());
+    const QString exe = app.ExePath + QLatin1Char('/') + app.ExeName;
+    const QFileInfo file(exe);
+    // A folder of the program's name is no executable.
+    if (!app.ExeName.isEmpty() && FileSystemUtility::FileExists(exe) && file.isFile()) {
+        const QDateTime built = file.lastModified();
+        if (built.isValid()) {
+            line += QStringLiteral(" (Build Date: ") + DateTimeUtility::GeneralDate(built) + QLatin1Char(')');
+        }
+    }
+    return line;
+}
+
+bool startTool(const QString& program, const QStringList& arguments = {})
+{
+    return !program.isEmpty() && QProcess::startDetached(program, arguments);
+}
+
+bool startSysInfoTool()
+{
+    using Root = ConfigUtility::Root;
+    QString path;
+    if (ConfigUtility::TryReadReg(Root::LocalMachine, kMsInfoKey, QStringLiteral("PATH"), path)) {
+        return startTool(path);
+    }
+    QString folder;
+    if (ConfigUtility::TryReadReg(Root::LocalMachine, kToolsLocationKey, QStringLiteral("MSINFO"), folder)) {
+        const QString tool = folder + QStringLiteral("/MSINFO32.EXE");
+        return FileSystemUtility::FileExists(tool) && startTool(tool);
+    }
+#ifndef Q_OS_WIN
+    for (const DesktopTool& tool : kDesktopTools) {
+        const QString program = QStandardPaths::findExecutable(QLatin1String(tool.program));
+        if (!program.isEmpty()) {
+            return startTool(program, tool.argument ? QStringList {QLatin1String(tool.argument)} : QStringList {});
+        }
+    }
+#endif
+    return false;
+}
+
+} // namespace
+
+frmAbout::frmAbout(QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setModal(true);
+    QFont designFont = font();
+    designFont.setPointSize(8);
+    setFont(designFont);
+    setFixedSize(DialogGeometry::Px(kClientWidth), DialogGeometry::Px(kClientHeight));
+    createContent();
+    Load();
+}
+
+void frmAbout::createContent()
+{
+    auto* picIcon = new QLabel(this);
+    picIcon->setObjectName(QStringLiteral("picIcon"));
+    picIcon->setGeometry(Rect(240, 240, 720, 720));
+    picIcon->setPixmap(QIcon(QStringLiteral(":/sentrel/sentrel.svg")).pixmap(picIcon->size()));
+
+    m_lblProductNameDesc = newLabel(this, "lblProductNameDesc", QString(), Rect(1200, 240, 4320, 360));
+    QFont titleFont = m_lblProductNameDesc->font();
+    titleFont.setPointSize(12);
+    titleFont.setBold(true);
+    m_lblProductNameDesc->setFont(titleFont);
+    m_lblVersion = newLabel(this, "lblVersion", QString(), Rect(1200, 660, 4320, 240));
+    m_lblCopyright = newLabel(this, "lblCopyright", QString(), Rect(1200, 960, 4320, 240));
+
+    m_lblDisclaimer = newLabel(this,
+                               "lblDisclaimer",
+                               QStringLiteral("Warning: this program is protected by copyright law and international "
+                                              "treaties. Unauthorised reproduction or distribution of this program, or "
+                                              "any part of it, may result in severe civil and criminal penalties."),
+                               Rect(240, 1380, 5280, 840));
+    m_lblDisclaimer->setWordWrap(true);
+    m_lblDisclaimer->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    newLabel(this, "lblSupportDesc", QStringLiteral("Support Website:"), Rect(240, 2340, 1440, 240));
+    m_lblSupportWeb = newLink(this, "lblSupportWeb", QStringLiteral(SENTREL_SUPPORT_URL), Rect(1740, 2340, 3780, 240));
+    newLabel(this, "lblSupportEmailDesc", QStringLiteral("Support e-mail:"), Rect(240, 2640, 1440, 240));
+    m_lblSupportEmail =
+        newLink(this, "lblSupportEmail", QStringLiteral(SENTREL_SUPPORT_EMAIL), Rect(1740, 2640, 3780, 240));
+    m_lblSupportWeb->installEventFilter(this);
+    m_lblSupportEmail->installEventFilter(this);
+
+    m_cmdSysInfo = new QPushButton(this);
+    m_cmdSysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
+    m_cmdSysInfo->setGeometry(Rect(3240, 3120, 960, 405));
+    m_cmdSysInfo->setIcon(
+        QIcon::fromTheme(QStringLiteral("utilities-system-monitor"), style()->standardIcon(QStyle::SP_ComputerIcon)));
+    m_cmdSysInfo->setToolTip(QStringLiteral("System Info..."));
+    m_cmdSysInfo->setAutoDefault(false);
+    connect(m_cmdSysInfo, &QPushButton::clicked, this, &frmAbout::StartSysInfo);
+
+    m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    m_cmdOK->setGeometry(Rect(4320, 3120, 1200, 405));
+    m_cmdOK->setDefault(true);
+    connect(m_cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    m_cmdOK->setFocus();
+}
+
+void frmAbout::Load()
+{
+    const AppInfo& app = GeneralUtility::App();
+    setWindowTitle(QStringLiteral("About ") + app.ProductName);
+    m_lblProductNameDesc->setText(app.ProductName);
+    m_lblVersion->setText(versionLine(app));
+    m_lblCopyright->setText(QStringLiteral("Copyright ") + QStringLiteral(SENTREL_COPYRIGHT));
+}
+
+bool frmAbout::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == m_lblSupportWeb) {
+            OpenSupportWeb();
+            return true;
+        }
+        if (watched == m_lblSupportEmail) {
+            OpenSupportEmail();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmAbout::OpenSupportWeb()
+{
+    const BusyPointer busy;
+    // No browser is no news worth a message.
+    QDesktopServices::openUrl(QUrl(m_lblSupportWeb->text()));
+}
+
+void frmAbout::OpenSupportEmail()
+{
+    const BusyPointer busy;
+    // The subject goes as it is, spaces and parentheses included; QUrl encodes it for transport.
+    const QString link = QStringLiteral("mailto:") + m_lblSupportEmail->text() + QStringLiteral("?subject=") +
+                         m_lblProductNameDesc->text() + QLatin1Char(' ') + m_lblVersion->text();
+    QDesktopServices::openUrl(QUrl(link));
+}
+
+void frmAbout::StartSysInfo()
+{
+    bool started = false;
+    {
+        const BusyPointer busy;
+        started = startSysInfoTool();
+    }
+    if (!started) {
+        UserInterface::Message(kSysInfoUnavailable, UserInterface::Icon::None);
+    }
+}
