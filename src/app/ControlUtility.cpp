@@ -4,6 +4,11 @@
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPointer>
+#include <QStyle>
+#include <QTimer>
 
 namespace {
 bool hasRow(const QAbstractItemModel* model, int row)
@@ -31,5 +36,39 @@ void SetListItemColour(QAbstractItemModel* model, int row, const QColor& colour)
     }
     for (int column = 0; column < model->columnCount(); ++column) {
         model->setData(model->index(row, column), QBrush(colour), Qt::ForegroundRole);
+    }
+}
+
+void ControlUtility::TextBoxGotFocus(QLineEdit* box)
+{
+    if (!box) {
+        return;
+    }
+    box->selectAll();
+    // A mouse click that gave the focus places the caret after this handler
+    // has run; select again once that click has been handled.
+    QPointer<QLineEdit> guarded(box);
+    QTimer::singleShot(0, box, [guarded] {
+        if (guarded && guarded->hasFocus()) {
+            guarded->selectAll();
+        }
+    });
+}
+
+void ControlUtility::EnableControl(QWidget* control, bool on)
+{
+    if (!control) {
+        return;
+    }
+    control->setEnabled(on);
+    if (qobject_cast<QLineEdit*>(control)) {
+        QPalette palette = control->palette();
+        const QPalette system = control->style() ? control->style()->standardPalette() : QPalette();
+        const QColor background =
+            on ? system.color(QPalette::Active, QPalette::Base) : system.color(QPalette::Active, QPalette::Button);
+        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            palette.setColor(group, QPalette::Base, background);
+        }
+        control->setPalette(palette);
     }
 }
