@@ -183,7 +183,8 @@ void BM_WriteBytesOnce(benchmark::State& state)
     QFile in(path);
     in.open(QIODevice::ReadOnly);
     const QByteArray bytes = in.readAll();
-    const QString target = g_root + QStringLiteral("/plain-write.ini");
+    // Beside the profile, so both writes meet the same folder and file system state.
+    const QString target = QFileInfo(path).absolutePath() + QStringLiteral("/plain-write.ini");
     for (auto _ : state) {
         QSaveFile out(target);
         out.open(QIODevice::WriteOnly);

@@ -30,6 +30,21 @@ void cMonitorFile::WriteToFile(const QString& iniFile, const QString& fileSectio
     if (iniFile.isEmpty() || fileSection.isEmpty()) {
         return;
     }
+    const auto unchanged = [&] {
+        const auto same = [](const QString& a, const QString& b) {
+            // Saved texts share their data with the entry's until either changes.
+            return a.size() == b.size() && (a.constData() == b.constData() || a == b);
+        };
+        return m_saved && m_saved->staleMins == m_staleMins && m_saved->attachFileToEmail == m_attachFileToEmail &&
+               m_saved->beenNotified == m_beenNotified && m_saved->notifyNeeded == m_notifyNeeded &&
+               m_saved->lastModified == m_lastModified && same(m_saved->rawFileName, m_rawFileName) &&
+               same(m_saved->friendlyName, m_friendlyName) && same(m_saved->section, fileSection) &&
+               same(m_saved->file, iniFile) && IniFile::Unchanged(m_saved->state, iniFile);
+    };
+    if (unchanged()) {
+        return; // every key already holds what would be written
+    }
+    m_saved.reset();
     const QString zero = QStringLiteral("0");
     IniFile::Transaction transaction(iniFile);
     ProfileFormat::WriteIniValue(fileSection, kFileName, m_rawFileName, iniFile, QString());
@@ -38,8 +53,23 @@ void cMonitorFile::WriteToFile(const QString& iniFile, const QString& fileSectio
     ProfileFormat::WriteIniValue(fileSection, kAttachFile, flag(m_attachFileToEmail), iniFile, zero);
     ProfileFormat::WriteIniValue(fileSection, kBeenNotified, flag(m_beenNotified), iniFile, QString());
     ProfileFormat::WriteIniValue(fileSection, kNotifyNeeded, flag(m_notifyNeeded), iniFile, QString());
-    ProfileFormat::WriteIniValue(fileSection, kLastModified, DateTimeUtility::FormatDateStamp(m_lastModified), iniFile,
-                                 QString());
+    ProfileFormat::WriteIniValue(
+        fileSection, kLastModified, DateTimeUtility::FormatDateStamp(m_lastModified), iniFile, QString());
+    const std::optional<IniFile::SectionState> state = IniFile::StateOf(fileSection, iniFile);
+    if (transaction.Commit() && state) {
+        // Read before the commit: a successful replacement keeps the document,
+        // a failed one drops it, and the next reading gets a new load number.
+        m_saved = Saved {iniFile,
+                         fileSection,
+                         *state,
+                         m_rawFileName,
+                         m_friendlyName,
+                         m_staleMins,
+                         m_attachFileToEmail,
+                         m_beenNotified,
+                         m_notifyNeeded,
+                         m_lastModified};
+    }
 }
 
 QString cMonitorFile::Filename() const

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "support/DateTimeStamp.h"
+#include "support/IniFile.h"
 
 #include <QDateTime>
 #include <QString>
+#include <optional>
 
 // One entry of the watch list: the name as entered (possibly with #date
 // patterns#), its rule, the time seen at the last check and the two flags
@@ -62,4 +64,21 @@ private:
     bool m_notifyNeeded = false;
     bool m_beenNotified = false;
     DateTimeStamp m_lastModified;
+
+    // What the last WriteToFile left in its section, so that saving an entry
+    // that has not changed, into a section nobody has touched since, is skipped.
+    struct Saved
+    {
+        QString file;
+        QString section;
+        IniFile::SectionState state;
+        QString rawFileName;
+        QString friendlyName;
+        qint32 staleMins = 0;
+        bool attachFileToEmail = false;
+        bool beenNotified = false;
+        bool notifyNeeded = false;
+        DateTimeStamp lastModified;
+    };
+    mutable std::optional<Saved> m_saved;
 };

@@ -28,6 +28,8 @@ struct Section
     QHash<QString, qsizetype> keys;
     bool indexed = false;
     bool duplicates = false;
+    // The document's change count at this section's last change.
+    quint64 version = 0;
 };
 
 constexpr QByteArrayView kByteOrderMark("\xEF\xBB\xBF");
@@ -238,6 +240,8 @@ struct IniDocument::Data
     QHash<QString, qsizetype> index;
     QByteArray newline = QByteArrayLiteral("\n");
     qsizetype size = 0;
+    // Changes to any section's keys since the text was parsed.
+    quint64 changes = 0;
     bool modified = false;
 
     [[nodiscard]] QByteArrayView bytes(const Line& line) const
@@ -411,6 +415,24 @@ std::optional<QString> IniDocument::Value(QStringView section, QStringView key) 
     return decodeValue(content(d->bytes(found->lines[size_t(line)])));
 }
 
+std::optional<IniDocument::SectionMark> IniDocument::FindSection(QStringView section) const
+{
+    const auto it = d->index.constFind(foldedName(section));
+    if (it == d->index.cend()) {
+        return std::nullopt;
+    }
+    return SectionMark {*it, d->sections[size_t(*it)].version};
+}
+
+std::optional<quint64> IniDocument::SectionVersionAt(qsizetype place) const
+{
+    // Place 0 holds the lines before the first header, which no name finds.
+    if (place <= 0 || size_t(place) >= d->sections.size()) {
+        return std::nullopt;
+    }
+    return d->sections[size_t(place)].version;
+}
+
 bool IniDocument::CanWrite(QStringView section, QStringView key)
 {
     // Names of plain printable ASCII need no cleaning and are checked in place.
@@ -460,6 +482,7 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
         added.lines.push_back(d->makeLine(keyLine(), LineKind::Key));
         added.keys.insert(foldedKey, 1);
         added.indexed = true;
+        added.version = ++d->changes;
         d->index.insert(foldedSection, qsizetype(d->sections.size()));
         d->sections.push_back(std::move(added));
         return true;
@@ -478,6 +501,7 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
         }
         // The key keeps the spelling it has in the file.
         d->setText(line, keyBytes(content(old)).toByteArray() + '=' + encoded + terminator(old).toByteArray());
+        found->version = ++d->changes;
         return true;
     }
 
@@ -489,6 +513,7 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
     }
     d->ensureTerminated(found->lines[size_t(at - 1)]);
     found->lines.insert(found->lines.begin() + at, d->makeLine(keyLine(), LineKind::Key));
+    found->version = ++d->changes;
     // Only blank or removed lines follow, so no indexed key moves.
     found->keys.insert(foldedKey, at);
     return true;
@@ -511,6 +536,7 @@ bool IniDocument::RemoveKey(QStringView section, QStringView key)
     line.text.clear();
     line.owned = true;
     line.kind = LineKind::Removed;
+    found->version = ++d->changes;
     found->keys.remove(foldedKey);
     if (found->duplicates) {
         // The next duplicate, if any, is now the first.

@@ -33,6 +33,19 @@ public:
     bool SetValue(QStringView section, QStringView key, QStringView value);
     // Deletes the key. Returns true when the document changed.
     bool RemoveKey(QStringView section, QStringView key);
+    // Where a section stands in this document: its place, which stays the same
+    // for as long as the document lives (sections are only ever appended), and
+    // its version, which changes with every change to its keys and never returns
+    // to an earlier value; 0 for an untouched section.
+    struct SectionMark
+    {
+        qsizetype Place = -1;
+        quint64 Version = 0;
+    };
+    // Nothing when there is no such section.
+    [[nodiscard]] std::optional<SectionMark> FindSection(QStringView section) const;
+    // The version of the section at a place FindSection gave; nothing for a place outside the document.
+    [[nodiscard]] std::optional<quint64> SectionVersionAt(qsizetype place) const;
     // False for names no INI line can hold: a key with '=' or starting with
     // ';', '#' or '[', a section with ']'. SetValue ignores such names.
     [[nodiscard]] static bool CanWrite(QStringView section, QStringView key);

@@ -81,6 +81,8 @@ struct CachedFile
     // False when the file exists but could not be read: writing would destroy it.
     bool readable = true;
     bool pending = false;
+    // Unique for each reading of the file, so section versions of two readings never compare equal.
+    quint64 load = 0;
 };
 
 // The profile functions run on one thread (the GUI thread), so the cache has no lock.
@@ -125,7 +127,9 @@ void forgetHot()
 {
     static QString lastFile;
     static QString lastKey;
-    if (!lastFile.isEmpty() && file == lastFile) {
+    // The same string object arrives for every key of an operation: compare its data first.
+    if (!lastFile.isEmpty() &&
+        (file.constData() == lastFile.constData() ? file.size() == lastFile.size() : file == lastFile)) {
         return lastKey;
     }
     QString key = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
@@ -169,7 +173,9 @@ void forgetHot()
 
 [[nodiscard]] CachedFile load(const QString& key)
 {
+    static quint64 loads = 0;
     CachedFile file;
+    file.load = ++loads;
     const QByteArray native = QFile::encodeName(key);
     // Non-blocking, so that a FIFO at the path cannot hang the program.
     const FileDescriptor fd(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -369,6 +375,28 @@ bool IniFile::Transaction::Commit()
         return true;
     }
     return replaceFile(m_file, it->second);
+}
+
+std::optional<IniFile::SectionState> IniFile::StateOf(const QString& section, const QString& file)
+{
+    const CachedFile& entry = cachedFile(cacheKey(file));
+    if (!entry.readable) {
+        return std::nullopt;
+    }
+    const std::optional<IniDocument::SectionMark> mark = entry.document.FindSection(section);
+    if (!mark) {
+        return std::nullopt;
+    }
+    return SectionState {entry.load, mark->Place, mark->Version};
+}
+
+bool IniFile::Unchanged(const SectionState& state, const QString& file)
+{
+    // A new reading of the file (an edit by someone else, a failed write) has a
+    // new load number; within one reading a section keeps its place.
+    const CachedFile& entry = cachedFile(cacheKey(file));
+    return entry.readable && entry.load == state.Load &&
+           entry.document.SectionVersionAt(state.Place) == std::optional<quint64>(state.Version);
 }
 
 quint64 IniFile::Replacements()

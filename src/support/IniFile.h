@@ -13,17 +13,17 @@ class IniFile
 {
 public:
     // The key's text, or the default when the key (or the file) is absent.
-    [[nodiscard]] static QString ReadString(const QString& section, const QString& key, const QString& defaultValue,
-                                            const QString& file);
+    [[nodiscard]] static QString
+    ReadString(const QString& section, const QString& key, const QString& defaultValue, const QString& file);
     // The default when the key is absent; otherwise the number formed by the
     // value's leading digits with an optional sign (no digits reads as 0),
     // clamped to the 32-bit range.
-    [[nodiscard]] static qint32 ReadInt(const QString& section, const QString& key, qint32 defaultValue,
-                                        const QString& file);
+    [[nodiscard]] static qint32
+    ReadInt(const QString& section, const QString& key, qint32 defaultValue, const QString& file);
     // Writes key=value, or deletes the key when value is nothing. False when the
     // file could not be replaced (the old file stays whole).
-    static bool WriteString(const QString& section, const QString& key, const std::optional<QString>& value,
-                            const QString& file);
+    static bool
+    WriteString(const QString& section, const QString& key, const std::optional<QString>& value, const QString& file);
 
     // Groups the writes to one file: they reach the disk as one replacement when
     // the outermost transaction ends (or Commit is called), with exactly the
@@ -42,6 +42,18 @@ public:
         QString m_file;
         bool m_open = true;
     };
+
+    // Where a section's keys stand: while Unchanged holds, nobody (this process
+    // or, through the file, another) has changed them since StateOf was read.
+    struct SectionState
+    {
+        quint64 Load = 0;
+        qsizetype Place = -1;
+        quint64 Version = 0;
+    };
+    // Nothing when the file cannot be read or has no such section.
+    [[nodiscard]] static std::optional<SectionState> StateOf(const QString& section, const QString& file);
+    [[nodiscard]] static bool Unchanged(const SectionState& state, const QString& file);
 
     // Number of file replacements made by this process (for tests and benchmarks).
     [[nodiscard]] static quint64 Replacements();

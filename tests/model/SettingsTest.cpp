@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimeZone>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -312,6 +313,84 @@ TEST_F(ProfileStore, ReadingSavesEveryChangeInOneReplacement)
     for (qint16 i = 1; i <= 10; ++i) {
         EXPECT_EQ(loaded.MonitorFile(i)->Status(), i == 1 ? QStringLiteral("OK") : QStringLiteral("Changed!"));
     }
+}
+
+TEST_F(ProfileStore, SavingAgainRestoresWhatOthersChangedInBetween)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(const QString& profile)> interfere;
+    };
+    const Case cases[] = {
+        {"hand edit of the file",
+         [](const QString& profile) {
+             QByteArray bytes = TestEnvironment::ReadFile(profile);
+             bytes.replace("FriendlyName=Second", "FriendlyName=Edited by hand");
+             ASSERT_TRUE(TestEnvironment::WriteFile(profile, bytes));
+         }},
+        {"key written in this process",
+         [](const QString& profile) {
+             ASSERT_TRUE(ConfigUtility::WriteIniString(
+                 QStringLiteral("File2"), QStringLiteral("FriendlyName"), QStringLiteral("Other"), profile));
+         }},
+        {"key deleted in this process",
+         [](const QString& profile) {
+             ASSERT_TRUE(ConfigUtility::WriteIniString(
+                 QStringLiteral("File2"), QStringLiteral("FriendlyName"), std::nullopt, profile));
+         }},
+        {"section emptied and filled again",
+         [](const QString& profile) {
+             for (const char* key : {"FileName", "FriendlyName", "StaleMins", "LastModified"}) {
+                 ASSERT_TRUE(ConfigUtility::WriteIniString(
+                     QStringLiteral("File2"), QString::fromLatin1(key), std::nullopt, profile));
+             }
+             ASSERT_TRUE(ConfigUtility::WriteIniString(
+                 QStringLiteral("File2"), QStringLiteral("FriendlyName"), QStringLiteral("Second"), profile));
+         }},
+        {"file removed", [](const QString& profile) { ASSERT_TRUE(QFile::remove(profile)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        cSettings s = WithFiles(3);
+        s.MonitorFile(2)->SetFriendlyName(QStringLiteral("Second"));
+        ASSERT_TRUE(s.WriteSettings());
+        const QString saved = Text();
+        const QStringList keys = {QStringLiteral("FileName"),
+                                  QStringLiteral("FriendlyName"),
+                                  QStringLiteral("StaleMins"),
+                                  QStringLiteral("LastModified")};
+        QStringList expected;
+        for (const QString& key : keys) {
+            expected << Key(QStringLiteral("File2"), key);
+        }
+        c.interfere(m_path);
+        ASSERT_NE(Text(), saved);
+        ASSERT_TRUE(s.WriteSettings());
+        QStringList found;
+        for (const QString& key : keys) {
+            found << Key(QStringLiteral("File2"), key);
+        }
+        EXPECT_EQ(found, expected);
+    }
+}
+
+TEST_F(ProfileStore, FailedSaveIsRepeatedByTheNextOne)
+{
+    cSettings s = WithFiles(3);
+    const QString before = Text();
+    // A folder where the profile should be: the replacement cannot land.
+    ASSERT_TRUE(QFile::remove(m_path));
+    ASSERT_TRUE(QDir().mkdir(m_path));
+    s.MonitorFile(2)->SetFriendlyName(QStringLiteral("Second"));
+    (void)s.WriteSettings();
+    ASSERT_TRUE(QFileInfo(m_path).isDir());
+    ASSERT_TRUE(QDir().rmdir(m_path));
+    ASSERT_TRUE(TestEnvironment::WriteFile(m_path, before.toUtf8()));
+    ASSERT_TRUE(s.WriteSettings());
+    EXPECT_EQ(Key(QStringLiteral("File2"), QStringLiteral("FriendlyName")), QStringLiteral("Second"));
+    EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("FriendlyName")), QStringLiteral("First"));
 }
 
 TEST_F(ProfileStore, NamesThatCannotBeUsed)
