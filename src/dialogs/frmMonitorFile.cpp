@@ -1,0 +1,362 @@
+#include "dialogs/frmMonitorFile.h"
+
+#include "app/ControlUtility.h"
+#include "dialogs/DialogGeometry.h"
+#include "model/cMonitorFile.h"
+#include "support/GeneralUtility.h"
+#include "support/UserInterface.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+using DialogGeometry::Rect;
+
+namespace {
+
+constexpr double kClientWidth = 5790;
+constexpr double kClientHeight = 4680;
+constexpr int kMinutesLength = 5;
+constexpr int kMinutesMode = 1;
+constexpr char16_t kDoubleQuote = u'"';
+
+const QString kNoFilename = QStringLiteral("You must enter the Filename of the file you want to Monitor.");
+const QString kNoFriendlyName = QStringLiteral("You must enter the 'Friendly Name' for the file you want to Monitor.");
+const QString kNoMinutes =
+    QStringLiteral("You must enter the number of minutes that a file must have remained unchanged.");
+
+template<typename Widget>
+Widget* named(Widget* widget, const char* name, const QRect& geometry)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QLabel* newNote(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* label = named(new QLabel(text, parent), name, geometry);
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(8.25);
+    font.setItalic(true);
+    label->setFont(font);
+    return label;
+}
+
+// The number the minutes text starts with: leading blanks, a sign, digits and
+// a decimal point, the rest ignored; 0 when it starts with none. Pasted text
+// reaches the box unfiltered, so anything may be there.
+double leadingNumber(const QString& text)
+{
+    const QByteArray bytes = text.toLatin1();
+    const char* p = bytes.constData();
+    const char* const end = p + bytes.size();
+    while (p != end && *p == ' ') {
+        ++p;
+    }
+    double sign = 1;
+    if (p != end && (*p == '+' || *p == '-')) {
+        sign = *p == '-' ? -1 : 1;
+        ++p;
+    }
+    // from_chars would take a second sign and "inf" or "nan"; none of them is a number of minutes.
+    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '.')) {
+        return 0;
+    }
+    double value = 0;
+    const auto [last, error] = std::from_chars(p, end, value, std::chars_format::fixed);
+    return error == std::errc() && std::isfinite(value) ? sign * value : 0;
+}
+
+// Nearest whole number of minutes, ties to even, within the stored range.
+qint32 wholeMinutes(double minutes)
+{
+    const double rounded = std::nearbyint(minutes);
+    constexpr double lowest = std::numeric_limits<qint32>::min();
+    constexpr double highest = std::numeric_limits<qint32>::max();
+    return static_cast<qint32>(rounded < lowest ? lowest : rounded > highest ? highest : rounded);
+}
+
+// The minutes box and its label follow the stale option on its row when the
+// font leaves room for them; with a wide font they take the next row, under
+// the option's text, rather than cutting the option short.
+void placeMinutes(QGroupBox* frame, QRadioButton* option, QLineEdit* box, QLabel* label)
+{
+    const int gap = DialogGeometry::Px(90);
+    const int optionWidth = option->sizeHint().width();
+    const int labelWidth = label->sizeHint().width();
+    const int right = frame->width() - option->x();
+    QRect boxRect = box->geometry();
+    if (option->x() + optionWidth + gap + boxRect.width() + gap + labelWidth <= right) {
+        option->resize(optionWidth, option->height());
+        boxRect.moveTo(option->x() + optionWidth + gap, option->y() + (option->height() - boxRect.height()) / 2);
+        frame->resize(frame->width(), frame->height() - (box->y() - option->y()));
+    } else {
+        const QStyle* style = option->style();
+        const int textStart = style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, option) +
+                              style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, option);
+        boxRect.moveLeft(option->x() + textStart);
+    }
+    box->setGeometry(boxRect);
+    label->setGeometry(
+        boxRect.right() + 1 + gap, boxRect.y() + (boxRect.height() - label->height()) / 2, labelWidth, label->height());
+}
+
+void showCaretAtStart(QLineEdit* box, const QString& text)
+{
+    box->setText(text);
+    // A long path shows its beginning.
+    box->setCursorPosition(0);
+}
+
+} // namespace
+
+frmMonitorFile::frmMonitorFile(QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmMonitorFile"));
+    setWindowTitle(QStringLiteral("Monitor File Details"));
+    setModal(true);
+    QFont designFont = font();
+    designFont.setPointSize(8);
+    setFont(designFont);
+    setFixedSize(DialogGeometry::Px(kClientWidth), DialogGeometry::Px(kClientHeight));
+    createContent();
+}
+
+void frmMonitorFile::createContent()
+{
+    auto* details =
+        named(new QGroupBox(QStringLiteral("File Details:"), this), "frmFileDetails", Rect(60, 60, 5670, 2280));
+    named(new QLabel(QStringLiteral("Enter the filename of the File to Monitor:"), details),
+          "lblNewFileNameDesc",
+          Rect(120, 270, 5280, 240));
+    m_txtFilename = named(new QLineEdit(details), "txtFilename", Rect(120, 540, 4980, 315));
+    m_cmdBrowse = named(new QPushButton(details), "cmdBrowse", Rect(5160, 525, 345, 345));
+    m_cmdBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    m_cmdBrowse->setToolTip(QStringLiteral("Add"));
+    m_cmdBrowse->setAutoDefault(false);
+    newNote(details,
+            "lblFilesNoteDesc",
+            QStringLiteral("Note: Use a Date/Time format by surrounding it with # symbols."),
+            Rect(120, 915, 5400, 225));
+    newNote(details,
+            "lblFilesNote2Desc",
+            QStringLiteral("E.g. : \"c:\\MyFile.#YYYY-MM-DD#.log\""),
+            Rect(120, 1140, 5400, 225));
+    m_chkUseFriendlyName =
+        named(new QCheckBox(QStringLiteral("Display a Friendly Name instead of the Filename:"), details),
+              "chkUseFriendlyName",
+              Rect(120, 1440, 5280, 255));
+    m_txtFriendlyName = named(new QLineEdit(details), "txtFriendlyName", Rect(120, 1755, 5385, 315));
+
+    auto* options =
+        named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2400, 5670, 1560));
+    m_chkAttachFileToEmail = named(new QCheckBox(QStringLiteral("Attach the Monitored file to the email"), options),
+                                   "chkAttachFileToEmail",
+                                   Rect(120, 270, 5280, 255));
+    m_optNotifyOnChange =
+        named(new QRadioButton(QStringLiteral("Send a notification whenever the file changes"), options),
+              "optNotifyOnChange",
+              Rect(120, 570, 5280, 255));
+    m_optNotifyStale =
+        named(new QRadioButton(QStringLiteral("Send a notification if the file hasn't changed in:"), options),
+              "optNotifyStale",
+              Rect(120, 870, 5280, 255));
+    m_txtStaleMinutes = named(new QLineEdit(options), "txtStaleMinutes", Rect(120, 1170, 570, 315));
+    m_txtStaleMinutes->setMaxLength(kMinutesLength);
+    auto* minutes = named(new QLabel(QStringLiteral("Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
+    placeMinutes(options, m_optNotifyStale, m_txtStaleMinutes, minutes);
+
+    m_cmdOK = named(new QPushButton(QStringLiteral("OK"), this), "cmdOK", Rect(3300, 4080, 1140, 405));
+    m_cmdOK->setDefault(true);
+    m_cmdCancel = named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", Rect(4590, 4080, 1140, 405));
+    m_cmdCancel->setAutoDefault(false);
+
+    setTabOrder(m_txtFilename, m_cmdBrowse);
+    setTabOrder(m_cmdBrowse, m_chkUseFriendlyName);
+    setTabOrder(m_chkUseFriendlyName, m_txtFriendlyName);
+    setTabOrder(m_txtFriendlyName, m_chkAttachFileToEmail);
+    setTabOrder(m_chkAttachFileToEmail, m_optNotifyOnChange);
+    setTabOrder(m_optNotifyOnChange, m_optNotifyStale);
+    setTabOrder(m_optNotifyStale, m_txtStaleMinutes);
+    setTabOrder(m_txtStaleMinutes, m_cmdOK);
+    setTabOrder(m_cmdOK, m_cmdCancel);
+
+    for (QLineEdit* box : {m_txtFilename, m_txtFriendlyName, m_txtStaleMinutes}) {
+        box->installEventFilter(this);
+    }
+    connect(m_txtFilename, &QLineEdit::textChanged, this, &frmMonitorFile::FilenameChanged);
+    connect(m_chkUseFriendlyName, &QCheckBox::clicked, this, &frmMonitorFile::FriendlyNameSwitched);
+    connect(m_optNotifyOnChange, &QRadioButton::clicked, this, &frmMonitorFile::RuleSwitched);
+    connect(m_optNotifyStale, &QRadioButton::clicked, this, &frmMonitorFile::RuleSwitched);
+    connect(m_cmdBrowse, &QPushButton::clicked, this, &frmMonitorFile::Browse);
+    connect(m_cmdOK, &QPushButton::clicked, this, &frmMonitorFile::Ok);
+    connect(m_cmdCancel, &QPushButton::clicked, this, &frmMonitorFile::reject);
+}
+
+bool frmMonitorFile::DisplaySettings(cMonitorFile* file, QWidget* parent)
+{
+    if (!file) {
+        return false;
+    }
+    frmMonitorFile dialog(parent);
+    dialog.Load(*file);
+    dialog.m_txtFilename->setFocus();
+    // Only OK accepts; Cancel, the close box and anything else that ends the dialog leave the file as it was.
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    dialog.Save(*file);
+    return true;
+}
+
+void frmMonitorFile::Load(const cMonitorFile& file)
+{
+    m_txtFilename->setText(file.RawFileName());
+    m_chkUseFriendlyName->setChecked(!file.FriendlyName().isEmpty());
+    FriendlyNameSwitched();
+    if (m_chkUseFriendlyName->isChecked()) {
+        showCaretAtStart(m_txtFriendlyName, file.FriendlyName());
+    }
+    m_chkAttachFileToEmail->setChecked(file.AttachFileToEmail());
+    if (file.MonitorType() != cMonitorFile::NotifyOnChange) {
+        m_optNotifyStale->setChecked(true);
+        m_txtStaleMinutes->setText(QString::number(file.StaleMins()));
+    } else {
+        m_optNotifyOnChange->setChecked(true);
+        // Switching to the stale rule then proposes ten minutes.
+        m_txtStaleMinutes->setText(QStringLiteral("10"));
+    }
+    RuleSwitched();
+    // Tab stops at the selected option only, the group's one stop; Qt keeps it
+    // so as the focus moves within the group.
+    for (QRadioButton* option : {m_optNotifyOnChange, m_optNotifyStale}) {
+        option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+}
+
+void frmMonitorFile::Save(cMonitorFile& file) const
+{
+    file.SetRawFileName(m_txtFilename->text().trimmed());
+    file.SetFriendlyName(m_chkUseFriendlyName->isChecked() ? m_txtFriendlyName->text().trimmed() : QString());
+    file.SetAttachFileToEmail(m_chkAttachFileToEmail->isChecked());
+    file.SetStaleMins(m_optNotifyOnChange->isChecked() ? 0 : wholeMinutes(leadingNumber(m_txtStaleMinutes->text())));
+}
+
+void frmMonitorFile::FilenameChanged()
+{
+    // The disabled friendly-name box shows what the list will display.
+    if (!m_chkUseFriendlyName->isChecked()) {
+        showCaretAtStart(m_txtFriendlyName, m_txtFilename->text());
+    }
+}
+
+void frmMonitorFile::FriendlyNameSwitched()
+{
+    const bool use = m_chkUseFriendlyName->isChecked();
+    ControlUtility::EnableControl(m_txtFriendlyName, use);
+    if (!use) {
+        showCaretAtStart(m_txtFriendlyName, m_txtFilename->text());
+    }
+}
+
+void frmMonitorFile::RuleSwitched()
+{
+    // The box keeps its text while disabled, so switching back restores it.
+    ControlUtility::EnableControl(m_txtStaleMinutes, m_optNotifyStale->isChecked());
+}
+
+void frmMonitorFile::Browse()
+{
+    QFileDialog chooser(this, QStringLiteral("Select File"));
+    // "*" rather than "*.*": on Linux many files have no dot in their name.
+    chooser.setNameFilter(QStringLiteral("All Files (*)"));
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    const QString current = m_txtFilename->text();
+    chooser.selectFile(current.isEmpty() ? QStringLiteral("*.*") : current);
+    if (chooser.exec() != QDialog::Accepted) {
+        return;
+    }
+    const QStringList chosen = chooser.selectedFiles();
+    if (!chosen.isEmpty() && !chosen.first().isEmpty()) {
+        m_txtFilename->setText(QDir::toNativeSeparators(chosen.first()));
+    }
+}
+
+void frmMonitorFile::Ok()
+{
+    const auto refuse = [](const QString& message) {
+        UserInterface::Message(message, UserInterface::Icon::Exclamation);
+    };
+    if (m_txtFilename->text().trimmed().isEmpty()) {
+        refuse(kNoFilename);
+        return;
+    }
+    if (m_chkUseFriendlyName->isChecked() && m_txtFriendlyName->text().trimmed().isEmpty()) {
+        refuse(kNoFriendlyName);
+        return;
+    }
+    if (m_optNotifyStale->isChecked() && leadingNumber(m_txtStaleMinutes->text()) <= 0) {
+        refuse(kNoMinutes);
+        return;
+    }
+    accept();
+}
+
+void frmMonitorFile::closeEvent(QCloseEvent* event)
+{
+    // The close box is Cancel: the dialog hides itself and DisplaySettings leaves the file untouched.
+    event->ignore();
+    reject();
+}
+
+bool frmMonitorFile::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* box = qobject_cast<QLineEdit*>(watched);
+    if (!box) {
+        return QDialog::eventFilter(watched, event);
+    }
+    if (event->type() == QEvent::FocusIn) {
+        ControlUtility::TextBoxGotFocus(box);
+    } else if (event->type() == QEvent::KeyPress && (box == m_txtFilename || box == m_txtStaleMinutes)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QString text = key->text();
+        // Only typed characters are filtered; shortcuts (Ctrl+V) and control keys
+        // (Enter for the default button, Backspace) are commands and pass.
+        const bool typed = text.size() == 1 && text.at(0).isPrint() &&
+                           !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (!typed) {
+            return false;
+        }
+        const int code = text.at(0).unicode();
+        if (box == m_txtFilename) {
+            return code == kDoubleQuote;
+        }
+        const int kept = GeneralUtility::FilterKeyPress(code, kMinutesMode);
+        if (kept == code) {
+            return false;
+        }
+        if (kept != 0) {
+            box->insert(QString(QChar(kept)));
+        }
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
