@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 
 namespace {
@@ -16,13 +17,19 @@ namespace {
 const QString kUtilsKey = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
 const QString kMarker = QStringLiteral("SendingToSMTPServer");
 
+std::atomic<bool>& sendsCancelled()
+{
+    static std::atomic<bool> cancelled {false};
+    return cancelled;
+}
+
 // ISO-8859-9 is Latin-1 with six Turkish letters in place of Icelandic ones.
 constexpr struct
 {
     uchar byte;
     char16_t unicode;
-} kTurkish[] = {{0xD0, u'\u011E'}, {0xDD, u'\u0130'}, {0xDE, u'\u015E'},
-                {0xF0, u'\u011F'}, {0xFD, u'\u0131'}, {0xFE, u'\u015F'}};
+} kTurkish[] =
+    {{0xD0, u'\u011E'}, {0xDD, u'\u0130'}, {0xDE, u'\u015E'}, {0xF0, u'\u011F'}, {0xFD, u'\u0131'}, {0xFE, u'\u015F'}};
 
 QString decodeLatin5(const QByteArray& bytes)
 {
@@ -66,8 +73,7 @@ QByteArray encodeLatin5(const QString& text)
 
 cEmail::cEmail()
     : m_message(std::make_unique<cMessage>())
-{
-}
+{ }
 
 cEmail::~cEmail() = default;
 
@@ -84,6 +90,11 @@ bool cEmail::ParseSecurity(const QString& text, Security& security)
         return false;
     }
     return true;
+}
+
+void cEmail::CancelSends()
+{
+    sendsCancelled().store(true);
 }
 
 bool cEmail::SendEmail(QString& failReason, bool silentMode)
@@ -110,7 +121,9 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
                 QStringLiteral("The last time an email was being sent via the mail server '") + MailServer +
                     QStringLiteral("', it was not successfully sent.\n\nAre you sure you want to try and use this "
                                    "server again?"),
-                UserInterface::Icon::Question, UserInterface::Buttons::YesNo, UserInterface::Answer::No);
+                UserInterface::Icon::Question,
+                UserInterface::Buttons::YesNo,
+                UserInterface::Answer::No);
             if (answer != UserInterface::Answer::Yes) {
                 failReason = QStringLiteral("User decided not to use the previously failed mail server '") +
                              MailServer + QLatin1Char('\'');
@@ -149,7 +162,7 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
     bool sent = false;
     {
         BusyPointer busy;
-        sent = SmtpClient::Send(config, from, recipients, mime, reason);
+        sent = SmtpClient::Send(config, from, recipients, mime, reason, &sendsCancelled());
     }
     ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtilsKey, kMarker);
     if (!sent) {

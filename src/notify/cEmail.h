@@ -19,7 +19,7 @@ public:
 
     QString MailServer;
     QString UserName;
-    QString Password; // used only when UserName is not empty
+    QString Password;        // used only when UserName is not empty
     qint16 SendTimeout = 15; // seconds to connect, and of silence from the server
 
     // Beyond the plain port-25 submission: port, transport security and an extra CA bundle.
@@ -42,6 +42,10 @@ public:
 
     // Security from its profile text ("None", "STARTTLS", "TLS", any case); false for anything else.
     [[nodiscard]] static bool ParseSecurity(const QString& text, Security& security);
+
+    // For a program that is closing: a send in flight ends at once (as
+    // cancelled) and every later one fails the same way.
+    static void CancelSends();
 
     // Largest template LoadFromFile reads.
     static constexpr qint64 MaxTemplateBytes = 32 * 1024 * 1024;

@@ -96,22 +96,27 @@ QString GeneralUtility::CommandLine()
     return state().commandLine;
 }
 
-QString GeneralUtility::InstanceLockPath()
+QString GeneralUtility::InstanceLockPath(const QString& profileName)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty()) {
         folder = QDir::tempPath();
     }
-    return folder + QStringLiteral("/sentrel.lock");
+    if (profileName.isEmpty() || profileName == QLatin1String("Profile1")) {
+        return folder + QStringLiteral("/sentrel.lock");
+    }
+    // Percent-encoded, so any profile name gives one plain file name of its own.
+    const QByteArray name = profileName.toUtf8().toPercentEncoding(QByteArray(), QByteArrayLiteral("~"));
+    return folder + QStringLiteral("/sentrel-") + QString::fromLatin1(name) + QStringLiteral(".lock");
 }
 
-bool GeneralUtility::PrevInstance()
+bool GeneralUtility::PrevInstance(const QString& profileName)
 {
     State& s = state();
     if (s.instanceLock) {
         return false;
     }
-    auto lock = std::make_unique<QLockFile>(InstanceLockPath());
+    auto lock = std::make_unique<QLockFile>(InstanceLockPath(profileName));
     // Only a dead owner makes a lock stale: a copy that has run for hours still counts.
     lock->setStaleLockTime(0);
     if (lock->tryLock(0)) {
@@ -122,16 +127,16 @@ bool GeneralUtility::PrevInstance()
         return true;
     }
     // No lock can be taken (the folder is not writable): run rather than refuse to start.
-    DebugLog(QStringLiteral("The single-instance lock ") + InstanceLockPath() +
+    DebugLog(QStringLiteral("The single-instance lock ") + InstanceLockPath(profileName) +
                  QStringLiteral(" could not be taken; not checking for another copy"),
              5);
     return false;
 }
 
-void GeneralUtility::EnableDisplay(const QString&) {}
+void GeneralUtility::EnableDisplay(const QString&) { }
 
-QString GeneralUtility::ExtractToken(const QString& text, qsizetype start, QStringView delimiter,
-                                     qsizetype* nextPosition)
+QString
+GeneralUtility::ExtractToken(const QString& text, qsizetype start, QStringView delimiter, qsizetype* nextPosition)
 {
     const qsizetype from = qMax<qsizetype>(start, 1) - 1;
     if (from >= text.size()) {

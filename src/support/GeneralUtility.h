@@ -7,12 +7,12 @@
 // What the program tells the utilities about itself at start-up.
 struct AppInfo
 {
-    QString Title;          // the application's title, for message boxes
-    QString ProductName;    // "Brackwell Sentrel v1"
-    QString ExeName;        // the executable's name without its folder
-    QString ExePath;        // the folder holding the executable
-    QString Version;        // major.minor.revision
-    QString CommandLine;    // the arguments joined by spaces, those holding spaces quoted
+    QString Title;       // the application's title, for message boxes
+    QString ProductName; // "Brackwell Sentrel v1"
+    QString ExeName;     // the executable's name without its folder
+    QString ExePath;     // the folder holding the executable
+    QString Version;     // major.minor.revision
+    QString CommandLine; // the arguments joined by spaces, those holding spaces quoted
 };
 
 // Process-wide application state and small text tools.
@@ -31,12 +31,14 @@ public:
     static void SetCommandLine(const QString& text);
     [[nodiscard]] static QString CommandLine();
 
-    // True when another copy of the program runs for this user. The first call
-    // takes the single-instance lock in $XDG_RUNTIME_DIR and holds it until the
-    // process ends; a lock left by a copy that died is taken over.
-    [[nodiscard]] static bool PrevInstance();
-    // The lock file PrevInstance uses.
-    [[nodiscard]] static QString InstanceLockPath();
+    // True when another copy of the program runs for this user on the same
+    // profile. The first call takes the single-instance lock in $XDG_RUNTIME_DIR
+    // and holds it until the process ends; a lock left by a copy that died is
+    // taken over. The window works on "Profile1", the default.
+    [[nodiscard]] static bool PrevInstance(const QString& profileName = QString());
+    // The lock file PrevInstance uses for a profile: "Profile1" (or none) has
+    // the window's sentrel.lock, other profiles a lock of their own.
+    [[nodiscard]] static QString InstanceLockPath(const QString& profileName = QString());
 
     // Takes the text the window hands over when it enables its display; unused.
     static void EnableDisplay(const QString& text);
@@ -46,8 +48,8 @@ public:
     // The text from the 1-based start position up to, not including, the next
     // delimiter (to the end when there is none). nextPosition receives the
     // 1-based position of that delimiter, or 0 when there is none.
-    [[nodiscard]] static QString ExtractToken(const QString& text, qsizetype start, QStringView delimiter,
-                                              qsizetype* nextPosition = nullptr);
+    [[nodiscard]] static QString
+    ExtractToken(const QString& text, qsizetype start, QStringView delimiter, qsizetype* nextPosition = nullptr);
 
     // Obfuscates a stored secret; its own inverse, and empty for empty. It is no protection.
     [[nodiscard]] static QString TransformSecret(const QString& text, bool enable);

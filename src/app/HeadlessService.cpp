@@ -1,0 +1,292 @@
+#include "app/HeadlessService.h"
+
+#include "notify/cEmail.h"
+#include "support/DateTimeUtility.h"
+#include "support/DebugLog.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The signal handlers only write the signal's number here; the service reads
+// it in the event loop, where anything may be done.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onSignal(int number)
+{
+    const int saved = errno;
+    const auto byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// The settle time after the profile folder reports a change: a save is a
+// temporary file and a rename, and an editor may write in several steps.
+constexpr int kProfileSettleMs = 100;
+
+} // namespace
+
+HeadlessService::HeadlessService(QString profileName, std::FILE* history, QObject* parent)
+    : QObject(parent)
+    , m_profileName(std::move(profileName))
+    , m_history(history)
+    , m_cycle(*this)
+{
+    m_cycleTimer.setSingleShot(true);
+    m_cycleTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_cycleTimer, &QTimer::timeout, this, &HeadlessService::RunCycle);
+    m_profileSettle.setSingleShot(true);
+    m_profileSettle.setInterval(kProfileSettleMs);
+    connect(&m_profileSettle, &QTimer::timeout, this, &HeadlessService::ProfileTouched);
+    connect(&m_profileWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_profileSettle.start(); });
+    connect(&m_profileWatcher, &QFileSystemWatcher::fileChanged, this, [this] { m_profileSettle.start(); });
+    m_cycle.SetSettings(&m_settings);
+}
+
+HeadlessService::~HeadlessService()
+{
+    if (m_signalNotifier) {
+        for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+            std::signal(number, SIG_DFL);
+        }
+    }
+}
+
+bool HeadlessService::HandleSignals()
+{
+    if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        if (::sigaction(number, &action, nullptr) != 0) {
+            return false;
+        }
+    }
+    // A reader of the history that went away must not end the service.
+    std::signal(SIGPIPE, SIG_IGN);
+    m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, &HeadlessService::OnSignal);
+    return true;
+}
+
+void HeadlessService::OnSignal()
+{
+    unsigned char number = 0;
+    while (::read(g_signalPipe[0], &number, 1) == 1) {
+        if (number == SIGHUP) {
+            DebugLog(QStringLiteral("SIGHUP: reading the profile again"), 5, LogIndentKeep);
+            Reload();
+        } else {
+            DebugLog(
+                QStringLiteral("Signal ") + QString::number(number) + QStringLiteral(": closing"), 5, LogIndentKeep);
+            Stop();
+        }
+    }
+}
+
+bool HeadlessService::Start()
+{
+    m_cycle.SetLastCheck(DateTimeUtility::NowStamp(0));
+    if (!LoadProfile()) {
+        return false;
+    }
+    AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
+    return true;
+}
+
+bool HeadlessService::LoadProfile()
+{
+    m_rows.clear();
+    if (!m_settings.ReadSettings(m_profileName)) {
+        return false;
+    }
+    const qint16 count = m_settings.NumberFiles();
+    m_rows.resize(static_cast<size_t>(qMax<qint16>(0, count)));
+    for (qint16 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings.MonitorFile(i);
+        Row& row = m_rows[static_cast<size_t>(i - 1)];
+        row.cells = {file->DisplayName(), cCheckCycle::LastModifiedText(*file), file->Status()};
+        if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
+            row.colour = Red;
+        }
+    }
+    m_knownProfile = ProfileIdentity();
+    WatchProfile();
+    ScheduleNextCycle();
+    return true;
+}
+
+void HeadlessService::ScheduleNextCycle()
+{
+    if (m_stopping) {
+        return;
+    }
+    // As in the window, the next check is one poll interval after the end of
+    // the last; an interval of 0 or less checks every second, as its ticks do.
+    const qint64 intervalMs = qMax<qint64>(1, m_settings.PollInterval()) * 1000;
+    const DateTimeStamp next = DateTimeUtility::AddSeconds(static_cast<float>(intervalMs / 1000), m_cycle.LastCheck());
+    const double remaining = DateTimeUtility::SecondsUntil(next);
+    const qint64 delayMs = qBound<qint64>(0, static_cast<qint64>(remaining * 1000), intervalMs);
+    m_cycleTimer.start(static_cast<int>(qMin<qint64>(delayMs, std::numeric_limits<int>::max())));
+}
+
+void HeadlessService::RunCycle()
+{
+    if (m_stopping) {
+        return;
+    }
+    m_cycle.CheckFiles(true);
+    AfterCycle();
+}
+
+void HeadlessService::AfterCycle()
+{
+    if (m_stopping || m_cycle.Running()) {
+        return;
+    }
+    // What the cycle saved is this service's own doing, not an edit to pick up.
+    m_knownProfile = ProfileIdentity();
+    if (m_reloadPending) {
+        m_reloadPending = false;
+        LoadProfile();
+        return;
+    }
+    ScheduleNextCycle();
+}
+
+void HeadlessService::Reload()
+{
+    if (m_stopping) {
+        return;
+    }
+    if (m_cycle.Running()) {
+        m_reloadPending = true;
+        return;
+    }
+    LoadProfile();
+}
+
+void HeadlessService::Stop()
+{
+    if (m_stopping) {
+        return;
+    }
+    m_stopping = true;
+    m_cycle.SetClosing(true);
+    m_cycleTimer.stop();
+    m_profileSettle.stop();
+    // A send in flight ends within about a second, as cancelled; what it
+    // leaves (history, marker, profile) is as after any failed send.
+    cEmail::CancelSends();
+    QCoreApplication::exit(0);
+}
+
+void HeadlessService::WatchProfile()
+{
+    const QString path = m_settings.ProfilePath();
+    const QString folder = QFileInfo(path).absolutePath();
+    // A save replaces the file, which ends a watch on it; the folder's watch
+    // sees the replacement, and the file is watched again each time.
+    if (!m_profileWatcher.directories().contains(folder)) {
+        m_profileWatcher.addPath(folder);
+    }
+    if (QFileInfo::exists(path) && !m_profileWatcher.files().contains(path)) {
+        m_profileWatcher.addPath(path);
+    }
+}
+
+void HeadlessService::ProfileTouched()
+{
+    if (m_stopping) {
+        return;
+    }
+    WatchProfile();
+    if (m_cycle.Running()) {
+        // The cycle saves as it goes; look again once it has finished.
+        m_reloadPending = true;
+        return;
+    }
+    const FileIdentity now = ProfileIdentity();
+    if (now == m_knownProfile) {
+        return;
+    }
+    DebugLog(QStringLiteral("The profile ") + m_settings.ProfilePath() + QStringLiteral(" changed; reading it again"),
+             5,
+             LogIndentKeep);
+    LoadProfile();
+}
+
+HeadlessService::FileIdentity HeadlessService::ProfileIdentity() const
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_settings.ProfilePath()).constData(), &info) != 0) {
+        return {};
+    }
+    return {static_cast<qint64>(info.st_size),
+            static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            static_cast<quint64>(info.st_ino)};
+}
+
+void HeadlessService::AddHistory(const QDateTime& when, const QString& text)
+{
+    DebugLog(QStringLiteral("History: ") + text, 5, LogIndentKeep);
+    if (!m_history) {
+        return;
+    }
+    const QByteArray line =
+        (when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ") + text).toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_history);
+    // One line at a time, also when the journal or a pipe reads it.
+    std::fflush(m_history);
+}
+
+void HeadlessService::ShowStatus(const QString&) { }
+
+HeadlessService::Row* HeadlessService::RowAt(qint16 row)
+{
+    return row >= 1 && static_cast<size_t>(row) <= m_rows.size() ? &m_rows[static_cast<size_t>(row - 1)] : nullptr;
+}
+
+const HeadlessService::Row* HeadlessService::RowAt(qint16 row) const
+{
+    return row >= 1 && static_cast<size_t>(row) <= m_rows.size() ? &m_rows[static_cast<size_t>(row - 1)] : nullptr;
+}
+
+QString HeadlessService::CellText(qint16 row, Cell cell) const
+{
+    const Row* r = RowAt(row);
+    return r ? r->cells[static_cast<size_t>(cell)] : QString();
+}
+
+void HeadlessService::SetCellText(qint16 row, Cell cell, const QString& text)
+{
+    if (Row* r = RowAt(row)) {
+        r->cells[static_cast<size_t>(cell)] = text;
+    }
+}
+
+quint32 HeadlessService::RowColour(qint16 row) const
+{
+    const Row* r = RowAt(row);
+    return r ? r->colour : White;
+}
+
+void HeadlessService::SetRowColour(qint16 row, quint32 rgb)
+{
+    if (Row* r = RowAt(row)) {
+        r->colour = rgb;
+    }
+}

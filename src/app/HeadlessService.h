@@ -1,0 +1,95 @@
+#pragma once
+
+#include "app/cCheckCycle.h"
+#include "app/cCycleView.h"
+#include "model/cSettings.h"
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+class QSocketNotifier;
+
+// The check cycle without a window: the same profile, cycle, composer and
+// sender, with the history written to a stream (standard output) and the log.
+// A terminate or interrupt signal stops it, a hang-up signal re-reads the
+// profile, and so does a change to the profile file made by anyone else.
+class HeadlessService : public QObject, public cCycleView
+{
+    Q_OBJECT
+
+public:
+    explicit HeadlessService(QString profileName, std::FILE* history = stdout, QObject* parent = nullptr);
+    ~HeadlessService() override;
+    HeadlessService(const HeadlessService&) = delete;
+    HeadlessService& operator=(const HeadlessService&) = delete;
+
+    // Reads the profile and schedules the first check one poll interval from now.
+    bool Start();
+    // Routes SIGTERM, SIGINT and SIGHUP to this service through the event loop.
+    bool HandleSignals();
+
+    // Re-reads the profile as the window does after its settings dialog: every
+    // file compared once with its stored time. Waits for a running cycle.
+    void Reload();
+    // Stops a running cycle at its next file and ends the event loop with 0.
+    void Stop();
+
+    [[nodiscard]] const cSettings& Settings() const { return m_settings; }
+
+    // cCycleView: the history goes out, the rest is kept for the cycle's own reading.
+    void AddHistory(const QDateTime& when, const QString& text) override;
+    void ShowStatus(const QString& text) override;
+    void ShowProgress(int) override { }
+    void EnterRunning() override { }
+    void LeaveRunning() override { }
+    void SelectRow(qint16) override { }
+    [[nodiscard]] QString CellText(qint16 row, Cell cell) const override;
+    void SetCellText(qint16 row, Cell cell, const QString& text) override;
+    [[nodiscard]] quint32 RowColour(qint16 row) const override;
+    void SetRowColour(qint16 row, quint32 rgb) override;
+    void HighlightRow(qint16, bool) override { }
+
+private:
+    struct Row
+    {
+        std::array<QString, 3> cells;
+        quint32 colour = White;
+    };
+    // What identifies one version of the profile file on disk.
+    struct FileIdentity
+    {
+        qint64 size = -1;
+        qint64 modifiedNs = 0;
+        quint64 inode = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+
+    bool LoadProfile();
+    void RunCycle();
+    void ScheduleNextCycle();
+    void WatchProfile();
+    void ProfileTouched();
+    void AfterCycle();
+    void OnSignal();
+    [[nodiscard]] FileIdentity ProfileIdentity() const;
+    [[nodiscard]] Row* RowAt(qint16 row);
+    [[nodiscard]] const Row* RowAt(qint16 row) const;
+
+    QString m_profileName;
+    std::FILE* m_history;
+    cSettings m_settings;
+    cCheckCycle m_cycle;
+    std::vector<Row> m_rows;
+    QTimer m_cycleTimer;
+    QTimer m_profileSettle;
+    QFileSystemWatcher m_profileWatcher;
+    FileIdentity m_knownProfile;
+    bool m_reloadPending = false;
+    bool m_stopping = false;
+    QSocketNotifier* m_signalNotifier = nullptr;
+};

@@ -1,0 +1,414 @@
+// The service program as a real child process: its history on standard
+// output, its mails to a real server on loopback, the signals that stop it or
+// make it read the profile again, edits to the profile on disk, and one copy
+// per profile.
+#include "SmtpSink.h"
+#include "TestEnvironment.h"
+#include "model/ProfileFormat.h"
+#include "support/ConfigUtility.h"
+#include "support/FileSystemUtility.h"
+#include "support/GeneralUtility.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/stat.h>
+#include <utime.h>
+#include <vector>
+
+namespace {
+
+// One application object for the process, made after the test main has set the XDG places.
+class CoreApplication : public ::testing::Environment
+{
+public:
+    void SetUp() override { m_app = std::make_unique<QCoreApplication>(m_argc, m_argv); }
+    void TearDown() override { m_app.reset(); }
+
+private:
+    int m_argc = 1;
+    char m_name[16] = "test_headless";
+    char* m_argv[2] = {m_name, nullptr};
+    std::unique_ptr<QCoreApplication> m_app;
+};
+[[maybe_unused]] ::testing::Environment* const g_app = ::testing::AddGlobalTestEnvironment(new CoreApplication);
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Lets the event loop run for a while: for the cycles of a second that must not mail.
+void Pause(int milliseconds)
+{
+    WaitFor([] { return false; }, milliseconds);
+}
+
+// Every line the services logged, from their daily log files.
+QString ServiceLog()
+{
+    QString text;
+    const QDir folder(FileSystemUtility::DefaultLogFolder());
+    for (const QString& name : folder.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+        text += QString::fromUtf8(TestEnvironment::ReadFile(folder.filePath(name)));
+    }
+    return text;
+}
+
+// A copy of the service with everything it printed so far.
+struct Service
+{
+    QProcess process;
+    QString out;
+    QString err;
+
+    void Read()
+    {
+        out += QString::fromUtf8(process.readAllStandardOutput());
+        err += QString::fromUtf8(process.readAllStandardError());
+    }
+    bool Prints(const QString& text, int milliseconds = 5000)
+    {
+        return WaitFor(
+            [&] {
+                Read();
+                return out.contains(text);
+            },
+            milliseconds);
+    }
+    void Signal(int number) const { ::kill(static_cast<pid_t>(process.processId()), number); }
+    // Waits for the end; the elapsed time in ms, or -1 when it did not end in time.
+    qint64 Ends(int milliseconds)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        if (!process.waitForFinished(milliseconds)) {
+            return -1;
+        }
+        Read();
+        return clock.elapsed();
+    }
+};
+
+class Headless : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QFile::remove(UtilsStore());
+        m_folder = TestEnvironment::NewFolder(
+            QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ASSERT_TRUE(m_sink.Started()) << m_sink.Error().toStdString();
+    }
+    void TearDown() override
+    {
+        for (auto& service : m_services) {
+            // Stopped as a service is, so no send is cut short and no marker left for the next test.
+            if (service->process.state() != QProcess::NotRunning) {
+                service->Signal(SIGTERM);
+                if (!service->process.waitForFinished(3000)) {
+                    service->process.kill();
+                    service->process.waitForFinished(5000);
+                }
+            }
+        }
+    }
+
+    // A watched file last modified `age` seconds ago.
+    QString File(const QString& name, qint64 age)
+    {
+        const QString path = m_folder + QLatin1Char('/') + name;
+        EXPECT_TRUE(TestEnvironment::WriteFile(path, "data\n"));
+        SetAge(path, age);
+        return path;
+    }
+    static void SetAge(const QString& path, qint64 age)
+    {
+        EXPECT_TRUE(TestEnvironment::SetModified(path, QDateTime::currentSecsSinceEpoch() - age));
+    }
+    static QString Stamp(const QString& path)
+    {
+        struct stat info = {};
+        ::stat(QFile::encodeName(path).constData(), &info);
+        return QDateTime::fromSecsSinceEpoch(info.st_mtim.tv_sec).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    }
+
+    // A profile mailing to the sink, checking every second; files watched for changes.
+    QString ProfileText(const QStringList& files, quint16 port = 0) const
+    {
+        QString text = QStringLiteral("[General]\nNumberFiles=%1\nPollInterval=1\n[SMTPServer]\nAddress=127.0.0.1\n"
+                                      "Port=%2\n[Email]\nFrom=sentrel@example.com\nTo=ops@example.org\n")
+                           .arg(files.size())
+                           .arg(port ? port : m_sink.Port());
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            text += QStringLiteral("[File%1]\nFileName=%2\nLastModified=%3\n")
+                        .arg(i + 1)
+                        .arg(files.at(i), Stamp(files.at(i)));
+        }
+        return text;
+    }
+    static QString ProfilePath(const QString& profile = QStringLiteral("Profile1"))
+    {
+        return ProfileFormat::ProfilePath(profile);
+    }
+    static void WriteProfile(const QString& text, const QString& profile = QStringLiteral("Profile1"))
+    {
+        ASSERT_TRUE(TestEnvironment::WriteFile(ProfilePath(profile), text.toUtf8()));
+    }
+
+    Service& Launch(const QStringList& arguments, const char* program = SENTREL_HEADLESS)
+    {
+        m_services.push_back(std::make_unique<Service>());
+        Service& service = *m_services.back();
+        service.process.start(QString::fromUtf8(program), arguments);
+        EXPECT_TRUE(service.process.waitForStarted(5000));
+        return service;
+    }
+    Service& LaunchStarted(const QStringList& arguments = {}, const char* program = SENTREL_HEADLESS)
+    {
+        Service& service = Launch(arguments, program);
+        EXPECT_TRUE(service.Prints(QStringLiteral("Sentrel started"))) << service.err.toStdString();
+        return service;
+    }
+
+    // The per-user store where the sender keeps its marker while it sends.
+    static QString UtilsStore()
+    {
+        return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Brackwell/Utils.conf");
+    }
+
+    qsizetype Mails() const { return m_sink.Messages().size(); }
+    bool MailsReach(qsizetype count, int milliseconds = 6000) const
+    {
+        return WaitFor([&] { return Mails() >= count; }, milliseconds);
+    }
+
+    QString m_folder;
+    SmtpSink m_sink;
+    std::vector<std::unique_ptr<Service>> m_services;
+};
+
+TEST_F(Headless, EachChangeIsMailedOnceAndItsHistoryLineGoesToStandardOutput)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    Service& service = LaunchStarted({QStringLiteral("--headless")});
+    static const QRegularExpression timed(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Sentrel started\\n"));
+    EXPECT_TRUE(timed.match(service.out).hasMatch()) << service.out.toStdString();
+
+    SetAge(nightly, 600);
+    ASSERT_TRUE(MailsReach(1));
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Sent OK")))
+        << service.out.toStdString();
+    EXPECT_EQ(m_sink.Messages().first().RcptTos, QStringList {QStringLiteral("ops@example.org")});
+
+    // Unchanged for a few cycles: nothing more. A new change is a new mail.
+    Pause(2500);
+    EXPECT_EQ(Mails(), 1);
+    SetAge(nightly, 60);
+    ASSERT_TRUE(MailsReach(2));
+    Pause(1500);
+    EXPECT_EQ(Mails(), 2);
+
+    service.Read();
+    const QStringList lines = service.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.size(), 3) << service.out.toStdString();
+    EXPECT_EQ(
+        ConfigUtility::ReadIniString(QStringLiteral("File1"), QStringLiteral("LastModified"), QString(), ProfilePath()),
+        Stamp(nightly));
+}
+
+TEST_F(Headless, TheWindowProgramHandsOverToTheServiceWithoutWidgets)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    Service& service = LaunchStarted({QStringLiteral("--headless")}, SENTREL_PROGRAM);
+    const QString maps =
+        QString::fromUtf8(TestEnvironment::ReadFile(QStringLiteral("/proc/%1/maps").arg(service.process.processId())));
+    EXPECT_TRUE(maps.contains(QLatin1String("libQt6Core"))) << "not the same process?";
+    EXPECT_FALSE(maps.contains(QLatin1String("libQt6Widgets")));
+    EXPECT_FALSE(maps.contains(QLatin1String("libQt6Gui")));
+    SetAge(nightly, 600);
+    EXPECT_TRUE(MailsReach(1));
+}
+
+TEST_F(Headless, TerminateAndInterruptEndItWithinASecondAndLeaveTheProfileWhole)
+{
+    for (const int number : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(number);
+        const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+        const QString text = ProfileText({nightly});
+        WriteProfile(text);
+        Service& service = LaunchStarted({QStringLiteral("--headless")});
+        service.Signal(number);
+        const qint64 took = service.Ends(3000);
+        ASSERT_GE(took, 0);
+        EXPECT_LT(took, 1000);
+        EXPECT_EQ(service.process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(service.process.exitCode(), 0);
+        EXPECT_EQ(QString::fromUtf8(TestEnvironment::ReadFile(ProfilePath())), text);
+    }
+}
+
+TEST_F(Headless, TerminateDuringASendToASilentServerEndsTheSendAndTheProcess)
+{
+    SmtpSink::Options options;
+    options.Silent = true;
+    SmtpSink silent(options);
+    ASSERT_TRUE(silent.Started()) << silent.Error().toStdString();
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    const QString quiet = File(QStringLiteral("quiet.csv"), 3600);
+    WriteProfile(ProfileText({nightly, quiet}, silent.Port()));
+    Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG")});
+    SetAge(nightly, 600);
+    // The send has begun once the marker names the server.
+    const QString marker = QStringLiteral("SendingToSMTPServer=127.0.0.1");
+    const QString utils = UtilsStore();
+    ASSERT_TRUE(WaitFor([&] { return TestEnvironment::ReadFile(utils).contains(marker.toUtf8()); }, 6000));
+
+    service.Signal(SIGTERM);
+    const qint64 took = service.Ends(5000);
+    ASSERT_GE(took, 0) << "still sending";
+    EXPECT_LT(took, 2500);
+    EXPECT_EQ(service.process.exitCode(), 0);
+    EXPECT_TRUE(service.out.contains(QLatin1String("File:nightly - Changed Notification Email Failed")))
+        << service.out.toStdString();
+    // The send ended, so nothing is left to ask about at the next start.
+    EXPECT_FALSE(TestEnvironment::ReadFile(utils).contains(marker.toUtf8()));
+    // The profile is whole: both files, the event recorded as notified.
+    EXPECT_EQ(ConfigUtility::ReadIniString(
+                  QStringLiteral("General"), QStringLiteral("NumberFiles"), QString(), ProfilePath()),
+              QStringLiteral("2"));
+    EXPECT_EQ(
+        ConfigUtility::ReadIniString(QStringLiteral("File2"), QStringLiteral("FileName"), QString(), ProfilePath()),
+        quiet);
+}
+
+TEST_F(Headless, AMarkerLeftByACutShortSendDoesNotStopTheMails)
+{
+    ASSERT_TRUE(TestEnvironment::WriteFile(UtilsStore(), "[General]\nSendingToSMTPServer=127.0.0.1\n"));
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    Service& service = LaunchStarted({QStringLiteral("--headless")});
+    SetAge(nightly, 600);
+    ASSERT_TRUE(MailsReach(1)) << service.out.toStdString();
+    // Nobody is asked about the server: the notification goes out and the marker with it.
+    service.Read();
+    EXPECT_TRUE(service.err.isEmpty()) << service.err.toStdString();
+    EXPECT_TRUE(WaitFor([] { return !TestEnvironment::ReadFile(UtilsStore()).contains("SendingToSMTPServer"); }, 3000));
+}
+
+TEST_F(Headless, AnEditOnDiskIsPickedUpWithoutASignal)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    const QString weekly = File(QStringLiteral("weekly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    Service& service = LaunchStarted({QStringLiteral("--headless")});
+    // Saved as editors do: a new file renamed over the old one.
+    const QString next = ProfilePath() + QStringLiteral(".new");
+    ASSERT_TRUE(TestEnvironment::WriteFile(next, ProfileText({nightly, weekly}).toUtf8()));
+    ASSERT_EQ(::rename(QFile::encodeName(next).constData(), QFile::encodeName(ProfilePath()).constData()), 0);
+    Pause(1500);
+
+    SetAge(weekly, 600);
+    ASSERT_TRUE(MailsReach(1)) << service.out.toStdString();
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:weekly - Changed Notification Email Sent OK")));
+}
+
+TEST_F(Headless, HangUpReadsTheProfileAgainEvenWhenTheFileLooksTheSame)
+{
+    const QString first = File(QStringLiteral("first.csv"), 3600);
+    const QString other = File(QStringLiteral("other.csv"), 3600);
+    WriteProfile(ProfileText({first}));
+    Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG=NORMAL")});
+    // Rewritten in place with the same size and time: only the signal tells.
+    const QString path = ProfilePath();
+    struct stat before = {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    QString text = ProfileText({first});
+    text.replace(QStringLiteral("first.csv"), QStringLiteral("other.csv"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_EQ(file.write(text.toUtf8()), before.st_size);
+    file.close();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    Pause(1500);
+    SetAge(other, 600);
+    Pause(2000);
+    EXPECT_EQ(Mails(), 0) << "read again without being told";
+
+    service.Signal(SIGHUP);
+    ASSERT_TRUE(
+        WaitFor([] { return ServiceLog().contains(QLatin1String("SIGHUP: reading the profile again")); }, 5000));
+    // Read again, the file is watched: its next change is mailed.
+    Pause(300);
+    SetAge(other, 300);
+    ASSERT_TRUE(MailsReach(1)) << service.out.toStdString();
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:other - Changed Notification Email Sent OK")));
+    EXPECT_EQ(service.process.state(), QProcess::Running);
+}
+
+TEST_F(Headless, OneCopyPerProfile)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    WriteProfile(ProfileText({nightly}), QStringLiteral("Night shift"));
+    LaunchStarted({QStringLiteral("--headless")});
+
+    Service& again = Launch({QStringLiteral("--headless"), QStringLiteral("--profile"), QStringLiteral("Profile1")});
+    EXPECT_GE(again.Ends(5000), 0);
+    EXPECT_EQ(again.process.exitCode(), 0);
+    EXPECT_TRUE(again.err.contains(QLatin1String("already watches profile \"Profile1\""))) << again.err.toStdString();
+    EXPECT_FALSE(again.out.contains(QLatin1String("Sentrel started")));
+
+    // Another profile runs beside it, and so does a copy told not to check.
+    Service& other = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("--profile=Night shift")});
+    Service& told = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/noprevcheck")});
+    EXPECT_EQ(other.process.state(), QProcess::Running);
+    EXPECT_EQ(told.process.state(), QProcess::Running);
+    EXPECT_NE(GeneralUtility::InstanceLockPath(QStringLiteral("Night shift")), GeneralUtility::InstanceLockPath());
+}
+
+TEST_F(Headless, BadArgumentsAreRefusedWithTheUsage)
+{
+    struct Case
+    {
+        QStringList arguments;
+        const char* message;
+    };
+    const std::vector<Case> cases {
+        {{QStringLiteral("--headless"), QStringLiteral("--profile")}, "--profile needs a profile name"},
+        {{QStringLiteral("--headless"), QStringLiteral("--profile=")}, "--profile needs a profile name"},
+        {{QStringLiteral("--headless"), QStringLiteral("--profile"), QStringLiteral("../x")}, "is not a folder name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
+        Service& service = Launch(c.arguments);
+        ASSERT_GE(service.Ends(5000), 0);
+        EXPECT_EQ(service.process.exitCode(), 2);
+        EXPECT_TRUE(service.err.contains(QLatin1String(c.message))) << service.err.toStdString();
+        EXPECT_TRUE(service.err.contains(QLatin1String("Usage: sentrel --headless")));
+    }
+}
+
+} // namespace
