@@ -49,7 +49,11 @@ HeadlessService::HeadlessService(QString profileName, std::FILE* history, QObjec
     connect(&m_profileSettle, &QTimer::timeout, this, &HeadlessService::ProfileTouched);
     connect(&m_profileWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_profileSettle.start(); });
     connect(&m_profileWatcher, &QFileSystemWatcher::fileChanged, this, [this] { m_profileSettle.start(); });
+    m_changeCycle.setSingleShot(true);
+    connect(&m_changeCycle, &QTimer::timeout, this, &HeadlessService::RunCycle);
+    connect(&m_changes, &cChangeWatcher::Changed, this, &HeadlessService::FilesChanged);
     m_cycle.SetSettings(&m_settings);
+    m_sinceCycle.start();
 }
 
 HeadlessService::~HeadlessService()
@@ -125,8 +129,29 @@ bool HeadlessService::LoadProfile()
     }
     m_knownProfile = ProfileIdentity();
     WatchProfile();
+    WatchFiles();
     ScheduleNextCycle();
     return true;
+}
+
+void HeadlessService::WatchFiles()
+{
+    if (m_settings.WatchEvents()) {
+        m_changes.Watch(&m_settings);
+    } else {
+        m_changes.Clear();
+    }
+}
+
+void HeadlessService::FilesChanged()
+{
+    if (m_stopping || m_changeCycle.isActive()) {
+        return;
+    }
+    // A file written without pause would start a cycle after every cycle;
+    // a short rest between them keeps a busy file from using up the processor.
+    constexpr qint64 restMs = 100;
+    m_changeCycle.start(static_cast<int>(qMax<qint64>(0, restMs - m_sinceCycle.elapsed())));
 }
 
 void HeadlessService::ScheduleNextCycle()
@@ -148,7 +173,15 @@ void HeadlessService::RunCycle()
     if (m_stopping) {
         return;
     }
+    if (m_cycle.Running()) {
+        // Asked for by a change while a send runs: once more after this cycle.
+        m_changeCycle.start(50);
+        return;
+    }
+    m_changeCycle.stop();
+    m_cycleTimer.stop();
     m_cycle.CheckFiles(true);
+    m_sinceCycle.start();
     AfterCycle();
 }
 
@@ -159,6 +192,7 @@ void HeadlessService::AfterCycle()
     }
     // What the cycle saved is this service's own doing, not an edit to pick up.
     m_knownProfile = ProfileIdentity();
+    WatchFiles();
     if (m_reloadPending) {
         m_reloadPending = false;
         LoadProfile();
@@ -187,6 +221,7 @@ void HeadlessService::Stop()
     m_stopping = true;
     m_cycle.SetClosing(true);
     m_cycleTimer.stop();
+    m_changeCycle.stop();
     m_profileSettle.stop();
     // A send in flight ends within about a second, as cancelled; what it
     // leaves (history, marker, profile) is as after any failed send.

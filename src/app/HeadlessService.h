@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/cChangeWatcher.h"
 #include "app/cCheckCycle.h"
 #include "app/cCycleView.h"
 #include "model/cSettings.h"
 
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
@@ -76,6 +78,8 @@ private:
     void ProfileTouched();
     void AfterCycle();
     void OnSignal();
+    void FilesChanged();
+    void WatchFiles();
     [[nodiscard]] FileIdentity ProfileIdentity() const;
     [[nodiscard]] Row* RowAt(qint16 row);
     [[nodiscard]] const Row* RowAt(qint16 row) const;
@@ -90,6 +94,9 @@ private:
     QFileSystemWatcher m_profileWatcher;
     FileIdentity m_knownProfile;
     bool m_reloadPending = false;
+    cChangeWatcher m_changes;
+    QTimer m_changeCycle;
+    QElapsedTimer m_sinceCycle;
     bool m_stopping = false;
     QSocketNotifier* m_signalNotifier = nullptr;
 };

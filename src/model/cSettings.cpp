@@ -47,8 +47,9 @@ bool cSettings::ReadSettings(const QString& profileName)
     qint32 count = ConfigUtility::ReadIniInt(kGeneral, QStringLiteral("NumberFiles"), 0, m_profilePath);
     if (count > MaxFiles) {
         DebugLog(QStringLiteral("NumberFiles=") + QString::number(count) + QStringLiteral(" in ") + m_profilePath +
-                     QStringLiteral(" is more than ") + QString::number(MaxFiles) + QStringLiteral("; only the first ") +
-                     QString::number(MaxFiles) + QStringLiteral(" files are read"),
+                     QStringLiteral(" is more than ") + QString::number(MaxFiles) +
+                     QStringLiteral("; only the first ") + QString::number(MaxFiles) +
+                     QStringLiteral(" files are read"),
                  5);
         count = MaxFiles;
     }
@@ -56,8 +57,10 @@ bool cSettings::ReadSettings(const QString& profileName)
     m_files.resize(static_cast<size_t>(qMax(0, count)));
 
     m_pollInterval = ConfigUtility::ReadIniInt(kGeneral, QStringLiteral("PollInterval"), 30, m_profilePath);
+    m_watchEvents = ProfileFormat::ReadIniBool(kGeneral, QStringLiteral("WatchEvents"), false, m_profilePath);
     m_smtpEnabled = ProfileFormat::ReadIniBool(kSMTPServer, QStringLiteral("Enabled"), true, m_profilePath);
-    m_smtpServerAddress = ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Address"), QString(), m_profilePath);
+    m_smtpServerAddress =
+        ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Address"), QString(), m_profilePath);
     m_smtpLoginName = ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("LoginName"), QString(), m_profilePath);
     m_smtpPassword = GeneralUtility::TransformSecret(
         ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Password"), QString(), m_profilePath), true);
@@ -87,23 +90,33 @@ bool cSettings::WriteSettings(const QString& profileName)
 
     const QString& path = m_profilePath;
     IniFile::Transaction transaction(path);
-    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Enabled"),
-                                 m_smtpEnabled ? QStringLiteral("1") : QStringLiteral("0"), path,
+    ProfileFormat::WriteIniValue(kSMTPServer,
+                                 QStringLiteral("Enabled"),
+                                 m_smtpEnabled ? QStringLiteral("1") : QStringLiteral("0"),
+                                 path,
                                  QStringLiteral("1"));
     ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Address"), m_smtpServerAddress, path, QString());
     ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("LoginName"), m_smtpLoginName, path, QString());
-    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Password"),
-                                 GeneralUtility::TransformSecret(m_smtpPassword, true), path, QString());
-    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Port"), QString::number(m_smtpPort), path,
-                                 QStringLiteral("25"));
+    ProfileFormat::WriteIniValue(kSMTPServer,
+                                 QStringLiteral("Password"),
+                                 GeneralUtility::TransformSecret(m_smtpPassword, true),
+                                 path,
+                                 QString());
+    ProfileFormat::WriteIniValue(
+        kSMTPServer, QStringLiteral("Port"), QString::number(m_smtpPort), path, QStringLiteral("25"));
     ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Security"), m_smtpSecurity, path, QStringLiteral("None"));
     ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("CAFile"), m_smtpCAFile, path, QString());
     ProfileFormat::WriteIniValue(kEmail, QStringLiteral("From"), m_emailFrom, path, QString());
     ProfileFormat::WriteIniValue(kEmail, QStringLiteral("To"), m_emailTo, path, QString());
-    ProfileFormat::WriteIniValue(kGeneral, QStringLiteral("NumberFiles"), QString::number(NumberFiles()), path,
+    ProfileFormat::WriteIniValue(
+        kGeneral, QStringLiteral("NumberFiles"), QString::number(NumberFiles()), path, QStringLiteral("0"));
+    ProfileFormat::WriteIniValue(
+        kGeneral, QStringLiteral("PollInterval"), QString::number(m_pollInterval), path, QStringLiteral("30"));
+    ProfileFormat::WriteIniValue(kGeneral,
+                                 QStringLiteral("WatchEvents"),
+                                 m_watchEvents ? QStringLiteral("1") : QStringLiteral("0"),
+                                 path,
                                  QStringLiteral("0"));
-    ProfileFormat::WriteIniValue(kGeneral, QStringLiteral("PollInterval"), QString::number(m_pollInterval), path,
-                                 QStringLiteral("30"));
     for (size_t i = 0; i < m_files.size(); ++i) {
         m_files[i].WriteToFile(path, fileSection(static_cast<qint32>(i + 1)));
     }

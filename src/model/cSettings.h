@@ -49,6 +49,9 @@ public:
 
     [[nodiscard]] qint32 PollInterval() const { return m_pollInterval; }
     void SetPollInterval(qint32 seconds) { m_pollInterval = seconds; }
+    // Beyond polling: a check as soon as a watched file or its folder reports a change.
+    [[nodiscard]] bool WatchEvents() const { return m_watchEvents; }
+    void SetWatchEvents(bool watch) { m_watchEvents = watch; }
 
     [[nodiscard]] const QString& ProfileName() const { return m_profileName; }
     [[nodiscard]] const QString& ProfilePath() const { return m_profilePath; }
@@ -62,6 +65,7 @@ private:
     QString m_profilePath;
     std::vector<cMonitorFile> m_files;
     qint32 m_pollInterval = 0;
+    bool m_watchEvents = false;
     bool m_smtpEnabled = false;
     QString m_smtpServerAddress;
     QString m_smtpLoginName;

@@ -368,6 +368,51 @@ TEST_F(Headless, HangUpReadsTheProfileAgainEvenWhenTheFileLooksTheSame)
     EXPECT_EQ(service.process.state(), QProcess::Running);
 }
 
+TEST_F(Headless, WithWatchEventsAChangeIsMailedLongBeforeThePollAndABurstChecksOnce)
+{
+    struct Case
+    {
+        bool watch;
+        bool mailedAtOnce;
+    };
+    for (const Case c : {Case {true, true}, Case {false, false}}) {
+        SCOPED_TRACE(c.watch);
+        const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+        QString text = ProfileText({nightly});
+        text.replace(QStringLiteral("PollInterval=1\n"), QStringLiteral("PollInterval=600\n"));
+        if (c.watch) {
+            text.replace(QStringLiteral("[General]\n"), QStringLiteral("[General]\nWatchEvents=1\n"));
+        }
+        WriteProfile(text);
+        const qsizetype before = Mails();
+        Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG=NORMAL")});
+        const qsizetype cyclesBefore = ServiceLog().count(QLatin1String("CheckFiles True"));
+
+        // Twenty writes at once, the last one giving the file a new time.
+        QFile file(nightly);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        for (int i = 0; i < 20; ++i) {
+            file.write("more\n");
+            file.flush();
+        }
+        file.close();
+        SetAge(nightly, 5);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(MailsReach(before + 1, 2000), c.mailedAtOnce) << service.out.toStdString();
+        if (c.mailedAtOnce) {
+            EXPECT_LT(clock.elapsed(), 1000);
+            Pause(300);
+            EXPECT_EQ(Mails(), before + 1);
+            const qsizetype cycles = ServiceLog().count(QLatin1String("CheckFiles True")) - cyclesBefore;
+            EXPECT_GE(cycles, 1);
+            EXPECT_LE(cycles, 3) << "a cycle for each event";
+        }
+        service.Signal(SIGTERM);
+        EXPECT_GE(service.Ends(3000), 0);
+    }
+}
+
 TEST_F(Headless, OneCopyPerProfile)
 {
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);

@@ -107,6 +107,30 @@ TEST_F(ProfileStore, MissingProfileReadsTheDefaults)
                   m_name + QStringLiteral("/Sentrel.ini"));
 }
 
+TEST_F(ProfileStore, WatchEventsIsOffUnlessTheProfileSaysSoAndOffIsNotWritten)
+{
+    cSettings s;
+    ASSERT_TRUE(s.ReadSettings(m_name));
+    EXPECT_FALSE(s.WatchEvents());
+    s.SetWatchEvents(true);
+    ASSERT_TRUE(s.WriteSettings());
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("WatchEvents")), QStringLiteral("1"));
+    cSettings back;
+    back.ReadSettings(m_name);
+    EXPECT_TRUE(back.WatchEvents());
+    back.SetWatchEvents(false);
+    ASSERT_TRUE(back.WriteSettings());
+    EXPECT_EQ(Key(QStringLiteral("General"), QStringLiteral("WatchEvents")), QStringLiteral("<absent>"));
+
+    // Hand-written values read as whole numbers, any but 0 meaning on.
+    for (const auto& [text, on] : {std::pair {"7", true}, std::pair {"0", false}, std::pair {"yes", false}}) {
+        ASSERT_TRUE(TestEnvironment::WriteFile(m_path, QByteArray("[General]\nWatchEvents=") + text + '\n'));
+        cSettings hand;
+        hand.ReadSettings(m_name);
+        EXPECT_EQ(hand.WatchEvents(), on) << text;
+    }
+}
+
 TEST_F(ProfileStore, DefaultsAreLeftOutOfTheFile)
 {
     cSettings s;
