@@ -147,6 +147,10 @@ frmMain::frmMain(QWidget* parent)
     m_tmrSelectRow.setSingleShot(true);
     m_tmrSelectRow.setInterval(0);
     connect(&m_tmrSelectRow, &QTimer::timeout, this, &frmMain::selectPendingRow);
+    m_tmrChangeCheck.setSingleShot(true);
+    connect(&m_tmrChangeCheck, &QTimer::timeout, this, &frmMain::changeCheck);
+    connect(&m_changes, &cChangeWatcher::Changed, this, &frmMain::filesChanged);
+    m_sinceCycle.start();
 
     createMenus();
     createContent();
@@ -376,6 +380,7 @@ bool frmMain::LoadProfile()
     m_cmdSettings->setVisible(true);
     UpdateDisplay();
     m_tmrCheckFiles.start();
+    watchFiles();
     ShowStatus(QStringLiteral(" Loading Settings...Completed"));
     return true;
 }
@@ -430,7 +435,49 @@ void frmMain::About()
 
 void frmMain::CheckFiles(bool forceCheck)
 {
+    const DateTimeStamp before = m_cycle.LastCheck();
     m_cycle.CheckFiles(forceCheck);
+    // Most ticks find the interval not yet up and check nothing.
+    if (m_cycle.Running() || m_cycle.LastCheck() == before) {
+        return;
+    }
+    m_sinceCycle.start();
+    // The cycle may have moved a dated name on to today's file.
+    watchFiles();
+}
+
+void frmMain::watchFiles()
+{
+    if (m_settings && m_settings->WatchEvents() && !m_unloaded) {
+        m_changes.Watch(m_settings.get());
+    } else {
+        m_changes.Clear();
+        m_tmrChangeCheck.stop();
+    }
+}
+
+void frmMain::filesChanged()
+{
+    if (m_unloaded || m_tmrChangeCheck.isActive()) {
+        return;
+    }
+    // A file written without pause would start a check after every check;
+    // a short rest between them keeps a busy file from using up the processor.
+    constexpr qint64 restMs = 100;
+    m_tmrChangeCheck.start(static_cast<int>(qMax<qint64>(0, restMs - m_sinceCycle.elapsed())));
+}
+
+void frmMain::changeCheck()
+{
+    if (m_unloaded) {
+        return;
+    }
+    if (m_cycle.Running()) {
+        // A change during a send: check once more when this check is over.
+        m_tmrChangeCheck.start(50);
+        return;
+    }
+    CheckFiles(true);
 }
 
 void frmMain::ShowStatus(const QString& text)
@@ -561,6 +608,8 @@ void frmMain::Unload()
     }
     m_unloaded = true;
     m_tmrCheckFiles.stop();
+    m_tmrChangeCheck.stop();
+    m_changes.Clear();
     m_tray->hide();
     // A cycle paused in a nested event loop still holds the profile; it goes with the window then.
     if (!m_cycle.Running()) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "app/cChangeWatcher.h"
 #include "app/cCheckCycle.h"
 #include "app/cCycleView.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
@@ -86,11 +88,18 @@ private:
     void LayoutContent();
     void minimised();
     void selectPendingRow();
+    void watchFiles();
+    void filesChanged();
+    void changeCheck();
 
     std::unique_ptr<cSettings> m_settings;
     cCheckCycle m_cycle;
     QTimer m_tmrCheckFiles;
     QTimer m_tmrSelectRow;
+    // Files that change start a check at once when the profile asks for it.
+    cChangeWatcher m_changes;
+    QTimer m_tmrChangeCheck;
+    QElapsedTimer m_sinceCycle;
     qint16 m_selectRow = 0;
     bool m_unloaded = false;
     bool m_noTrayLogged = false;

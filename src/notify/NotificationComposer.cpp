@@ -18,8 +18,6 @@ const QString NotificationComposer::StaleTemplate = QStringLiteral("NotifyOnStal
 
 namespace {
 
-int g_testTimeoutMs = 0;
-
 qint64 floorDiv(qint64 a, qint64 b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
@@ -43,7 +41,7 @@ QString reportPrefix(const cMonitorFile& file)
 
 void NotificationComposer::SetSendTimeoutForTesting(int milliseconds)
 {
-    g_testTimeoutMs = milliseconds;
+    cEmail::SetTimeoutForTesting(milliseconds);
 }
 
 QStringList NotificationComposer::TemplateFolders()
@@ -111,7 +109,6 @@ bool NotificationComposer::SendNotification(const cSettings& settings, qint16 in
         email.UserName = settings.SMTPLoginName();
         email.Password = settings.SMTPPassword();
     }
-    email.TimeoutMilliseconds = g_testTimeoutMs;
 
     const QString name = f->StaleMins() == 0 ? ChangeTemplate : StaleTemplate;
     QString tried;

@@ -97,6 +97,15 @@ void cEmail::CancelSends()
     sendsCancelled().store(true);
 }
 
+namespace {
+std::atomic<int> g_testTimeoutMs {0};
+}
+
+void cEmail::SetTimeoutForTesting(int milliseconds)
+{
+    g_testTimeoutMs.store(milliseconds);
+}
+
 bool cEmail::SendEmail(QString& failReason, bool silentMode)
 {
     if (!m_message) {
@@ -151,7 +160,10 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
         config.UserName = UserName;
         config.Password = Password;
     }
-    config.ConnectTimeoutMs = TimeoutMilliseconds > 0 ? TimeoutMilliseconds : qMax<int>(1, SendTimeout) * 1000;
+    const int testTimeoutMs = g_testTimeoutMs.load();
+    config.ConnectTimeoutMs = TimeoutMilliseconds > 0 ? TimeoutMilliseconds
+                              : testTimeoutMs > 0     ? testTimeoutMs
+                                                      : qMax<int>(1, SendTimeout) * 1000;
 
     const QByteArray mime = message.ToMime(cMessage::Purpose::Send);
     const QByteArray from = message.EnvelopeFrom();

@@ -47,6 +47,10 @@ public:
     // cancelled) and every later one fails the same way.
     static void CancelSends();
 
+    // Milliseconds for every send's time-outs where TimeoutMilliseconds is 0
+    // (0: SendTimeout as usual); lets tests wait on silent servers briefly.
+    static void SetTimeoutForTesting(int milliseconds);
+
     // Largest template LoadFromFile reads.
     static constexpr qint64 MaxTemplateBytes = 32 * 1024 * 1024;
 

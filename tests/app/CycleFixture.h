@@ -32,11 +32,14 @@ struct CycleProfile
     bool smtpEnabled = false;
     QString smtpAddress = QStringLiteral("127.0.0.1");
     int smtpPort = 25;
+    bool watchEvents = false;
 
     [[nodiscard]] QString Text() const
     {
-        QString text =
-            QStringLiteral("[General]\nNumberFiles=%1\nPollInterval=%2\n\n").arg(files.size()).arg(pollInterval);
+        QString text = QStringLiteral("[General]\nNumberFiles=%1\nPollInterval=%2\nWatchEvents=%3\n\n")
+                           .arg(files.size())
+                           .arg(pollInterval)
+                           .arg(watchEvents ? 1 : 0);
         text += QStringLiteral("[SMTPServer]\nEnabled=%1\nAddress=%2\nPort=%3\n\n")
                     .arg(smtpEnabled ? 1 : 0)
                     .arg(smtpAddress)

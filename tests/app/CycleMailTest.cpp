@@ -82,6 +82,28 @@ TEST_F(CycleMail, ChangedFileIsMailedOnceAndItsRowKeepsTheOrdinaryColours)
     EXPECT_EQ(m_sink.Messages().size(), 2);
 }
 
+TEST_F(CycleMail, WithWatchEventsAChangeIsMailedWithoutWaitingForTheInterval)
+{
+    for (const bool watch : {true, false}) {
+        SCOPED_TRACE(watch ? "watching" : "polling only");
+        Watch nightly = File(QStringLiteral("nightly-%1.csv").arg(watch), 3600);
+        CycleProfile profile = Mailing({nightly});
+        profile.watchEvents = watch;
+        profile.pollInterval = 600;
+        Start(profile);
+        const qsizetype before = m_sink.Messages().size();
+        // The clock stands still: the interval's ticks never come due.
+        ASSERT_TRUE(TestEnvironment::WriteFile(nightly.path, "new rows\n"));
+        Touch(nightly, 5);
+        const bool mailed = WaitFor([&] { return m_sink.Messages().size() > before; }, watch ? 2000 : 700);
+        EXPECT_EQ(mailed, watch);
+        if (watch) {
+            EXPECT_EQ(Outcomes().last(), QStringLiteral("File:nightly-1 - Changed Notification Email Sent OK"));
+        }
+        m_window.reset();
+    }
+}
+
 TEST_F(CycleMail, StaleFileIsMailedOnceWhileItStaysStaleAndAgainAfterItRecovered)
 {
     Watch heartbeat = File(QStringLiteral("heartbeat.txt"), 300, 10);

@@ -4,7 +4,12 @@
 #include "app/WidgetUserInterface.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QDeadlineTimer>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTest>
 #include <QTimer>
 
 // What a message box showed before the test answered it with OK.
@@ -41,20 +46,112 @@ public:
             if (!box) {
                 return;
             }
-            m_shown.title = box->windowTitle();
-            m_shown.text = box->text();
-            m_shown.icon = box->icon();
-            m_shown.buttons = box->standardButtons();
-            ++m_shown.count;
+            record(box);
             box->button(QMessageBox::Ok)->click();
         });
+    }
+    // Arms the answer for a box that comes later, after an event loop of the
+    // caller's own (a send that keeps the window painting): looks for it every
+    // few milliseconds for ten seconds.
+    void AnswerWhenShown()
+    {
+        auto* poll = new QTimer;
+        auto* deadline = new QDeadlineTimer(10000);
+        poll->setInterval(10);
+        QObject::connect(poll, &QTimer::timeout, [this, poll, deadline] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box && !deadline->hasExpired()) {
+                return;
+            }
+            poll->stop();
+            poll->deleteLater();
+            delete deadline;
+            if (box) {
+                record(box);
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        poll->start();
     }
     // Lets an armed answer that found no box run out.
     static void Settle() { QApplication::processEvents(); }
     [[nodiscard]] const ShownMessage& Shown() const { return m_shown; }
 
 private:
+    void record(const QMessageBox* box)
+    {
+        m_shown.title = box->windowTitle();
+        m_shown.text = box->text();
+        m_shown.icon = box->icon();
+        m_shown.buttons = box->standardButtons();
+        ++m_shown.count;
+    }
+
     WidgetUserInterface m_ui;
     UserInterface* m_previous = nullptr;
     ShownMessage m_shown;
 };
+
+namespace DialogTest {
+
+inline QLineEdit* Box(QWidget* dialog, const char* name)
+{
+    return AppTest::Find<QLineEdit>(dialog, name);
+}
+inline QAbstractButton* Button(QWidget* dialog, const char* name)
+{
+    return AppTest::Find<QAbstractButton>(dialog, name);
+}
+// Clicks on the indicator of a check box or option, or the middle of a button.
+inline void Click(QWidget* dialog, const char* name)
+{
+    QAbstractButton* button = Button(dialog, name);
+    const QPoint where = button->isCheckable() ? QPoint(6, button->height() / 2) : button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, {}, where);
+}
+// Gives the box the focus with a click, as a person would, and types after its text.
+inline void Type(QWidget* dialog, const char* name, const QString& text)
+{
+    QLineEdit* box = Box(dialog, name);
+    QTest::mouseClick(box, Qt::LeftButton);
+    box->end(false);
+    QTest::keyClicks(box, text);
+}
+inline void Paste(QWidget* dialog, const char* name, const QString& text)
+{
+    QLineEdit* box = Box(dialog, name);
+    QApplication::clipboard()->setText(text);
+    box->end(false);
+    box->paste();
+}
+inline void Clear(QWidget* dialog, const char* name)
+{
+    Box(dialog, name)->clear();
+}
+
+// Runs show, which opens the dialog of that objectName modally, while act
+// drives it once it is active; act must leave it. A dialog act leaves open
+// fails the test and is cancelled. Returns what show returned.
+inline bool
+RunModal(const char* objectName, const std::function<void(QWidget*)>& act, const std::function<bool()>& show)
+{
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        QPointer<QWidget> dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_EQ(dialog->objectName(), QLatin1String(objectName));
+        seen = true;
+        // Typing needs the window active, which the platform reports after the show.
+        EXPECT_TRUE(AppTest::WaitFor([&] { return dialog && QApplication::activeWindow() == dialog; }));
+        act(dialog);
+        if (dialog && dialog->isVisible()) {
+            ADD_FAILURE() << objectName << " stayed open";
+            QMetaObject::invokeMethod(dialog, "reject");
+        }
+    });
+    const bool result = show();
+    EXPECT_TRUE(seen) << objectName << " was not shown";
+    return result;
+}
+
+} // namespace DialogTest

@@ -19,6 +19,7 @@
 #include <QTest>
 
 using namespace AppTest;
+using namespace DialogTest;
 
 namespace {
 
@@ -47,41 +48,6 @@ void ExpectSameFile(const cMonitorFile& actual, const cMonitorFile& expected)
     EXPECT_EQ(actual.Status(), expected.Status());
 }
 
-QLineEdit* Box(QWidget* dialog, const char* name)
-{
-    return Find<QLineEdit>(dialog, name);
-}
-QAbstractButton* Button(QWidget* dialog, const char* name)
-{
-    return Find<QAbstractButton>(dialog, name);
-}
-// Clicks on the indicator of a check box or option, or the middle of a button.
-void Click(QWidget* dialog, const char* name)
-{
-    QAbstractButton* button = Button(dialog, name);
-    const QPoint where = button->isCheckable() ? QPoint(6, button->height() / 2) : button->rect().center();
-    QTest::mouseClick(button, Qt::LeftButton, {}, where);
-}
-// Gives the box the focus with a click, as a person would, and types after its text.
-void Type(QWidget* dialog, const char* name, const QString& text)
-{
-    QLineEdit* box = Box(dialog, name);
-    QTest::mouseClick(box, Qt::LeftButton);
-    box->end(false);
-    QTest::keyClicks(box, text);
-}
-void Paste(QWidget* dialog, const char* name, const QString& text)
-{
-    QLineEdit* box = Box(dialog, name);
-    QApplication::clipboard()->setText(text);
-    box->end(false);
-    box->paste();
-}
-void Clear(QWidget* dialog, const char* name)
-{
-    Box(dialog, name)->clear();
-}
-
 class MonitorFileDialog : public ::testing::Test
 {
 protected:
@@ -96,23 +62,7 @@ protected:
     // must leave it. A dialog act leaves open fails the test and is cancelled.
     bool Run(cMonitorFile* file, const std::function<void(QWidget*)>& act, QWidget* parent = nullptr)
     {
-        bool seen = false;
-        QTimer::singleShot(0, [&] {
-            QPointer<QWidget> dialog = QApplication::activeModalWidget();
-            ASSERT_NE(dialog, nullptr);
-            ASSERT_EQ(dialog->objectName(), QStringLiteral("frmMonitorFile"));
-            seen = true;
-            // Typing needs the window active, which the platform reports after the show.
-            EXPECT_TRUE(WaitFor([&] { return dialog && QApplication::activeWindow() == dialog; }));
-            act(dialog);
-            if (dialog && dialog->isVisible()) {
-                ADD_FAILURE() << "the dialog stayed open";
-                QMetaObject::invokeMethod(dialog, "reject");
-            }
-        });
-        const bool written = frmMonitorFile::DisplaySettings(file, parent);
-        EXPECT_TRUE(seen);
-        return written;
+        return RunModal("frmMonitorFile", act, [&] { return frmMonitorFile::DisplaySettings(file, parent); });
     }
 };
 

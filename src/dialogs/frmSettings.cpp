@@ -1,0 +1,844 @@
+#include "dialogs/frmSettings.h"
+
+#include "app/ControlUtility.h"
+#include "dialogs/DialogGeometry.h"
+#include "dialogs/frmMonitorFile.h"
+#include "model/cSettings.h"
+#include "notify/cEmail.h"
+#include "support/IniFile.h"
+#include "support/GeneralUtility.h"
+#include "support/SystemUtility.h"
+#include "support/UserInterface.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+#include <QTabWidget>
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <thread>
+
+using DialogGeometry::Px;
+using DialogGeometry::Rect;
+
+namespace {
+
+constexpr double kClientWidth = 7155;
+constexpr double kClientHeight = 6330;
+constexpr int kNumberMode = 1;
+constexpr int kSpace = 32;
+constexpr int kPortLength = 5;
+constexpr int kDefaultPort = 25;
+constexpr int kStartTlsPort = 587;
+constexpr int kTlsPort = 465;
+constexpr double kGap = 90;
+
+// The security choices as the profile spells them, in the order of cEmail::Security.
+const QString kSecurityNone = QStringLiteral("None");
+const QString kSecurityStartTls = QStringLiteral("STARTTLS");
+const QString kSecurityTls = QStringLiteral("TLS");
+
+const QString kNoServer = QStringLiteral("You must enter the name or IP address of an SMTP e-mail server");
+const QString kNoUsername = QStringLiteral("You must enter the Username required by your e-mail server");
+const QString kNoAddresses = QStringLiteral("You must enter valid 'From' and 'To' e-mail addresses.");
+const QString kNoInterval = QStringLiteral(
+    "You must enter a number of seconds for the 'Check Interval' (how often Sentrel should check the files)");
+const QString kBadPort = QStringLiteral("You must enter the e-mail server's port, a whole number from 1 to 65535");
+
+const QString kTestSubject = QStringLiteral("Sentrel test e-mail");
+const QString kTestSwitchedOff = QStringLiteral(
+    "Sending notifications by e-mail is switched off. Tick 'Send Notifications by e-mail:' to send a test e-mail.");
+const QString kTestNoSecurity =
+    QStringLiteral("Choose the e-mail server's security (None, STARTTLS or TLS) before sending a test e-mail.");
+
+template<typename Widget>
+Widget* named(Widget* widget, const char* name, const QRect& geometry)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+// A caption never clipped: at least as wide as its text needs.
+QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* label = named(new QLabel(text, parent), name, geometry);
+    label->resize(qMax(geometry.width(), label->sizeHint().width()), geometry.height());
+    return label;
+}
+
+QLabel* newExample(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(8.25);
+    font.setItalic(true);
+    auto* label = named(new QLabel(text, parent), name, geometry);
+    label->setFont(font);
+    label->resize(qMax(geometry.width(), label->sizeHint().width()), geometry.height());
+    return label;
+}
+
+QPushButton* newButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* button = named(new QPushButton(text, parent), name, geometry);
+    // Enter is OK's wherever the focus is.
+    button->setAutoDefault(false);
+    return button;
+}
+
+// The picture buttons' icons, drawn so that they look alike on every desktop.
+enum class Glyph { Plus, Cross, Pencil };
+
+QIcon drawnIcon(Glyph glyph)
+{
+    constexpr int size = 64;
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF disc(4, 4, size - 8, size - 8);
+    QPen stroke(Qt::white, 9, Qt::SolidLine, Qt::RoundCap);
+    switch (glyph) {
+    case Glyph::Plus:
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(34, 160, 60));
+        painter.drawEllipse(disc);
+        painter.setPen(stroke);
+        painter.drawLine(QPointF(size / 2.0, 17), QPointF(size / 2.0, size - 17));
+        painter.drawLine(QPointF(17, size / 2.0), QPointF(size - 17, size / 2.0));
+        break;
+    case Glyph::Cross:
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(200, 30, 30));
+        painter.drawEllipse(disc);
+        painter.setPen(stroke);
+        painter.drawLine(QPointF(21, 21), QPointF(size - 21, size - 21));
+        painter.drawLine(QPointF(size - 21, 21), QPointF(21, size - 21));
+        break;
+    case Glyph::Pencil: {
+        // A pencil lying from the top right to the bottom left, its point at the bottom left.
+        painter.translate(size / 2.0, size / 2.0);
+        painter.rotate(-45);
+        painter.setPen(QPen(QColor(60, 60, 60), 2));
+        painter.setBrush(QColor(240, 180, 40));
+        painter.drawRect(QRectF(-14, -8, 36, 16));
+        painter.setBrush(QColor(230, 120, 130));
+        painter.drawRect(QRectF(22, -8, 6, 16));
+        QPainterPath point;
+        point.moveTo(-14, -8);
+        point.lineTo(-28, 0);
+        point.lineTo(-14, 8);
+        point.closeSubpath();
+        painter.setBrush(QColor(245, 225, 190));
+        painter.drawPath(point);
+        break;
+    }
+    }
+    painter.end();
+    return QIcon(pixmap);
+}
+
+QPushButton* newPictureButton(QWidget* parent, const char* name, Glyph glyph, const QString& tip, const QRect& geometry)
+{
+    QPushButton* button = newButton(parent, name, QString(), geometry);
+    button->setIcon(drawnIcon(glyph));
+    button->setIconSize(geometry.size() - QSize(8, 8));
+    button->setToolTip(tip);
+    return button;
+}
+
+// A label, then its box, on one row: the box starts after the label's text.
+QLineEdit* newBoxAfter(QWidget* parent, const char* name, QLabel* label, double width)
+{
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    const int height = Px(315);
+    box->setGeometry(
+        label->geometry().right() + 1 + Px(kGap), label->y() + (label->height() - height) / 2, Px(width), height);
+    return box;
+}
+
+void placeAfter(QWidget* widget, const QWidget* before)
+{
+    widget->move(before->geometry().right() + 1 + Px(kGap), before->y() + (before->height() - widget->height()) / 2);
+}
+
+// The check box sits on the frame's top edge over the frame's own caption,
+// wherever the style draws that caption.
+void coverCaption(QCheckBox* check, const QGroupBox* frame)
+{
+    QStyleOptionGroupBox option;
+    option.initFrom(frame);
+    option.text = frame->title();
+    option.lineWidth = 1;
+    option.midLineWidth = 0;
+    option.textAlignment = frame->alignment();
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    const QRect caption = frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+    const QSize hint = check->sizeHint();
+    const int height = qMax(hint.height(), caption.height());
+    check->setGeometry(frame->x() + caption.x() - 2,
+                       frame->y() + caption.center().y() - height / 2 + 1,
+                       qMax(hint.width(), caption.width() + 4),
+                       height);
+    check->setAutoFillBackground(true);
+    check->raise();
+}
+
+// The number the text starts with: leading blanks, a sign, digits and a
+// decimal point, the rest ignored; 0 when it starts with none. Pasted text
+// reaches the box unfiltered, so anything may be there.
+double leadingNumber(const QString& text)
+{
+    const QByteArray bytes = text.toLatin1();
+    const char* p = bytes.constData();
+    const char* const end = p + bytes.size();
+    while (p != end && *p == ' ') {
+        ++p;
+    }
+    double sign = 1;
+    if (p != end && (*p == '+' || *p == '-')) {
+        sign = *p == '-' ? -1 : 1;
+        ++p;
+    }
+    // from_chars would take a second sign and "inf" or "nan"; none of them is a number of seconds.
+    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '.')) {
+        return 0;
+    }
+    double value = 0;
+    const auto [last, error] = std::from_chars(p, end, value, std::chars_format::fixed);
+    return error == std::errc() && std::isfinite(value) ? sign * value : 0;
+}
+
+// Nearest whole number, ties to even, within the stored range.
+qint32 wholeNumber(double value)
+{
+    const double rounded = std::nearbyint(value);
+    constexpr double lowest = std::numeric_limits<qint32>::min();
+    constexpr double highest = std::numeric_limits<qint32>::max();
+    return static_cast<qint32>(rounded < lowest ? lowest : rounded > highest ? highest : rounded);
+}
+
+int securityIndex(const QString& text)
+{
+    cEmail::Security security = cEmail::Security::None;
+    if (!cEmail::ParseSecurity(text, security)) {
+        return -1;
+    }
+    return static_cast<int>(security);
+}
+
+// "a", "a and b", "a, b and c".
+QString joinedNames(const QStringList& names)
+{
+    if (names.size() < 2) {
+        return names.join(QString());
+    }
+    return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + names.last();
+}
+
+bool typedCharacter(const QKeyEvent* key)
+{
+    const QString text = key->text();
+    // Only typed characters are filtered; shortcuts (Ctrl+V) and control keys
+    // (Enter for the default button, Backspace) are commands and pass.
+    return text.size() == 1 && text.at(0).isPrint() &&
+           !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
+
+} // namespace
+
+frmSettings::frmSettings(cSettings& settings, QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowCloseButtonHint)
+    , m_settings(settings)
+{
+    setObjectName(QStringLiteral("frmSettings"));
+    setWindowTitle(QStringLiteral("Sentrel Settings"));
+    setModal(true);
+    QFont designFont = font();
+    designFont.setPointSize(8);
+    setFont(designFont);
+    setFixedSize(Px(kClientWidth), Px(kClientHeight));
+    createContent();
+}
+
+void frmSettings::createContent()
+{
+    m_tbsSettings = named(new QTabWidget(this), "tbsSettings", Rect(120, 120, 6915, 5565));
+    m_tbsSettings->addTab(createFilesTab(), QStringLiteral("Files to Monitor:"));
+    m_tbsSettings->addTab(createNotificationTab(), QStringLiteral("Notification Options:"));
+    m_tbsSettings->setCurrentIndex(0);
+
+    m_cmdOK = newButton(this, "cmdOK", QStringLiteral("OK"), Rect(4560, 5790, 1140, 405));
+    m_cmdOK->setDefault(true);
+    m_cmdCancel = newButton(this, "cmdCancel", QStringLiteral("Cancel"), Rect(5895, 5790, 1140, 405));
+
+    const QList<QWidget*> order = {m_listFiles,
+                                   m_cmdAddFile,
+                                   m_cmdEditFile,
+                                   m_cmdRemoveFile,
+                                   m_txtPollInterval,
+                                   m_chkWatchEvents,
+                                   m_tbsSettings->tabBar(),
+                                   m_chkEmailEnabled,
+                                   m_txtEmailServer,
+                                   m_txtEmailPort,
+                                   m_cboEmailSecurity,
+                                   m_chkEmailLogin,
+                                   m_txtEmailUsername,
+                                   m_txtEmailPassword,
+                                   m_txtEmailNotifyFrom,
+                                   m_txtEmailNotifyTo,
+                                   m_cmdSendTestEmail,
+                                   m_cmdOK,
+                                   m_cmdCancel};
+    for (qsizetype i = 1; i < order.size(); ++i) {
+        setTabOrder(order.at(i - 1), order.at(i));
+    }
+
+    for (QLineEdit* box :
+         {m_txtPollInterval, m_txtEmailServer, m_txtEmailPort, m_txtEmailUsername, m_txtEmailPassword}) {
+        box->installEventFilter(this);
+    }
+    connect(m_chkEmailEnabled, &QCheckBox::clicked, this, &frmSettings::EmailSwitched);
+    connect(m_chkEmailLogin, &QCheckBox::clicked, this, &frmSettings::LoginSwitched);
+    connect(m_listFiles, &QListWidget::itemSelectionChanged, this, &frmSettings::SelectionChanged);
+    connect(m_listFiles, &QListWidget::itemDoubleClicked, this, &frmSettings::EditFile);
+    connect(m_cboEmailSecurity, &QComboBox::activated, this, &frmSettings::SecurityPicked);
+    connect(m_cmdAddFile, &QPushButton::clicked, this, &frmSettings::AddFile);
+    connect(m_cmdEditFile, &QPushButton::clicked, this, &frmSettings::EditFile);
+    connect(m_cmdRemoveFile, &QPushButton::clicked, this, &frmSettings::RemoveFile);
+    connect(m_cmdSendTestEmail, &QPushButton::clicked, this, &frmSettings::SendTestEmail);
+    connect(m_cmdOK, &QPushButton::clicked, this, &frmSettings::Ok);
+    connect(m_cmdCancel, &QPushButton::clicked, this, &frmSettings::reject);
+}
+
+QWidget* frmSettings::createFilesTab()
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tabFiles"));
+
+    auto* files =
+        named(new QGroupBox(QStringLiteral("Files to Monitor:"), page), "fraFiles", Rect(120, 120, 6615, 3780));
+    m_listFiles = named(new QListWidget(files), "listFiles", Rect(120, 285, 5850, 3345));
+    m_listFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listFiles->setSortingEnabled(false);
+    m_cmdAddFile = newPictureButton(files, "cmdAddFile", Glyph::Plus, QStringLiteral("Add"), Rect(6090, 285, 390, 390));
+    m_cmdEditFile =
+        newPictureButton(files, "cmdEditFile", Glyph::Pencil, QStringLiteral("Edit"), Rect(6090, 735, 390, 390));
+    m_cmdEditFile->setEnabled(false);
+    m_cmdRemoveFile =
+        newPictureButton(files, "cmdRemoveFile", Glyph::Cross, QStringLiteral("Remove"), Rect(6090, 1185, 390, 390));
+    m_cmdRemoveFile->setEnabled(false);
+
+    auto* options = named(
+        new QGroupBox(QStringLiteral("File Checking Options:"), page), "fraFileOptions", Rect(120, 4020, 6615, 1125));
+    QLabel* interval =
+        newLabel(options, "lblPollSecondsDesc", QStringLiteral("Check Interval:"), Rect(240, 345, 1200, 240));
+    m_txtPollInterval = newBoxAfter(options, "txtPollInterval", interval, 900);
+    QLabel* seconds = newLabel(options, "lblPollIntervalSecsDesc", QStringLiteral("seconds"), Rect(0, 0, 900, 240));
+    placeAfter(seconds, m_txtPollInterval);
+    // Off by default: then only the interval's checks look at the files.
+    m_chkWatchEvents = named(new QCheckBox(QStringLiteral("Check at once when a file changes"), options),
+                             "chkWatchEvents",
+                             Rect(240, 750, 6135, 255));
+    return page;
+}
+
+QWidget* frmSettings::createNotificationTab()
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tabNotification"));
+
+    m_fraEmail =
+        named(new QGroupBox(QStringLiteral("Email Server Details:"), page), "fraEmail", Rect(120, 120, 6615, 4800));
+    m_chkEmailEnabled = named(
+        new QCheckBox(QStringLiteral("Send Notifications by e-mail:"), page), "chkEmailEnabled", Rect(0, 0, 0, 0));
+    coverCaption(m_chkEmailEnabled, m_fraEmail);
+
+    QGroupBox* frame = m_fraEmail;
+    m_lblemailserverDesc =
+        newLabel(frame, "lblemailserverDesc", QStringLiteral("E-Mail Server address:"), Rect(120, 330, 6375, 240));
+    m_txtEmailServer = named(new QLineEdit(frame), "txtEmailServer", Rect(120, 570, 6375, 315));
+
+    m_lblEmailPortDesc = newLabel(frame, "lblEmailPortDesc", QStringLiteral("Port:"), Rect(120, 1000, 450, 240));
+    m_txtEmailPort = newBoxAfter(frame, "txtEmailPort", m_lblEmailPortDesc, 750);
+    m_txtEmailPort->setMaxLength(kPortLength);
+    m_lblEmailSecurityDesc =
+        newLabel(frame, "lblEmailSecurityDesc", QStringLiteral("Security:"), Rect(0, 1000, 750, 240));
+    m_lblEmailSecurityDesc->move(m_txtEmailPort->geometry().right() + 1 + Px(2 * kGap), m_lblEmailPortDesc->y());
+    m_cboEmailSecurity = named(new QComboBox(frame), "cboEmailSecurity", Rect(0, 0, 1500, 315));
+    m_cboEmailSecurity->addItems({kSecurityNone, kSecurityStartTls, kSecurityTls});
+    placeAfter(m_cboEmailSecurity, m_lblEmailSecurityDesc);
+
+    m_chkEmailLogin = named(new QCheckBox(QStringLiteral("E-Mail server  requires Username and Password:"), frame),
+                            "chkEmailLogin",
+                            Rect(120, 1350, 6375, 255));
+    m_chkEmailLogin->resize(qMax(m_chkEmailLogin->width(), m_chkEmailLogin->sizeHint().width()),
+                            m_chkEmailLogin->height());
+    m_lblEmailUserNameDesc =
+        newLabel(frame, "lblEmailUserNameDesc", QStringLiteral("Username:"), Rect(360, 1740, 900, 240));
+    m_lblEmailPasswordDesc =
+        newLabel(frame, "lblEmailPasswordDesc", QStringLiteral("Password:"), Rect(360, 2115, 900, 240));
+    // Both boxes start at the same place, after the wider caption.
+    const int captionWidth = qMax(m_lblEmailUserNameDesc->width(), m_lblEmailPasswordDesc->width());
+    m_lblEmailUserNameDesc->resize(captionWidth, m_lblEmailUserNameDesc->height());
+    m_lblEmailPasswordDesc->resize(captionWidth, m_lblEmailPasswordDesc->height());
+    m_txtEmailUsername = newBoxAfter(frame, "txtEmailUsername", m_lblEmailUserNameDesc, 3000);
+    m_txtEmailPassword = newBoxAfter(frame, "txtEmailPassword", m_lblEmailPasswordDesc, 3000);
+    m_txtEmailPassword->setEchoMode(QLineEdit::Password);
+
+    m_lblEmailNotifyFromDesc = newLabel(
+        frame, "lblEmailNotifyFromDesc", QStringLiteral("Send 'From' e-mail address:"), Rect(120, 2460, 6375, 240));
+    m_txtEmailNotifyFrom = named(new QLineEdit(frame), "txtEmailNotifyFrom", Rect(120, 2700, 6375, 315));
+    m_lblEmailNotifyFromExampleDesc = newExample(frame,
+                                                 "lblEmailNotifyFromExampleDesc",
+                                                 QStringLiteral("E.g. : \"Sentrel Monitor\" <sentrel@example.com>"),
+                                                 Rect(120, 3030, 6375, 210));
+    m_lblEmailNotifyTo = newLabel(frame,
+                                  "lblEmailNotifyTo",
+                                  QStringLiteral("Send notifications to e-mail address/addresses (; separated):"),
+                                  Rect(120, 3345, 6375, 240));
+    m_txtEmailNotifyTo = named(new QLineEdit(frame), "txtEmailNotifyTo", Rect(120, 3585, 6375, 315));
+    m_lblEmailNotifyToExampleDesc =
+        newExample(frame,
+                   "lblEmailNotifyToExampleDesc",
+                   QStringLiteral("E.g. : \"Operations Desk\" <ops@example.com>; jane.doe@example.com"),
+                   Rect(120, 3915, 6375, 210));
+
+    m_cmdSendTestEmail = newButton(frame, "cmdSendTestEmail", QStringLiteral("Send Test E-mail"), Rect(0, 0, 0, 375));
+    const int testWidth = qMax(Px(1800), m_cmdSendTestEmail->sizeHint().width());
+    m_cmdSendTestEmail->setGeometry(frame->width() - Px(120) - testWidth, Px(4275), testWidth, Px(375));
+
+    // The design state: everything in the frame disabled until the e-mail box is ticked.
+    for (QWidget* label : std::initializer_list<QWidget*> {m_lblemailserverDesc,
+                                                           m_lblEmailPortDesc,
+                                                           m_lblEmailSecurityDesc,
+                                                           m_cboEmailSecurity,
+                                                           m_chkEmailLogin,
+                                                           m_lblEmailUserNameDesc,
+                                                           m_lblEmailPasswordDesc,
+                                                           m_lblEmailNotifyFromDesc,
+                                                           m_lblEmailNotifyFromExampleDesc,
+                                                           m_lblEmailNotifyTo,
+                                                           m_lblEmailNotifyToExampleDesc}) {
+        label->setEnabled(false);
+    }
+    for (QLineEdit* box : {m_txtEmailServer,
+                           m_txtEmailPort,
+                           m_txtEmailUsername,
+                           m_txtEmailPassword,
+                           m_txtEmailNotifyFrom,
+                           m_txtEmailNotifyTo}) {
+        ControlUtility::EnableControl(box, false);
+    }
+    return page;
+}
+
+QString frmSettings::EntryText(const cMonitorFile& file)
+{
+    const QString name = file.FriendlyName().isEmpty()
+                             ? file.RawFileName()
+                             : file.DisplayName() + QStringLiteral(" (") + file.RawFileName() + QLatin1Char(')');
+    const QString rule = file.MonitorType() == cMonitorFile::NotifyOnChange
+                             ? QStringLiteral("On Change")
+                             : QString::number(file.StaleMins()) + QStringLiteral(" mins");
+    return name + QStringLiteral(" - ") + rule;
+}
+
+bool frmSettings::DisplaySettings(cSettings* settings, QWidget* parent)
+{
+    if (!settings) {
+        return false;
+    }
+    frmSettings dialog(*settings, parent);
+    dialog.Load();
+    dialog.centreOnScreen();
+    // Only OK accepts; Cancel, the close box and anything else that ends the dialog leave the settings as they were.
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    // Removing and adding the files each save the profile; together they reach the disk as one replacement.
+    IniFile::Transaction transaction(settings->ProfilePath());
+    dialog.Save();
+    return true;
+}
+
+void frmSettings::centreOnScreen()
+{
+    const QWidget* owner = parentWidget();
+    QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        return;
+    }
+    QRect placed(QPoint(), frameGeometry().size());
+    placed.moveCenter(screen->availableGeometry().center());
+    move(placed.topLeft());
+}
+
+void frmSettings::Load()
+{
+    m_tbsSettings->setCurrentIndex(0);
+    // A check box set from the profile applies its rule as a click does; one left unchecked keeps the design state.
+    m_chkEmailEnabled->setChecked(m_settings.SMTPEnabled());
+    if (m_chkEmailEnabled->isChecked()) {
+        EmailSwitched();
+    }
+    m_txtEmailServer->setText(m_settings.SMTPServerAddress());
+    m_chkEmailLogin->setChecked(!m_settings.SMTPLoginName().isEmpty());
+    if (m_chkEmailLogin->isChecked()) {
+        LoginSwitched();
+    }
+    m_txtEmailUsername->setText(m_settings.SMTPLoginName());
+    m_txtEmailPassword->setText(m_settings.SMTPPassword());
+    m_txtEmailPort->setText(QString::number(m_settings.SMTPPort()));
+    // A security the box does not know shows blank and is kept unless another is picked.
+    m_cboEmailSecurity->setCurrentIndex(securityIndex(m_settings.SMTPSecurity()));
+    m_txtEmailNotifyFrom->setText(m_settings.EmailFrom());
+    m_txtEmailNotifyTo->setText(m_settings.EmailTo());
+    m_txtPollInterval->setText(QString::number(m_settings.PollInterval()));
+    m_chkWatchEvents->setChecked(m_settings.WatchEvents());
+
+    // Copies of the watched files, without their status; the settings' own objects stay as they are until OK.
+    m_listFiles->clear();
+    m_workingFiles.clear();
+    for (qint16 i = 1; i <= m_settings.NumberFiles(); ++i) {
+        const cMonitorFile* source = m_settings.MonitorFile(i);
+        cMonitorFile copy;
+        copy.SetRawFileName(source->RawFileName());
+        copy.SetFriendlyName(source->FriendlyName());
+        copy.SetAttachFileToEmail(source->AttachFileToEmail());
+        copy.SetStaleMins(source->StaleMins());
+        m_workingFiles.push_back(copy);
+        m_listFiles->addItem(EntryText(*source));
+    }
+    SelectionChanged();
+}
+
+void frmSettings::Save()
+{
+    m_settings.SetSMTPEnabled(m_chkEmailEnabled->isChecked());
+    m_settings.SetSMTPServerAddress(m_txtEmailServer->text().trimmed());
+    // The login follows its own box, even while e-mail is switched off.
+    if (m_chkEmailLogin->isChecked()) {
+        m_settings.SetSMTPLoginName(m_txtEmailUsername->text().trimmed());
+        m_settings.SetSMTPPassword(m_txtEmailPassword->text().trimmed());
+    } else {
+        m_settings.SetSMTPLoginName(QString());
+        m_settings.SetSMTPPassword(QString());
+    }
+    // OK checked the port only with e-mail on; a port left unusable while it was off keeps the stored one.
+    if (const std::optional<quint16> number = port()) {
+        m_settings.SetSMTPPort(*number);
+    }
+    if (m_cboEmailSecurity->currentIndex() >= 0) {
+        m_settings.SetSMTPSecurity(m_cboEmailSecurity->currentText());
+    }
+    m_settings.SetEmailFrom(m_txtEmailNotifyFrom->text());
+    m_settings.SetEmailTo(m_txtEmailNotifyTo->text());
+    m_settings.SetPollInterval(wholeNumber(leadingNumber(m_txtPollInterval->text())));
+    m_settings.SetWatchEvents(m_chkWatchEvents->isChecked());
+
+    for (qint16 n = m_settings.NumberFiles(); n >= 1; --n) {
+        m_settings.RemoveFile(n);
+    }
+    for (const cMonitorFile& file : m_workingFiles) {
+        m_settings.AddFile(&file);
+    }
+}
+
+void frmSettings::EmailSwitched()
+{
+    const bool on = m_chkEmailEnabled->isChecked();
+    m_lblemailserverDesc->setEnabled(on);
+    ControlUtility::EnableControl(m_txtEmailServer, on);
+    m_lblEmailPortDesc->setEnabled(on);
+    ControlUtility::EnableControl(m_txtEmailPort, on);
+    m_lblEmailSecurityDesc->setEnabled(on);
+    m_cboEmailSecurity->setEnabled(on);
+    m_chkEmailLogin->setEnabled(on);
+    LoginSwitched();
+    m_lblEmailNotifyFromDesc->setEnabled(on);
+    ControlUtility::EnableControl(m_txtEmailNotifyFrom, on);
+    m_lblEmailNotifyFromExampleDesc->setEnabled(on);
+    m_lblEmailNotifyTo->setEnabled(on);
+    ControlUtility::EnableControl(m_txtEmailNotifyTo, on);
+    m_lblEmailNotifyToExampleDesc->setEnabled(on);
+}
+
+void frmSettings::LoginSwitched()
+{
+    // isEnabledTo: the dialog may not be shown yet; only the box's own state counts.
+    const bool on = m_chkEmailLogin->isChecked() && m_chkEmailLogin->isEnabledTo(this);
+    m_lblEmailUserNameDesc->setEnabled(on);
+    ControlUtility::EnableControl(m_txtEmailUsername, on);
+    m_lblEmailPasswordDesc->setEnabled(on);
+    ControlUtility::EnableControl(m_txtEmailPassword, on);
+}
+
+int frmSettings::selectedRow() const
+{
+    const QList<QListWidgetItem*> selected = m_listFiles->selectedItems();
+    return selected.isEmpty() ? -1 : m_listFiles->row(selected.first());
+}
+
+void frmSettings::SelectionChanged()
+{
+    const int row = selectedRow();
+    const bool selected = row >= 0 && !m_listFiles->item(row)->text().isEmpty();
+    m_cmdEditFile->setEnabled(selected);
+    m_cmdRemoveFile->setEnabled(selected);
+}
+
+void frmSettings::SecurityPicked(int index)
+{
+    // A server on the plain port is moved to the usual one of the chosen security; any other port is the user's.
+    if (m_txtEmailPort->text().trimmed() != QString::number(kDefaultPort)) {
+        return;
+    }
+    const QString picked = m_cboEmailSecurity->itemText(index);
+    if (picked == kSecurityTls) {
+        m_txtEmailPort->setText(QString::number(kTlsPort));
+    } else if (picked == kSecurityStartTls) {
+        m_txtEmailPort->setText(QString::number(kStartTlsPort));
+    }
+}
+
+void frmSettings::AddFile()
+{
+    cMonitorFile file;
+    if (!frmMonitorFile::DisplaySettings(&file, this)) {
+        return;
+    }
+    m_listFiles->addItem(EntryText(file));
+    m_listFiles->scrollToBottom();
+    m_workingFiles.push_back(file);
+    SelectionChanged();
+}
+
+void frmSettings::EditFile()
+{
+    const int row = selectedRow();
+    if (row < 0 || static_cast<size_t>(row) >= m_workingFiles.size()) {
+        return;
+    }
+    cMonitorFile& file = m_workingFiles[static_cast<size_t>(row)];
+    if (frmMonitorFile::DisplaySettings(&file, this)) {
+        m_listFiles->item(row)->setText(EntryText(file));
+    }
+}
+
+void frmSettings::RemoveFile()
+{
+    const int row = selectedRow();
+    if (row < 0 || static_cast<size_t>(row) >= m_workingFiles.size()) {
+        return;
+    }
+    m_workingFiles.erase(m_workingFiles.begin() + row);
+    delete m_listFiles->takeItem(row);
+    // Qt would make the next row current; after a removal no row is selected.
+    m_listFiles->clearSelection();
+    m_listFiles->setCurrentRow(-1);
+    SelectionChanged();
+}
+
+std::optional<quint16> frmSettings::port() const
+{
+    bool ok = false;
+    const int number = m_txtEmailPort->text().trimmed().toInt(&ok);
+    if (!ok || number < 1 || number > 65535) {
+        return std::nullopt;
+    }
+    return static_cast<quint16>(number);
+}
+
+void frmSettings::refusePort()
+{
+    UserInterface::Message(kBadPort, UserInterface::Icon::Exclamation);
+    m_txtEmailPort->setFocus();
+}
+
+void frmSettings::SendTestEmail()
+{
+    if (m_sending) {
+        return;
+    }
+    const auto refuse = [](const QString& message) {
+        UserInterface::Message(message, UserInterface::Icon::Exclamation);
+    };
+    if (!m_chkEmailEnabled->isChecked()) {
+        refuse(kTestSwitchedOff);
+        return;
+    }
+    const QString server = m_txtEmailServer->text().trimmed();
+    const QString from = m_txtEmailNotifyFrom->text();
+    const QString to = m_txtEmailNotifyTo->text();
+    QStringList missing;
+    if (server.isEmpty()) {
+        missing << QStringLiteral("the e-mail server address");
+    }
+    if (from.trimmed().isEmpty()) {
+        missing << QStringLiteral("the 'From' address");
+    }
+    if (to.trimmed().isEmpty()) {
+        missing << QStringLiteral("the 'To' address");
+    }
+    if (!missing.isEmpty()) {
+        refuse(QStringLiteral("To send a test e-mail, enter ") + joinedNames(missing) + QLatin1Char('.'));
+        return;
+    }
+    const std::optional<quint16> number = port();
+    if (!number) {
+        refusePort();
+        return;
+    }
+    if (m_cboEmailSecurity->currentIndex() < 0) {
+        refuse(kTestNoSecurity);
+        return;
+    }
+
+    // The values as they stand in the dialog; nothing of them is stored.
+    auto email = std::make_unique<cEmail>();
+    email->MailServer = server;
+    email->Port = *number;
+    // The box lists the choices in the order of cEmail::Security.
+    email->TransportSecurity = static_cast<cEmail::Security>(m_cboEmailSecurity->currentIndex());
+    email->CAFile = m_settings.SMTPCAFile();
+    if (m_chkEmailLogin->isChecked()) {
+        email->UserName = m_txtEmailUsername->text().trimmed();
+        email->Password = m_txtEmailPassword->text().trimmed();
+    }
+    cMessage& message = email->Message();
+    message.SetFrom(from);
+    message.SetTo(to);
+    message.SetSubject(kTestSubject);
+    message.SetTextBody(QStringLiteral("This is a test e-mail from Sentrel on ") + SystemUtility::ComputerName() +
+                        QStringLiteral(".\r\n\r\nIt reached you through ") + server + QStringLiteral(" port ") +
+                        QString::number(*number) + QStringLiteral(", the way Sentrel's notifications will.\r\n"));
+
+    bool sent = false;
+    QString reason;
+    {
+        m_sending = true;
+        m_cmdSendTestEmail->setEnabled(false);
+        // Set here, on the user-interface thread: the sender's own busy pointer then finds it up and leaves it.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto restore = qScopeGuard([this] {
+            QApplication::restoreOverrideCursor();
+            m_cmdSendTestEmail->setEnabled(true);
+            m_sending = false;
+        });
+        // The send runs on a worker while this loop keeps the dialog painting; silent, so it asks nothing from there.
+        QEventLoop loop;
+        std::thread worker([&] {
+            sent = email->SendEmail(reason, true);
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        worker.join();
+    }
+
+    if (sent) {
+        UserInterface::Message(QStringLiteral("Test e-mail sent to ") + to, UserInterface::Icon::Information);
+    } else {
+        refuse(QStringLiteral("The test e-mail could not be sent.\n\n") + reason);
+    }
+}
+
+void frmSettings::Ok()
+{
+    const auto refuse = [](const QString& message) {
+        UserInterface::Message(message, UserInterface::Icon::Exclamation);
+    };
+    if (m_chkEmailEnabled->isChecked()) {
+        if (m_txtEmailServer->text().trimmed().isEmpty()) {
+            refuse(kNoServer);
+            return;
+        }
+        if (!port()) {
+            refusePort();
+            return;
+        }
+        if (m_chkEmailLogin->isChecked() && m_txtEmailUsername->text().trimmed().isEmpty()) {
+            refuse(kNoUsername);
+            return;
+        }
+        if (!m_txtEmailNotifyFrom->text().contains(QLatin1Char('@')) ||
+            !m_txtEmailNotifyTo->text().contains(QLatin1Char('@'))) {
+            refuse(kNoAddresses);
+            return;
+        }
+    }
+    if (leadingNumber(m_txtPollInterval->text()) <= 0) {
+        m_tbsSettings->setCurrentIndex(0);
+        refuse(kNoInterval);
+        return;
+    }
+    accept();
+}
+
+void frmSettings::done(int result)
+{
+    // The worker holds the dialog's e-mail until the send ends; the dialog stays until then.
+    if (m_sending) {
+        return;
+    }
+    QDialog::done(result);
+}
+
+void frmSettings::closeEvent(QCloseEvent* event)
+{
+    // The close box is Cancel: the dialog hides itself and DisplaySettings leaves the settings untouched.
+    event->ignore();
+    reject();
+}
+
+bool frmSettings::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* box = qobject_cast<QLineEdit*>(watched);
+    if (!box) {
+        return QDialog::eventFilter(watched, event);
+    }
+    if (event->type() == QEvent::FocusIn) {
+        ControlUtility::TextBoxGotFocus(box);
+    } else if (event->type() == QEvent::KeyPress &&
+               (box == m_txtEmailServer || box == m_txtPollInterval || box == m_txtEmailPort)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!typedCharacter(key)) {
+            return false;
+        }
+        const int code = key->text().at(0).unicode();
+        if (box == m_txtEmailServer) {
+            return code == kSpace;
+        }
+        const int kept = GeneralUtility::FilterKeyPress(code, kNumberMode);
+        if (kept == code) {
+            return false;
+        }
+        if (kept != 0) {
+            box->insert(QString(QChar(kept)));
+        }
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
