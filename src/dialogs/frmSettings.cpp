@@ -5,8 +5,8 @@
 #include "dialogs/frmMonitorFile.h"
 #include "model/cSettings.h"
 #include "notify/cEmail.h"
-#include "support/IniFile.h"
 #include "support/GeneralUtility.h"
+#include "support/IniFile.h"
 #include "support/SystemUtility.h"
 #include "support/UserInterface.h"
 
