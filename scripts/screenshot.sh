@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Makes docs/main-window.png: a scratch profile with a few watched files (one
+# Makes the pictures in docs/: a scratch profile with a few watched files (one
 # changed, one stale, one missing), the test mail server on loopback, the
-# window started on it under Xvfb, one check run, and the window saved.
-#   scripts/screenshot.sh [build folder]
+# window started on it under Xvfb, one check run, and the window and each
+# dialog saved. A scale factor (2 for a high-density screen) and a folder of
+# its own show how the same windows look scaled.
+#   scripts/screenshot.sh [build folder] [scale factor] [output folder]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
+scale=${2:-1}
+out=${3:-$here/docs}
 cmake --build "$build" --target sentrel_screenshot
 
 scratch=$(mktemp -d /tmp/demo.XXXX)
@@ -49,8 +53,8 @@ Address=127.0.0.1
 Port=$port
 
 [Email]
-From=sentrel@example.org
-To=ops@example.org
+From="Sentrel Monitor" <sentrel@example.org>
+To=ops@example.org; jane.doe@example.org
 
 [File1]
 FileName=$files/export/nightly.csv
@@ -78,6 +82,9 @@ FileName=$files/export/missing.csv
 FriendlyName=Weekly report
 INI
 
-mkdir -p "$here/docs"
-LC_ALL=en_US.UTF-8 LANG=en_US.UTF-8 xvfb-run -a -s "-screen 0 1024x768x24" "$build/sentrel_screenshot" "$here/docs/main-window.png" 760 520
-echo "Wrote $here/docs/main-window.png"
+mkdir -p "$out"
+
+LC_ALL=en_US.UTF-8 LANG=en_US.UTF-8 QT_SCALE_FACTOR=$scale \
+    xvfb-run -a -s "-screen 0 $((1280 * scale))x$((900 * scale))x24" \
+    "$build/sentrel_screenshot" "$out" 760 520
+echo "Wrote $out/main-window.png, about.png, monitor-file.png, settings-files.png and settings-notification.png"

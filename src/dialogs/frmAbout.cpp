@@ -67,6 +67,13 @@ QLabel* newLink(QWidget* parent, const char* name, const QString& text, const QR
     link->setPalette(palette);
     link->setCursor(Qt::PointingHandCursor);
     link->setToolTip(text);
+    // A long address would run off the dialog's edge: a smaller type keeps it whole and readable.
+    const int room = parent->width() - link->x() - DialogGeometry::Px(120);
+    while (link->sizeHint().width() > room && font.pointSizeF() > 6) {
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+        link->setFont(font);
+    }
+    link->resize(qMin(room, qMax(geometry.width(), link->sizeHint().width())), geometry.height());
     return link;
 }
 

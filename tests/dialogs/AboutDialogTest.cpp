@@ -117,6 +117,15 @@ TEST_F(AboutDialog, ShowsProductCopyrightAndCaption)
     EXPECT_TRUE(Find<QPushButton>(m_about.get(), "cmdSysInfo")->text().isEmpty());
     EXPECT_FALSE(Find<QPushButton>(m_about.get(), "cmdSysInfo")->icon().isNull());
     EXPECT_EQ(m_about->minimumSize(), m_about->maximumSize());
+    // Every caption and link is whole inside the fixed client area, the long web address too.
+    for (const QLabel* label : m_about->findChildren<QLabel*>()) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        const QRect inDialog(label->mapTo(m_about.get(), QPoint(0, 0)), label->size());
+        EXPECT_TRUE(m_about->rect().contains(inDialog));
+        if (!label->wordWrap() && label->pixmap().isNull()) {
+            EXPECT_LE(label->sizeHint().width(), label->width());
+        }
+    }
 }
 
 TEST_F(AboutDialog, VersionLineCarriesTheExecutablesDateWhenItExists)
