@@ -3,6 +3,7 @@
 #include "app/ControlUtility.h"
 #include "app/FilesListModel.h"
 #include "dialogs/frmAbout.h"
+#include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
@@ -156,12 +157,16 @@ frmMain::frmMain(QWidget* parent)
     createContent();
     createTray();
 
+    // The settings command opens the dialog through the settings object, over this window.
+    cSettings::SetDialogHook([this](cSettings& settings) { return frmSettings::DisplaySettings(&settings, this); });
+
     // A session that ends closes no window first; the cycle must still stop.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_cycle.SetClosing(true); });
 }
 
 frmMain::~frmMain()
 {
+    cSettings::SetDialogHook(nullptr);
     m_tmrCheckFiles.stop();
     m_cycle.SetSettings(nullptr);
 }

@@ -1,7 +1,5 @@
 #include "app/WidgetUserInterface.h"
 #include "app/frmMain.h"
-#include "dialogs/frmSettings.h"
-#include "model/cSettings.h"
 #include "support/UserInterface.h"
 
 #include <QApplication>
@@ -77,10 +75,6 @@ int main(int argc, char** argv)
     const auto uninstall = qScopeGuard([] { UserInterface::Install(nullptr); });
 
     frmMain window;
-    // The main window's settings command opens the dialog through the settings object.
-    cSettings::SetDialogHook(
-        [&window](cSettings& settings) { return frmSettings::DisplaySettings(&settings, &window); });
-    const auto unhook = qScopeGuard([] { cSettings::SetDialogHook(nullptr); });
     QObject::connect(&window, &frmMain::Unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     if (!window.Load(arguments)) {
         return 0;

@@ -422,11 +422,7 @@ TEST_F(MainWindow, ProgramSettingsReloadsOnlyWhenTheDialogIsConfirmed)
     const QString before = ProfileText();
     QToolButton* button = Find<QToolButton>(m_window.get(), "cmdSettings");
 
-    // No dialog yet: the button and the menu item open nothing.
-    button->click();
-    Action("mnuProgramSettings")->trigger();
-    EXPECT_EQ(ProfileText(), before);
-
+    // A stand-in for the dialog, so that the window's part is seen alone.
     bool confirm = false;
     cSettings::SetDialogHook([&confirm](cSettings& settings) {
         settings.MonitorFile(1)->SetFriendlyName(QStringLiteral("Renamed export"));

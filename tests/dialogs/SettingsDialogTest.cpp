@@ -5,9 +5,11 @@
 // e-mail to a real server on loopback.
 #include "DialogTestSupport.h"
 #include "SmtpSink.h"
+#include "app/frmMain.h"
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
 #include "notify/NotificationComposer.h"
+#include "support/Clock.h"
 #include "support/GeneralUtility.h"
 
 #include <QCheckBox>
@@ -545,6 +547,56 @@ TEST_F(SettingsDialog, RemovingTheLastFileLeavesAnEmptyListThatOkKeeps)
     cSettings reread;
     ASSERT_TRUE(reread.ReadSettings(QStringLiteral("Profile1")));
     EXPECT_EQ(reread.NumberFiles(), 0);
+}
+
+TEST_F(SettingsDialog, TheMainWindowOpensItAndShowsTheConfirmedFilesAfterwards)
+{
+    FixedClock clock {NowMSecs()};
+    const QString folder = TestEnvironment::NewFolder(QStringLiteral("settings-window"));
+    const QString added = WatchedFile(folder, QStringLiteral("orders.csv"), NowSecs() - 60);
+    cSettings::SetDialogHook(nullptr);
+    frmMain window;
+    ASSERT_TRUE(window.Load({QStringLiteral("/NOPREVCHECK")}));
+    ASSERT_EQ(Files(window)->rowCount(), 2);
+
+    // Cancel: the window's files stay as they are.
+    RunModal(
+        "frmSettings",
+        [](QWidget* dialog) { Click(dialog, "cmdCancel"); },
+        [&] {
+            QTest::mouseClick(Find<QWidget>(&window, "cmdSettings"), Qt::LeftButton);
+            return true;
+        });
+    EXPECT_EQ(Files(window)->rowCount(), 2);
+    EXPECT_EQ(ProfileText(), m_before);
+
+    // OK: the profile is written and read again, and the list shows the new file.
+    RunModal(
+        "frmSettings",
+        [&](QWidget* dialog) {
+            EXPECT_EQ(dialog->parentWidget(), &window);
+            RunModal(
+                "frmMonitorFile",
+                [&](QWidget* d) { FillFileDialog(d, added, QStringLiteral("Orders"), 15); },
+                [&] {
+                    Click(dialog, "cmdAddFile");
+                    return true;
+                });
+            SelectRow(dialog, 0);
+            Click(dialog, "cmdRemoveFile");
+            Click(dialog, "cmdOK");
+        },
+        [&] {
+            QTest::mouseClick(Find<QWidget>(&window, "cmdSettings"), Qt::LeftButton);
+            return true;
+        });
+    ASSERT_EQ(Files(window)->rowCount(), 2);
+    // The dated name as of the clock's day.
+    EXPECT_EQ(FilesCell(window, 1, "FILENAME"), QStringLiteral("/srv/export/20261204.csv"));
+    EXPECT_EQ(FilesCell(window, 2, "FILENAME"), QStringLiteral("Orders"));
+    EXPECT_EQ(FilesCell(window, 2, "STATUS"), QStringLiteral("OK"));
+    EXPECT_EQ(Key(QStringLiteral("File2"), QStringLiteral("FileName")), added);
+    EXPECT_EQ(Key(QStringLiteral("File2"), QStringLiteral("StaleMins")), QStringLiteral("15"));
 }
 
 class SettingsTestEmail : public SettingsDialog
