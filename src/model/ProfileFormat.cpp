@@ -13,8 +13,11 @@ QString ProfileFormat::ProfilePath(const QString& profileName)
            profileName + sep + QStringLiteral("Sentrel.ini");
 }
 
-bool ProfileFormat::WriteIniValue(const QString& section, const QString& key, const QString& value,
-                                  const QString& iniFile, const QString& defaultValue)
+bool ProfileFormat::WriteIniValue(const QString& section,
+                                  const QString& key,
+                                  const QString& value,
+                                  const QString& iniFile,
+                                  const QString& defaultValue)
 {
     if (value == defaultValue) {
         return ConfigUtility::WriteIniString(section, key, std::nullopt, iniFile);

@@ -7,23 +7,23 @@ namespace {
 const QHash<QString, char32_t>& namedEntities()
 {
     static const QHash<QString, char32_t> table = {
-        {QStringLiteral("amp"), U'&'},     {QStringLiteral("lt"), U'<'},      {QStringLiteral("gt"), U'>'},
-        {QStringLiteral("quot"), U'"'},    {QStringLiteral("apos"), U'\''},   {QStringLiteral("nbsp"), U'\u00A0'},
-        {QStringLiteral("copy"), U'©'},    {QStringLiteral("reg"), U'®'},     {QStringLiteral("trade"), U'™'},
-        {QStringLiteral("euro"), U'€'},    {QStringLiteral("pound"), U'£'},   {QStringLiteral("yen"), U'¥'},
-        {QStringLiteral("cent"), U'¢'},    {QStringLiteral("sect"), U'§'},    {QStringLiteral("deg"), U'°'},
-        {QStringLiteral("middot"), U'·'},  {QStringLiteral("bull"), U'•'},    {QStringLiteral("hellip"), U'…'},
-        {QStringLiteral("ndash"), U'–'},   {QStringLiteral("mdash"), U'—'},   {QStringLiteral("lsquo"), U'‘'},
-        {QStringLiteral("rsquo"), U'’'},   {QStringLiteral("ldquo"), U'“'},   {QStringLiteral("rdquo"), U'”'},
-        {QStringLiteral("laquo"), U'«'},   {QStringLiteral("raquo"), U'»'},   {QStringLiteral("times"), U'×'},
-        {QStringLiteral("divide"), U'÷'},  {QStringLiteral("plusmn"), U'±'},  {QStringLiteral("micro"), U'µ'},
-        {QStringLiteral("para"), U'¶'},    {QStringLiteral("iexcl"), U'¡'},   {QStringLiteral("iquest"), U'¿'},
-        {QStringLiteral("auml"), U'ä'},    {QStringLiteral("ouml"), U'ö'},    {QStringLiteral("uuml"), U'ü'},
-        {QStringLiteral("Auml"), U'Ä'},    {QStringLiteral("Ouml"), U'Ö'},    {QStringLiteral("Uuml"), U'Ü'},
-        {QStringLiteral("szlig"), U'ß'},   {QStringLiteral("eacute"), U'é'},  {QStringLiteral("egrave"), U'è'},
-        {QStringLiteral("aacute"), U'á'},  {QStringLiteral("agrave"), U'à'},  {QStringLiteral("ccedil"), U'ç'},
-        {QStringLiteral("ntilde"), U'ñ'},  {QStringLiteral("oacute"), U'ó'},  {QStringLiteral("uacute"), U'ú'},
-        {QStringLiteral("iacute"), U'í'},  {QStringLiteral("Eacute"), U'É'},  {QStringLiteral("ecirc"), U'ê'},
+        {QStringLiteral("amp"), U'&'},    {QStringLiteral("lt"), U'<'},     {QStringLiteral("gt"), U'>'},
+        {QStringLiteral("quot"), U'"'},   {QStringLiteral("apos"), U'\''},  {QStringLiteral("nbsp"), U'\u00A0'},
+        {QStringLiteral("copy"), U'©'},   {QStringLiteral("reg"), U'®'},    {QStringLiteral("trade"), U'™'},
+        {QStringLiteral("euro"), U'€'},   {QStringLiteral("pound"), U'£'},  {QStringLiteral("yen"), U'¥'},
+        {QStringLiteral("cent"), U'¢'},   {QStringLiteral("sect"), U'§'},   {QStringLiteral("deg"), U'°'},
+        {QStringLiteral("middot"), U'·'}, {QStringLiteral("bull"), U'•'},   {QStringLiteral("hellip"), U'…'},
+        {QStringLiteral("ndash"), U'–'},  {QStringLiteral("mdash"), U'—'},  {QStringLiteral("lsquo"), U'‘'},
+        {QStringLiteral("rsquo"), U'’'},  {QStringLiteral("ldquo"), U'“'},  {QStringLiteral("rdquo"), U'”'},
+        {QStringLiteral("laquo"), U'«'},  {QStringLiteral("raquo"), U'»'},  {QStringLiteral("times"), U'×'},
+        {QStringLiteral("divide"), U'÷'}, {QStringLiteral("plusmn"), U'±'}, {QStringLiteral("micro"), U'µ'},
+        {QStringLiteral("para"), U'¶'},   {QStringLiteral("iexcl"), U'¡'},  {QStringLiteral("iquest"), U'¿'},
+        {QStringLiteral("auml"), U'ä'},   {QStringLiteral("ouml"), U'ö'},   {QStringLiteral("uuml"), U'ü'},
+        {QStringLiteral("Auml"), U'Ä'},   {QStringLiteral("Ouml"), U'Ö'},   {QStringLiteral("Uuml"), U'Ü'},
+        {QStringLiteral("szlig"), U'ß'},  {QStringLiteral("eacute"), U'é'}, {QStringLiteral("egrave"), U'è'},
+        {QStringLiteral("aacute"), U'á'}, {QStringLiteral("agrave"), U'à'}, {QStringLiteral("ccedil"), U'ç'},
+        {QStringLiteral("ntilde"), U'ñ'}, {QStringLiteral("oacute"), U'ó'}, {QStringLiteral("uacute"), U'ú'},
+        {QStringLiteral("iacute"), U'í'}, {QStringLiteral("Eacute"), U'É'}, {QStringLiteral("ecirc"), U'ê'},
     };
     return table;
 }
@@ -51,10 +51,10 @@ bool isHiddenElement(QStringView name)
 
 bool isBlockElement(QStringView name)
 {
-    static const char16_t* const blocks[] = {u"p",  u"div", u"br", u"tr",  u"li", u"h1",    u"h2",    u"h3",
-                                             u"h4", u"h5",  u"h6", u"table", u"ul", u"ol",  u"pre",   u"blockquote",
-                                             u"hr", u"dt",  u"dd", u"body", u"section", u"article", u"header",
-                                             u"footer"};
+    static const char16_t* const blocks[] = {u"p",  u"div",  u"br",      u"tr",         u"li",     u"h1",
+                                             u"h2", u"h3",   u"h4",      u"h5",         u"h6",     u"table",
+                                             u"ul", u"ol",   u"pre",     u"blockquote", u"hr",     u"dt",
+                                             u"dd", u"body", u"section", u"article",    u"header", u"footer"};
     for (const char16_t* b : blocks) {
         if (name.compare(QStringView(b), Qt::CaseInsensitive) == 0) {
             return true;

@@ -47,8 +47,8 @@ void NotificationComposer::SetSendTimeoutForTesting(int milliseconds)
 QStringList NotificationComposer::TemplateFolders()
 {
     const QString exeDir = GeneralUtility::App().ExePath;
-    QStringList folders{QDir::cleanPath(exeDir + QStringLiteral("/Templates"))};
-    const QStringList installed{
+    QStringList folders {QDir::cleanPath(exeDir + QStringLiteral("/Templates"))};
+    const QStringList installed {
         QDir::cleanPath(exeDir + QStringLiteral("/../share/sentrel/Templates")),
         QDir::cleanPath(QStringLiteral(SENTREL_INSTALLED_TEMPLATES)),
     };

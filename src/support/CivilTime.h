@@ -13,7 +13,7 @@ struct CivilTime
     int Minute = 0;
     int Second = 0;
     int MSec = 0;
-    int DayOfWeek = 7; // 1 = Sunday ... 7 = Saturday
+    int DayOfWeek = 7;   // 1 = Sunday ... 7 = Saturday
     int DayOfYear = 364; // 1..366
 
     // Breaks a moment down; false when the platform cannot represent it.

@@ -30,8 +30,7 @@ const Clock* Clock::Install(const Clock* clock)
 FixedClock::FixedClock(qint64 msecsSinceEpoch)
     : m_now(msecsSinceEpoch)
     , m_previous(Clock::Install(this))
-{
-}
+{ }
 
 FixedClock::~FixedClock()
 {

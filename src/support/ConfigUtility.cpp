@@ -34,19 +34,23 @@ std::unique_ptr<QSettings> openStore(ConfigUtility::Root root, const QString& ke
 
 } // namespace
 
-QString ConfigUtility::ReadIniString(const QString& section, const QString& key, const QString& defaultValue,
+QString ConfigUtility::ReadIniString(const QString& section,
+                                     const QString& key,
+                                     const QString& defaultValue,
                                      const QString& iniFile)
 {
     return IniFile::ReadString(section, key, defaultValue, iniFile);
 }
 
-qint32 ConfigUtility::ReadIniInt(const QString& section, const QString& key, qint32 defaultValue,
-                                 const QString& iniFile)
+qint32
+ConfigUtility::ReadIniInt(const QString& section, const QString& key, qint32 defaultValue, const QString& iniFile)
 {
     return IniFile::ReadInt(section, key, defaultValue, iniFile);
 }
 
-bool ConfigUtility::WriteIniString(const QString& section, const QString& key, const std::optional<QString>& value,
+bool ConfigUtility::WriteIniString(const QString& section,
+                                   const QString& key,
+                                   const std::optional<QString>& value,
                                    const QString& iniFile)
 {
     return IniFile::WriteString(section, key, value, iniFile);
@@ -62,8 +66,8 @@ bool ConfigUtility::TryReadReg(Root root, const QString& keyPath, const QString&
     return true;
 }
 
-QString ConfigUtility::ReadRegString(Root root, const QString& keyPath, const QString& valueName,
-                                     const QString& defaultValue)
+QString
+ConfigUtility::ReadRegString(Root root, const QString& keyPath, const QString& valueName, const QString& defaultValue)
 {
     QString value;
     return TryReadReg(root, keyPath, valueName, value) ? value : defaultValue;

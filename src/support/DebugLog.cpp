@@ -46,9 +46,8 @@ QString logFolder()
     LogState& s = logState();
     if (folder.isEmpty() && !s.registryRead) {
         s.registryRead = true;
-        QString fromStore =
-            ConfigUtility::ReadRegString(ConfigUtility::Root::LocalMachine, kMachineKey, QStringLiteral("DebugPath"),
-                                         QString());
+        QString fromStore = ConfigUtility::ReadRegString(
+            ConfigUtility::Root::LocalMachine, kMachineKey, QStringLiteral("DebugPath"), QString());
         if (!fromStore.isEmpty()) {
             if (!endsWithSeparator(fromStore)) {
                 fromStore += QDir::separator();
@@ -71,8 +70,8 @@ QString twoDigits(int value)
 QString logFileIn(const QString& folder, const CivilTime& now)
 {
     const QString exe = QFileInfo(GeneralUtility::App().ExeName).completeBaseName();
-    const QString day = QString::number(now.Year).rightJustified(4, QLatin1Char('0')) + twoDigits(now.Month) +
-                        twoDigits(now.Day);
+    const QString day =
+        QString::number(now.Year).rightJustified(4, QLatin1Char('0')) + twoDigits(now.Month) + twoDigits(now.Day);
     return folder + (endsWithSeparator(folder) ? QString() : QString(QDir::separator())) + exe + QLatin1Char('.') +
            day + QStringLiteral(".log");
 }
@@ -81,7 +80,7 @@ CivilTime localNow()
 {
     CivilTime now;
     if (!CivilTime::FromEpochMSecs(Clock::Current().NowMSecsSinceEpoch(), false, now)) {
-        now = CivilTime{};
+        now = CivilTime {};
     }
     return now;
 }
@@ -106,8 +105,8 @@ void InitDebugLevel()
     }
     const QString commandLine = GeneralUtility::App().CommandLine;
     if (commandLine.contains(QLatin1String("/DEBUG"), Qt::CaseInsensitive)) {
-        const QString value = GetSwitchValue(commandLine.trimmed().toUpper(), QStringLiteral("/DEBUG"),
-                                             QStringLiteral("="), QStringLiteral(" "));
+        const QString value = GetSwitchValue(
+            commandLine.trimmed().toUpper(), QStringLiteral("/DEBUG"), QStringLiteral("="), QStringLiteral(" "));
         GeneralUtility::SetDebugLevel(levelFromName(value.toUpper()));
         return;
     }
@@ -171,8 +170,8 @@ void DebugLog(const QString& message, qint32 level, qint32 logIndent)
     }
 
     const CivilTime now = localNow();
-    QString line = twoDigits(now.Hour) + QLatin1Char(':') + twoDigits(now.Minute) + QLatin1Char(':') +
-                   twoDigits(now.Second);
+    QString line =
+        twoDigits(now.Hour) + QLatin1Char(':') + twoDigits(now.Minute) + QLatin1Char(':') + twoDigits(now.Second);
     if (debugLevel >= 10 && SystemUtility::HasProcessMemoryCounters()) {
         qint64 workingSet = 0;
         qint64 pageFile = 0;
@@ -229,7 +228,10 @@ QString ReportError(const QString& action, const QString& description, bool sile
     return text;
 }
 
-QString ReportErrorNumber(const QString& action, qint32 errorNumber, bool silent, qint32 currentErrorNumber,
+QString ReportErrorNumber(const QString& action,
+                          qint32 errorNumber,
+                          bool silent,
+                          qint32 currentErrorNumber,
                           const QString& currentErrorDescription)
 {
     if (errorNumber == 0) {
@@ -243,8 +245,7 @@ QString ReportErrorNumber(const QString& action, qint32 errorNumber, bool silent
         description.clear(); // the system has no text of its own for it
     }
     if (description.isEmpty() && currentErrorNumber == errorNumber) {
-        description = currentErrorDescription + QStringLiteral(" (") + QString::number(errorNumber) +
-                      QLatin1Char(')');
+        description = currentErrorDescription + QStringLiteral(" (") + QString::number(errorNumber) + QLatin1Char(')');
     }
     return ReportError(action, description, silent);
 }
@@ -264,7 +265,7 @@ QString DebugLogFilePath()
 
 void ResetDebugLogState()
 {
-    logState() = LogState{};
+    logState() = LogState {};
     GeneralUtility::SetDebugLevel(0);
     GeneralUtility::SetDebugPath(QString());
 }

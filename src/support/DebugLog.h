@@ -23,7 +23,10 @@ QString ReportError(const QString& action, const QString& description, bool sile
 // As ReportError, with the system's message for an error number (0: no description).
 // currentErrorNumber/currentErrorDescription stand for the error of the failed
 // operation, used when the system has no text for the number.
-QString ReportErrorNumber(const QString& action, qint32 errorNumber, bool silent, qint32 currentErrorNumber = 0,
+QString ReportErrorNumber(const QString& action,
+                          qint32 errorNumber,
+                          bool silent,
+                          qint32 currentErrorNumber = 0,
                           const QString& currentErrorDescription = QString());
 // The value of a switch in a command-line text: GetSwitchValue(line, "/DEBUG", "=", " ").
 QString GetSwitchValue(const QString& text, const QString& key, const QString& assign, const QString& separator);

@@ -83,7 +83,8 @@ qint64 FileSystemUtility::FileSize(const QString& path)
     if (path.isEmpty()) {
         return 0;
     }
-    struct stat st {};
+    struct stat st
+    { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return 0;
     }
@@ -95,7 +96,8 @@ bool FileSystemUtility::LastModified(const QString& path, std::time_t& secs)
     if (path.isEmpty()) {
         return false;
     }
-    struct stat st {};
+    struct stat st
+    { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
         return false;
     }

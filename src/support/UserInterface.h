@@ -23,8 +23,8 @@ public:
     [[nodiscard]] static UserInterface* Current();
 
     // Helpers that do the right thing when nothing is installed.
-    static Answer Message(const QString& text, Icon icon, Buttons buttons = Buttons::Ok,
-                          Answer defaultAnswer = Answer::Ok);
+    static Answer
+    Message(const QString& text, Icon icon, Buttons buttons = Buttons::Ok, Answer defaultAnswer = Answer::Ok);
     [[nodiscard]] static Pointer GetPointer();
     static void SetPointerShape(Pointer pointer);
 };

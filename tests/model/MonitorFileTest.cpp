@@ -37,10 +37,10 @@ protected:
     // An entry read from its own section, the way a profile load makes it.
     cMonitorFile Load(qint32 staleMins = 0, const QString& raw = QString()) const
     {
-        ConfigUtility::WriteIniString(QStringLiteral("File1"), QStringLiteral("FileName"), raw.isEmpty() ? m_path : raw,
-                                      m_profile);
-        ConfigUtility::WriteIniString(QStringLiteral("File1"), QStringLiteral("StaleMins"), QString::number(staleMins),
-                                      m_profile);
+        ConfigUtility::WriteIniString(
+            QStringLiteral("File1"), QStringLiteral("FileName"), raw.isEmpty() ? m_path : raw, m_profile);
+        ConfigUtility::WriteIniString(
+            QStringLiteral("File1"), QStringLiteral("StaleMins"), QString::number(staleMins), m_profile);
         cMonitorFile f;
         f.ReadFromFile(m_profile, QStringLiteral("File1"));
         return f;
@@ -51,7 +51,7 @@ protected:
     }
 
     QString m_dir, m_profile, m_path;
-    FixedClock m_clock{kNow * 1000};
+    FixedClock m_clock {kNow * 1000};
 };
 
 } // namespace
@@ -219,8 +219,8 @@ TEST_F(MonitoredFile, SectionRoundTripAndDefaultsLeftOut)
     plain.SetRawFileName(m_path);
     plain.WriteToFile(m_profile, QStringLiteral("File7"));
     const auto key = [&](const char* k) {
-        return ConfigUtility::ReadIniString(QStringLiteral("File7"), QLatin1String(k), QStringLiteral("<absent>"),
-                                            m_profile);
+        return ConfigUtility::ReadIniString(
+            QStringLiteral("File7"), QLatin1String(k), QStringLiteral("<absent>"), m_profile);
     };
     EXPECT_EQ(key("FriendlyName"), QStringLiteral("<absent>"));
     EXPECT_EQ(key("StaleMins"), QStringLiteral("<absent>"));

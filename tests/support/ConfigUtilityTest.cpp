@@ -1,5 +1,5 @@
-#include "TestEnvironment.h"
 #include "support/ConfigUtility.h"
+#include "TestEnvironment.h"
 
 #include <QFile>
 #include <QSettings>
@@ -9,8 +9,8 @@ using Root = ConfigUtility::Root;
 
 TEST(SettingsStores, MachineWideValuesLiveUnderTheFirstConfigDir)
 {
-    const QString file = qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':')).first() +
-                         QStringLiteral("/Brackwell.conf");
+    const QString file =
+        qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':')).first() + QStringLiteral("/Brackwell.conf");
     ASSERT_TRUE(TestEnvironment::WriteFile(file, "[General]\nDebugMode=7\nDebugPath=/var/log/x\nWord=abc\n"));
     const QString key = QStringLiteral("SOFTWARE\\Brackwell");
     EXPECT_EQ(ConfigUtility::ReadRegNumber(Root::LocalMachine, key, QStringLiteral("DebugMode"), 0), 7);
@@ -26,8 +26,8 @@ TEST(SettingsStores, PerUserValueIsWrittenAndDeleted)
 {
     const QString key = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
     const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Brackwell/Utils.conf");
-    ASSERT_TRUE(ConfigUtility::WriteRegString(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"),
-                                              QStringLiteral("mail.example.com")));
+    ASSERT_TRUE(ConfigUtility::WriteRegString(
+        Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), QStringLiteral("mail.example.com")));
     // Written through to the file at once, where another process sees it.
     EXPECT_TRUE(TestEnvironment::ReadFile(file).contains("SendingToSMTPServer=mail.example.com"));
     EXPECT_EQ(ConfigUtility::ReadRegString(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), QString()),

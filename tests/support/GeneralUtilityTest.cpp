@@ -1,5 +1,5 @@
-#include "support/FileSystemUtility.h"
 #include "support/GeneralUtility.h"
+#include "support/FileSystemUtility.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -53,8 +53,8 @@ TEST(GeneralUtility, TransformSecretIsItsOwnInverseAndHidesThePassword)
 
 TEST(GeneralUtility, CommandLineQuotesArgumentsWithSpaces)
 {
-    EXPECT_EQ(GeneralUtility::JoinCommandLine({QStringLiteral("/DEBUG=MAX"), QStringLiteral("a b"),
-                                               QStringLiteral("/noprevcheck")}),
+    EXPECT_EQ(GeneralUtility::JoinCommandLine(
+                  {QStringLiteral("/DEBUG=MAX"), QStringLiteral("a b"), QStringLiteral("/noprevcheck")}),
               QStringLiteral("/DEBUG=MAX \"a b\" /noprevcheck"));
     EXPECT_EQ(GeneralUtility::JoinCommandLine({}), QString());
 }
@@ -70,7 +70,8 @@ TEST(GeneralUtility, KeyFilterKeepsDigitsAndBackspaceOnly)
 TEST(FileSystemUtility, SpecialFoldersFollowTheXdgPlaces)
 {
     EXPECT_EQ(FileSystemUtility::SpecialFolder(35), qEnvironmentVariable("XDG_DATA_HOME"));
-    EXPECT_EQ(FileSystemUtility::DefaultLogFolder(), qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/DebugFiles"));
+    EXPECT_EQ(FileSystemUtility::DefaultLogFolder(),
+              qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/DebugFiles"));
 }
 
 TEST(FileSystemUtility, PathPartsAndFacts)
@@ -79,10 +80,19 @@ TEST(FileSystemUtility, PathPartsAndFacts)
     {
         QString path, parent, title, namePart;
     } const cases[] = {
-        {QStringLiteral("/data/report.txt"), QStringLiteral("/data"), QStringLiteral("report"), QStringLiteral("report.txt")},
-        {QStringLiteral("/data/archive.tar.gz"), QStringLiteral("/data"), QStringLiteral("archive.tar"), QStringLiteral("archive.tar.gz")},
+        {QStringLiteral("/data/report.txt"),
+         QStringLiteral("/data"),
+         QStringLiteral("report"),
+         QStringLiteral("report.txt")},
+        {QStringLiteral("/data/archive.tar.gz"),
+         QStringLiteral("/data"),
+         QStringLiteral("archive.tar"),
+         QStringLiteral("archive.tar.gz")},
         {QStringLiteral("/data/README"), QStringLiteral("/data"), QStringLiteral("README"), QStringLiteral("README")},
-        {QStringLiteral("/home/u/.profile"), QStringLiteral("/home/u"), QStringLiteral(".profile"), QStringLiteral(".profile")},
+        {QStringLiteral("/home/u/.profile"),
+         QStringLiteral("/home/u"),
+         QStringLiteral(".profile"),
+         QStringLiteral(".profile")},
         {QStringLiteral("/top"), QStringLiteral("/"), QStringLiteral("top"), QStringLiteral("top")},
         {QStringLiteral("plain.log"), QString(), QStringLiteral("plain"), QStringLiteral("plain.log")},
     };
