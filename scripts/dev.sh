@@ -16,6 +16,7 @@ packages=(
     clang libclang-rt-14-dev
     python3-aiosmtpd openssl curl
     xvfb xauth tzdata
+    desktop-file-utils appstream dpkg-dev groff-base file
 )
 
 install_missing() {

@@ -5,6 +5,7 @@
 #include "dialogs/frmMonitorFile.h"
 #include "model/cSettings.h"
 #include "notify/cEmail.h"
+#include "support/Autostart.h"
 #include "support/GeneralUtility.h"
 #include "support/IniFile.h"
 #include "support/SystemUtility.h"
@@ -299,6 +300,7 @@ void frmSettings::createContent()
                                    m_cmdRemoveFile,
                                    m_txtPollInterval,
                                    m_chkWatchEvents,
+                                   m_chkAutostart,
                                    m_tbsSettings->tabBar(),
                                    m_chkEmailEnabled,
                                    m_txtEmailServer,
@@ -339,8 +341,8 @@ QWidget* frmSettings::createFilesTab()
     page->setObjectName(QStringLiteral("tabFiles"));
 
     auto* files =
-        named(new QGroupBox(QStringLiteral("Files to Monitor:"), page), "fraFiles", Rect(120, 120, 6615, 3780));
-    m_listFiles = named(new QListWidget(files), "listFiles", Rect(120, 285, 5850, 3345));
+        named(new QGroupBox(QStringLiteral("Files to Monitor:"), page), "fraFiles", Rect(120, 120, 6615, 3540));
+    m_listFiles = named(new QListWidget(files), "listFiles", Rect(120, 285, 5850, 3105));
     m_listFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listFiles->setSortingEnabled(false);
     m_cmdAddFile = newPictureButton(files, "cmdAddFile", Glyph::Plus, QStringLiteral("Add"), Rect(6090, 285, 390, 390));
@@ -352,16 +354,20 @@ QWidget* frmSettings::createFilesTab()
     m_cmdRemoveFile->setEnabled(false);
 
     auto* options = named(
-        new QGroupBox(QStringLiteral("File Checking Options:"), page), "fraFileOptions", Rect(120, 4020, 6615, 1125));
+        new QGroupBox(QStringLiteral("File Checking Options:"), page), "fraFileOptions", Rect(120, 3780, 6615, 1365));
     QLabel* interval =
-        newLabel(options, "lblPollSecondsDesc", QStringLiteral("Check Interval:"), Rect(240, 345, 1200, 240));
+        newLabel(options, "lblPollSecondsDesc", QStringLiteral("Check Interval:"), Rect(240, 330, 1200, 240));
     m_txtPollInterval = newBoxAfter(options, "txtPollInterval", interval, 900);
     QLabel* seconds = newLabel(options, "lblPollIntervalSecsDesc", QStringLiteral("seconds"), Rect(0, 0, 900, 240));
     placeAfter(seconds, m_txtPollInterval);
-    // Off by default: then only the interval's checks look at the files.
+    // Both off by default: then only the interval's checks look at the files,
+    // and the program starts only when it is started.
     m_chkWatchEvents = named(new QCheckBox(QStringLiteral("Check at once when a file changes"), options),
                              "chkWatchEvents",
-                             Rect(240, 750, 6135, 255));
+                             Rect(240, 735, 6135, 255));
+    m_chkAutostart = named(new QCheckBox(QStringLiteral("Start Sentrel when I log in"), options),
+                           "chkAutostart",
+                           Rect(240, 1035, 6135, 255));
     return page;
 }
 
@@ -479,8 +485,11 @@ bool frmSettings::DisplaySettings(cSettings* settings, QWidget* parent)
         return false;
     }
     // Removing and adding the files each save the profile; together they reach the disk as one replacement.
-    IniFile::Transaction transaction(settings->ProfilePath());
-    dialog.Save();
+    {
+        IniFile::Transaction transaction(settings->ProfilePath());
+        dialog.Save();
+    }
+    dialog.SaveAutostart();
     return true;
 }
 
@@ -518,6 +527,7 @@ void frmSettings::Load()
     m_txtEmailNotifyTo->setText(m_settings.EmailTo());
     m_txtPollInterval->setText(QString::number(m_settings.PollInterval()));
     m_chkWatchEvents->setChecked(m_settings.WatchEvents());
+    m_chkAutostart->setChecked(Autostart::Enabled());
 
     // Copies of the watched files, without their status; the settings' own objects stay as they are until OK.
     m_listFiles->clear();
@@ -564,6 +574,22 @@ void frmSettings::Save()
     }
     for (const cMonitorFile& file : m_workingFiles) {
         m_settings.AddFile(&file);
+    }
+}
+
+void frmSettings::SaveAutostart()
+{
+    // Only a change of the box touches the entry, so that one the user has edited stays as it is.
+    const bool on = m_chkAutostart->isChecked();
+    if (on == Autostart::Enabled()) {
+        return;
+    }
+    QString error;
+    if (!Autostart::SetEnabled(on, QCoreApplication::applicationFilePath(), error)) {
+        UserInterface::Message((on ? QStringLiteral("Sentrel could not arrange to start when you log in.\n\n")
+                                   : QStringLiteral("Sentrel could not stop starting when you log in.\n\n")) +
+                                   error,
+                               UserInterface::Icon::Exclamation);
     }
 }
 

@@ -48,6 +48,7 @@ private:
     QWidget* createNotificationTab();
     void Load();
     void Save();
+    void SaveAutostart();
     void centreOnScreen();
 
     void EmailSwitched();
@@ -75,6 +76,7 @@ private:
     QPushButton* m_cmdRemoveFile = nullptr;
     QLineEdit* m_txtPollInterval = nullptr;
     QCheckBox* m_chkWatchEvents = nullptr;
+    QCheckBox* m_chkAutostart = nullptr;
 
     QCheckBox* m_chkEmailEnabled = nullptr;
     QGroupBox* m_fraEmail = nullptr;

@@ -9,13 +9,16 @@
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
 #include "notify/NotificationComposer.h"
+#include "support/Autostart.h"
 #include "support/Clock.h"
 #include "support/GeneralUtility.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabWidget>
 
 using namespace AppTest;
@@ -547,6 +550,37 @@ TEST_F(SettingsDialog, RemovingTheLastFileLeavesAnEmptyListThatOkKeeps)
     cSettings reread;
     ASSERT_TRUE(reread.ReadSettings(QStringLiteral("Profile1")));
     EXPECT_EQ(reread.NumberFiles(), 0);
+}
+
+TEST_F(SettingsDialog, StartingAtLoginFollowsTheBoxAfterOkOnly)
+{
+    QFile::remove(Autostart::EntryPath());
+    const auto tidy = qScopeGuard([] { QFile::remove(Autostart::EntryPath()); });
+    const auto toggle = [&](bool ok) {
+        return Run([&](QWidget* dialog) {
+            Click(dialog, "chkAutostart");
+            Click(dialog, ok ? "cmdOK" : "cmdCancel");
+        });
+    };
+
+    EXPECT_FALSE(toggle(false));
+    EXPECT_FALSE(QFile::exists(Autostart::EntryPath()));
+
+    EXPECT_TRUE(toggle(true));
+    ASSERT_TRUE(Autostart::Enabled());
+    const QString entry = QString::fromUtf8(TestEnvironment::ReadFile(Autostart::EntryPath()));
+    EXPECT_TRUE(entry.contains(QStringLiteral("\nExec=") +
+                               Autostart::ExecArgument(QCoreApplication::applicationFilePath()) + QLatin1Char('\n')))
+        << entry.toStdString();
+    // The box shows the entry; the profile does not hold it.
+    Run([&](QWidget* dialog) {
+        EXPECT_TRUE(Checked(dialog, "chkAutostart"));
+        Click(dialog, "cmdCancel");
+    });
+    EXPECT_FALSE(ProfileText().contains(QStringLiteral("utostart")));
+
+    EXPECT_TRUE(toggle(true));
+    EXPECT_FALSE(QFile::exists(Autostart::EntryPath()));
 }
 
 TEST_F(SettingsDialog, TheMainWindowOpensItAndShowsTheConfirmedFilesAfterwards)
