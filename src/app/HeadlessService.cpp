@@ -49,11 +49,8 @@ HeadlessService::HeadlessService(QString profileName, std::FILE* history, QObjec
     connect(&m_profileSettle, &QTimer::timeout, this, &HeadlessService::ProfileTouched);
     connect(&m_profileWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_profileSettle.start(); });
     connect(&m_profileWatcher, &QFileSystemWatcher::fileChanged, this, [this] { m_profileSettle.start(); });
-    m_changeCycle.setSingleShot(true);
-    connect(&m_changeCycle, &QTimer::timeout, this, &HeadlessService::RunCycle);
-    connect(&m_changes, &cChangeWatcher::Changed, this, &HeadlessService::FilesChanged);
+    connect(&m_changes, &cChangeWatcher::Changed, this, &HeadlessService::RunCycle);
     m_cycle.SetSettings(&m_settings);
-    m_sinceCycle.start();
 }
 
 HeadlessService::~HeadlessService()
@@ -143,17 +140,6 @@ void HeadlessService::WatchFiles()
     }
 }
 
-void HeadlessService::FilesChanged()
-{
-    if (m_stopping || m_changeCycle.isActive()) {
-        return;
-    }
-    // A file written without pause would start a cycle after every cycle;
-    // a short rest between them keeps a busy file from using up the processor.
-    constexpr qint64 restMs = 100;
-    m_changeCycle.start(static_cast<int>(qMax<qint64>(0, restMs - m_sinceCycle.elapsed())));
-}
-
 void HeadlessService::ScheduleNextCycle()
 {
     if (m_stopping) {
@@ -175,13 +161,13 @@ void HeadlessService::RunCycle()
     }
     if (m_cycle.Running()) {
         // Asked for by a change while a send runs: once more after this cycle.
-        m_changeCycle.start(50);
+        m_changes.CheckAgainSoon();
         return;
     }
-    m_changeCycle.stop();
+    m_changes.CheckStarting();
     m_cycleTimer.stop();
     m_cycle.CheckFiles(true);
-    m_sinceCycle.start();
+    m_changes.CheckDone();
     AfterCycle();
 }
 
@@ -221,7 +207,7 @@ void HeadlessService::Stop()
     m_stopping = true;
     m_cycle.SetClosing(true);
     m_cycleTimer.stop();
-    m_changeCycle.stop();
+    m_changes.Clear();
     m_profileSettle.stop();
     // A send in flight ends within about a second, as cancelled; what it
     // leaves (history, marker, profile) is as after any failed send.

@@ -5,7 +5,6 @@
 #include "app/cCycleView.h"
 #include "model/cSettings.h"
 
-#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
@@ -78,7 +77,6 @@ private:
     void ProfileTouched();
     void AfterCycle();
     void OnSignal();
-    void FilesChanged();
     void WatchFiles();
     [[nodiscard]] FileIdentity ProfileIdentity() const;
     [[nodiscard]] Row* RowAt(qint16 row);
@@ -95,8 +93,6 @@ private:
     FileIdentity m_knownProfile;
     bool m_reloadPending = false;
     cChangeWatcher m_changes;
-    QTimer m_changeCycle;
-    QElapsedTimer m_sinceCycle;
     bool m_stopping = false;
     QSocketNotifier* m_signalNotifier = nullptr;
 };

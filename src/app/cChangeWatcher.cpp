@@ -10,7 +10,10 @@ cChangeWatcher::cChangeWatcher(QObject* parent)
 {
     m_settle.setSingleShot(true);
     m_settle.setInterval(SettleMs);
-    connect(&m_settle, &QTimer::timeout, this, &cChangeWatcher::Changed);
+    connect(&m_settle, &QTimer::timeout, this, &cChangeWatcher::Settled);
+    m_due.setSingleShot(true);
+    connect(&m_due, &QTimer::timeout, this, &cChangeWatcher::Changed);
+    m_sinceCheck.start();
     connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &cChangeWatcher::Event);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &cChangeWatcher::Event);
 }
@@ -24,9 +27,33 @@ void cChangeWatcher::Event()
     }
 }
 
+void cChangeWatcher::Settled()
+{
+    if (!m_due.isActive()) {
+        m_due.start(static_cast<int>(qMax<qint64>(0, RestMs - m_sinceCheck.elapsed())));
+    }
+}
+
+void cChangeWatcher::CheckStarting()
+{
+    m_settle.stop();
+    m_due.stop();
+}
+
+void cChangeWatcher::CheckDone()
+{
+    m_sinceCheck.start();
+}
+
+void cChangeWatcher::CheckAgainSoon()
+{
+    m_due.start(RetryMs);
+}
+
 void cChangeWatcher::Clear()
 {
     m_settle.stop();
+    m_due.stop();
     if (!m_watched.isEmpty()) {
         m_watcher.removePaths(QStringList(m_watched.cbegin(), m_watched.cend()));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QSet>
@@ -10,8 +11,10 @@ class cSettings;
 
 // Reports changes to the monitored files, and to their folders (a file that
 // appears, is replaced or renamed), as they happen. Events that come together
-// are reported once. The poll still catches what the events miss: network
-// shares, files that are not there yet, names whose date pattern rolls over.
+// are reported once, and never sooner than a short rest after the last check,
+// so that a file written without pause does not start a check after every
+// check. The poll still catches what the events miss: network shares, files
+// that are not there yet, names whose date pattern rolls over.
 class cChangeWatcher : public QObject
 {
     Q_OBJECT
@@ -19,6 +22,10 @@ class cChangeWatcher : public QObject
 public:
     // How long the first event waits for those that come with it.
     static constexpr int SettleMs = 40;
+    // The least time from the end of one check to a check for a change.
+    static constexpr int RestMs = 100;
+    // How soon a change that came during a check asks again.
+    static constexpr int RetryMs = 50;
 
     explicit cChangeWatcher(QObject* parent = nullptr);
 
@@ -28,6 +35,13 @@ public:
     void Watch(const cSettings* settings);
     void Clear();
 
+    // A check begins: it covers the changes reported so far.
+    void CheckStarting();
+    // A check has ended: the rest before the next change's check starts now.
+    void CheckDone();
+    // The owner could not check now (one is still running): ask again shortly.
+    void CheckAgainSoon();
+
     [[nodiscard]] qsizetype WatchedPaths() const { return m_watched.size(); }
 
 Q_SIGNALS:
@@ -35,8 +49,11 @@ Q_SIGNALS:
 
 private:
     void Event();
+    void Settled();
 
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
+    QTimer m_due;
+    QElapsedTimer m_sinceCheck;
     QSet<QString> m_watched;
 };

@@ -148,10 +148,7 @@ frmMain::frmMain(QWidget* parent)
     m_tmrSelectRow.setSingleShot(true);
     m_tmrSelectRow.setInterval(0);
     connect(&m_tmrSelectRow, &QTimer::timeout, this, &frmMain::selectPendingRow);
-    m_tmrChangeCheck.setSingleShot(true);
-    connect(&m_tmrChangeCheck, &QTimer::timeout, this, &frmMain::changeCheck);
-    connect(&m_changes, &cChangeWatcher::Changed, this, &frmMain::filesChanged);
-    m_sinceCycle.start();
+    connect(&m_changes, &cChangeWatcher::Changed, this, &frmMain::changeCheck);
 
     createMenus();
     createContent();
@@ -446,7 +443,7 @@ void frmMain::CheckFiles(bool forceCheck)
     if (m_cycle.Running() || m_cycle.LastCheck() == before) {
         return;
     }
-    m_sinceCycle.start();
+    m_changes.CheckDone();
     // The cycle may have moved a dated name on to today's file.
     watchFiles();
 }
@@ -457,19 +454,7 @@ void frmMain::watchFiles()
         m_changes.Watch(m_settings.get());
     } else {
         m_changes.Clear();
-        m_tmrChangeCheck.stop();
     }
-}
-
-void frmMain::filesChanged()
-{
-    if (m_unloaded || m_tmrChangeCheck.isActive()) {
-        return;
-    }
-    // A file written without pause would start a check after every check;
-    // a short rest between them keeps a busy file from using up the processor.
-    constexpr qint64 restMs = 100;
-    m_tmrChangeCheck.start(static_cast<int>(qMax<qint64>(0, restMs - m_sinceCycle.elapsed())));
 }
 
 void frmMain::changeCheck()
@@ -479,7 +464,7 @@ void frmMain::changeCheck()
     }
     if (m_cycle.Running()) {
         // A change during a send: check once more when this check is over.
-        m_tmrChangeCheck.start(50);
+        m_changes.CheckAgainSoon();
         return;
     }
     CheckFiles(true);
@@ -497,6 +482,7 @@ void frmMain::ShowProgress(int percent)
 
 void frmMain::EnterRunning()
 {
+    m_changes.CheckStarting();
     setCursor(Qt::WaitCursor);
     m_mnuSettings->setEnabled(false);
     m_cmdSettings->setEnabled(false);
@@ -613,7 +599,6 @@ void frmMain::Unload()
     }
     m_unloaded = true;
     m_tmrCheckFiles.stop();
-    m_tmrChangeCheck.stop();
     m_changes.Clear();
     m_tray->hide();
     // A cycle paused in a nested event loop still holds the profile; it goes with the window then.

@@ -4,7 +4,6 @@
 #include "app/cCheckCycle.h"
 #include "app/cCycleView.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
@@ -89,7 +88,6 @@ private:
     void minimised();
     void selectPendingRow();
     void watchFiles();
-    void filesChanged();
     void changeCheck();
 
     std::unique_ptr<cSettings> m_settings;
@@ -98,8 +96,6 @@ private:
     QTimer m_tmrSelectRow;
     // Files that change start a check at once when the profile asks for it.
     cChangeWatcher m_changes;
-    QTimer m_tmrChangeCheck;
-    QElapsedTimer m_sinceCycle;
     qint16 m_selectRow = 0;
     bool m_unloaded = false;
     bool m_noTrayLogged = false;

@@ -1,6 +1,7 @@
 #include "dialogs/frmAbout.h"
 
 #include "dialogs/DialogGeometry.h"
+#include "dialogs/DialogParts.h"
 #include "support/ConfigUtility.h"
 #include "support/DateTimeUtility.h"
 #include "support/FileSystemUtility.h"
@@ -128,16 +129,10 @@ bool startSysInfoTool()
 } // namespace
 
 frmAbout::frmAbout(QWidget* parent)
-    : QDialog(parent,
-              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowCloseButtonHint)
+    : QDialog(parent, DialogParts::kFixedDialog)
 {
     setObjectName(QStringLiteral("frmAbout"));
-    setModal(true);
-    QFont designFont = font();
-    designFont.setPointSize(8);
-    setFont(designFont);
-    setFixedSize(DialogGeometry::Px(kClientWidth), DialogGeometry::Px(kClientHeight));
+    DialogParts::UseDesign(this, kClientWidth, kClientHeight);
     createContent();
     Load();
 }

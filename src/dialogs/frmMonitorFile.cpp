@@ -2,6 +2,7 @@
 
 #include "app/ControlUtility.h"
 #include "dialogs/DialogGeometry.h"
+#include "dialogs/DialogParts.h"
 #include "model/cMonitorFile.h"
 #include "support/GeneralUtility.h"
 #include "support/UserInterface.h"
@@ -18,12 +19,9 @@
 #include <QRadioButton>
 #include <QStyle>
 
-#include <cctype>
-#include <charconv>
-#include <cmath>
-#include <limits>
-
 using DialogGeometry::Rect;
+using DialogParts::Named;
+using DialogParts::NewNote;
 
 namespace {
 
@@ -37,58 +35,6 @@ const QString kNoFilename = QStringLiteral("You must enter the Filename of the f
 const QString kNoFriendlyName = QStringLiteral("You must enter the 'Friendly Name' for the file you want to Monitor.");
 const QString kNoMinutes =
     QStringLiteral("You must enter the number of minutes that a file must have remained unchanged.");
-
-template<typename Widget>
-Widget* named(Widget* widget, const char* name, const QRect& geometry)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-QLabel* newNote(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
-    auto* label = named(new QLabel(text, parent), name, geometry);
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8.25);
-    font.setItalic(true);
-    label->setFont(font);
-    return label;
-}
-
-// The number the minutes text starts with: leading blanks, a sign, digits and
-// a decimal point, the rest ignored; 0 when it starts with none. Pasted text
-// reaches the box unfiltered, so anything may be there.
-double leadingNumber(const QString& text)
-{
-    const QByteArray bytes = text.toLatin1();
-    const char* p = bytes.constData();
-    const char* const end = p + bytes.size();
-    while (p != end && *p == ' ') {
-        ++p;
-    }
-    double sign = 1;
-    if (p != end && (*p == '+' || *p == '-')) {
-        sign = *p == '-' ? -1 : 1;
-        ++p;
-    }
-    // from_chars would take a second sign and "inf" or "nan"; none of them is a number of minutes.
-    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '.')) {
-        return 0;
-    }
-    double value = 0;
-    const auto [last, error] = std::from_chars(p, end, value, std::chars_format::fixed);
-    return error == std::errc() && std::isfinite(value) ? sign * value : 0;
-}
-
-// Nearest whole number of minutes, ties to even, within the stored range.
-qint32 wholeMinutes(double minutes)
-{
-    const double rounded = std::nearbyint(minutes);
-    constexpr double lowest = std::numeric_limits<qint32>::min();
-    constexpr double highest = std::numeric_limits<qint32>::max();
-    return static_cast<qint32>(rounded < lowest ? lowest : rounded > highest ? highest : rounded);
-}
 
 // The minutes box and its label follow the stale option on its row when the
 // font leaves room for them; with a wide font they take the next row, under
@@ -125,67 +71,61 @@ void showCaretAtStart(QLineEdit* box, const QString& text)
 } // namespace
 
 frmMonitorFile::frmMonitorFile(QWidget* parent)
-    : QDialog(parent,
-              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowCloseButtonHint)
+    : QDialog(parent, DialogParts::kFixedDialog)
 {
     setObjectName(QStringLiteral("frmMonitorFile"));
     setWindowTitle(QStringLiteral("Monitor File Details"));
-    setModal(true);
-    QFont designFont = font();
-    designFont.setPointSize(8);
-    setFont(designFont);
-    setFixedSize(DialogGeometry::Px(kClientWidth), DialogGeometry::Px(kClientHeight));
+    DialogParts::UseDesign(this, kClientWidth, kClientHeight);
     createContent();
 }
 
 void frmMonitorFile::createContent()
 {
     auto* details =
-        named(new QGroupBox(QStringLiteral("File Details:"), this), "frmFileDetails", Rect(60, 60, 5670, 2280));
-    named(new QLabel(QStringLiteral("Enter the filename of the File to Monitor:"), details),
+        Named(new QGroupBox(QStringLiteral("File Details:"), this), "frmFileDetails", Rect(60, 60, 5670, 2280));
+    Named(new QLabel(QStringLiteral("Enter the filename of the File to Monitor:"), details),
           "lblNewFileNameDesc",
           Rect(120, 270, 5280, 240));
-    m_txtFilename = named(new QLineEdit(details), "txtFilename", Rect(120, 540, 4980, 315));
-    m_cmdBrowse = named(new QPushButton(details), "cmdBrowse", Rect(5160, 525, 345, 345));
+    m_txtFilename = Named(new QLineEdit(details), "txtFilename", Rect(120, 540, 4980, 315));
+    m_cmdBrowse = Named(new QPushButton(details), "cmdBrowse", Rect(5160, 525, 345, 345));
     m_cmdBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     m_cmdBrowse->setToolTip(QStringLiteral("Add"));
     m_cmdBrowse->setAutoDefault(false);
-    newNote(details,
+    NewNote(details,
             "lblFilesNoteDesc",
             QStringLiteral("Note: Use a Date/Time format by surrounding it with # symbols."),
             Rect(120, 915, 5400, 225));
-    newNote(details,
+    NewNote(details,
             "lblFilesNote2Desc",
             QStringLiteral("E.g. : \"c:\\MyFile.#YYYY-MM-DD#.log\""),
             Rect(120, 1140, 5400, 225));
     m_chkUseFriendlyName =
-        named(new QCheckBox(QStringLiteral("Display a Friendly Name instead of the Filename:"), details),
+        Named(new QCheckBox(QStringLiteral("Display a Friendly Name instead of the Filename:"), details),
               "chkUseFriendlyName",
               Rect(120, 1440, 5280, 255));
-    m_txtFriendlyName = named(new QLineEdit(details), "txtFriendlyName", Rect(120, 1755, 5385, 315));
+    m_txtFriendlyName = Named(new QLineEdit(details), "txtFriendlyName", Rect(120, 1755, 5385, 315));
 
     auto* options =
-        named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2400, 5670, 1560));
-    m_chkAttachFileToEmail = named(new QCheckBox(QStringLiteral("Attach the Monitored file to the email"), options),
+        Named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2400, 5670, 1560));
+    m_chkAttachFileToEmail = Named(new QCheckBox(QStringLiteral("Attach the Monitored file to the email"), options),
                                    "chkAttachFileToEmail",
                                    Rect(120, 270, 5280, 255));
     m_optNotifyOnChange =
-        named(new QRadioButton(QStringLiteral("Send a notification whenever the file changes"), options),
+        Named(new QRadioButton(QStringLiteral("Send a notification whenever the file changes"), options),
               "optNotifyOnChange",
               Rect(120, 570, 5280, 255));
     m_optNotifyStale =
-        named(new QRadioButton(QStringLiteral("Send a notification if the file hasn't changed in:"), options),
+        Named(new QRadioButton(QStringLiteral("Send a notification if the file hasn't changed in:"), options),
               "optNotifyStale",
               Rect(120, 870, 5280, 255));
-    m_txtStaleMinutes = named(new QLineEdit(options), "txtStaleMinutes", Rect(120, 1170, 570, 315));
+    m_txtStaleMinutes = Named(new QLineEdit(options), "txtStaleMinutes", Rect(120, 1170, 570, 315));
     m_txtStaleMinutes->setMaxLength(kMinutesLength);
-    auto* minutes = named(new QLabel(QStringLiteral("Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
+    auto* minutes = Named(new QLabel(QStringLiteral("Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
     placeMinutes(options, m_optNotifyStale, m_txtStaleMinutes, minutes);
 
-    m_cmdOK = named(new QPushButton(QStringLiteral("OK"), this), "cmdOK", Rect(3300, 4080, 1140, 405));
+    m_cmdOK = Named(new QPushButton(QStringLiteral("OK"), this), "cmdOK", Rect(3300, 4080, 1140, 405));
     m_cmdOK->setDefault(true);
-    m_cmdCancel = named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", Rect(4590, 4080, 1140, 405));
+    m_cmdCancel = Named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", Rect(4590, 4080, 1140, 405));
     m_cmdCancel->setAutoDefault(false);
 
     setTabOrder(m_txtFilename, m_cmdBrowse);
@@ -256,7 +196,9 @@ void frmMonitorFile::Save(cMonitorFile& file) const
     file.SetRawFileName(m_txtFilename->text().trimmed());
     file.SetFriendlyName(m_chkUseFriendlyName->isChecked() ? m_txtFriendlyName->text().trimmed() : QString());
     file.SetAttachFileToEmail(m_chkAttachFileToEmail->isChecked());
-    file.SetStaleMins(m_optNotifyOnChange->isChecked() ? 0 : wholeMinutes(leadingNumber(m_txtStaleMinutes->text())));
+    file.SetStaleMins(m_optNotifyOnChange->isChecked()
+                          ? 0
+                          : DialogParts::WholeNumber(DialogParts::LeadingNumber(m_txtStaleMinutes->text())));
 }
 
 void frmMonitorFile::FilenameChanged()
@@ -313,7 +255,7 @@ void frmMonitorFile::Ok()
         refuse(kNoFriendlyName);
         return;
     }
-    if (m_optNotifyStale->isChecked() && leadingNumber(m_txtStaleMinutes->text()) <= 0) {
+    if (m_optNotifyStale->isChecked() && DialogParts::LeadingNumber(m_txtStaleMinutes->text()) <= 0) {
         refuse(kNoMinutes);
         return;
     }
@@ -336,27 +278,14 @@ bool frmMonitorFile::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::FocusIn) {
         ControlUtility::TextBoxGotFocus(box);
     } else if (event->type() == QEvent::KeyPress && (box == m_txtFilename || box == m_txtStaleMinutes)) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const QString text = key->text();
-        // Only typed characters are filtered; shortcuts (Ctrl+V) and control keys
-        // (Enter for the default button, Backspace) are commands and pass.
-        const bool typed = text.size() == 1 && text.at(0).isPrint() &&
-                           !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-        if (!typed) {
+        const int code = DialogParts::TypedCode(static_cast<QKeyEvent*>(event));
+        if (code == 0) {
             return false;
         }
-        const int code = text.at(0).unicode();
         if (box == m_txtFilename) {
             return code == kDoubleQuote;
         }
-        const int kept = GeneralUtility::FilterKeyPress(code, kMinutesMode);
-        if (kept == code) {
-            return false;
-        }
-        if (kept != 0) {
-            box->insert(QString(QChar(kept)));
-        }
-        return true;
+        return DialogParts::FilterTyped(box, code, kMinutesMode);
     }
     return QDialog::eventFilter(watched, event);
 }

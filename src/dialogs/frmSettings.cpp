@@ -2,6 +2,7 @@
 
 #include "app/ControlUtility.h"
 #include "dialogs/DialogGeometry.h"
+#include "dialogs/DialogParts.h"
 #include "dialogs/frmMonitorFile.h"
 #include "model/cSettings.h"
 #include "notify/cEmail.h"
@@ -30,15 +31,12 @@
 #include <QStyleOptionGroupBox>
 #include <QTabWidget>
 
-#include <cctype>
-#include <charconv>
-#include <cmath>
-#include <limits>
 #include <memory>
 #include <thread>
 
 using DialogGeometry::Px;
 using DialogGeometry::Rect;
+using DialogParts::Named;
 
 namespace {
 
@@ -70,36 +68,24 @@ const QString kTestSwitchedOff = QStringLiteral(
 const QString kTestNoSecurity =
     QStringLiteral("Choose the e-mail server's security (None, STARTTLS or TLS) before sending a test e-mail.");
 
-template<typename Widget>
-Widget* named(Widget* widget, const char* name, const QRect& geometry)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
 // A caption never clipped: at least as wide as its text needs.
 QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
-    auto* label = named(new QLabel(text, parent), name, geometry);
+    auto* label = Named(new QLabel(text, parent), name, geometry);
     label->resize(qMax(geometry.width(), label->sizeHint().width()), geometry.height());
     return label;
 }
 
 QLabel* newExample(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8.25);
-    font.setItalic(true);
-    auto* label = named(new QLabel(text, parent), name, geometry);
-    label->setFont(font);
+    QLabel* label = DialogParts::NewNote(parent, name, text, geometry);
     label->resize(qMax(geometry.width(), label->sizeHint().width()), geometry.height());
     return label;
 }
 
 QPushButton* newButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
-    auto* button = named(new QPushButton(text, parent), name, geometry);
+    auto* button = Named(new QPushButton(text, parent), name, geometry);
     // Enter is OK's wherever the focus is.
     button->setAutoDefault(false);
     return button;
@@ -204,40 +190,6 @@ void coverCaption(QCheckBox* check, const QGroupBox* frame)
     check->raise();
 }
 
-// The number the text starts with: leading blanks, a sign, digits and a
-// decimal point, the rest ignored; 0 when it starts with none. Pasted text
-// reaches the box unfiltered, so anything may be there.
-double leadingNumber(const QString& text)
-{
-    const QByteArray bytes = text.toLatin1();
-    const char* p = bytes.constData();
-    const char* const end = p + bytes.size();
-    while (p != end && *p == ' ') {
-        ++p;
-    }
-    double sign = 1;
-    if (p != end && (*p == '+' || *p == '-')) {
-        sign = *p == '-' ? -1 : 1;
-        ++p;
-    }
-    // from_chars would take a second sign and "inf" or "nan"; none of them is a number of seconds.
-    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '.')) {
-        return 0;
-    }
-    double value = 0;
-    const auto [last, error] = std::from_chars(p, end, value, std::chars_format::fixed);
-    return error == std::errc() && std::isfinite(value) ? sign * value : 0;
-}
-
-// Nearest whole number, ties to even, within the stored range.
-qint32 wholeNumber(double value)
-{
-    const double rounded = std::nearbyint(value);
-    constexpr double lowest = std::numeric_limits<qint32>::min();
-    constexpr double highest = std::numeric_limits<qint32>::max();
-    return static_cast<qint32>(rounded < lowest ? lowest : rounded > highest ? highest : rounded);
-}
-
 int securityIndex(const QString& text)
 {
     cEmail::Security security = cEmail::Security::None;
@@ -256,36 +208,21 @@ QString joinedNames(const QStringList& names)
     return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + names.last();
 }
 
-bool typedCharacter(const QKeyEvent* key)
-{
-    const QString text = key->text();
-    // Only typed characters are filtered; shortcuts (Ctrl+V) and control keys
-    // (Enter for the default button, Backspace) are commands and pass.
-    return text.size() == 1 && text.at(0).isPrint() &&
-           !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-}
-
 } // namespace
 
 frmSettings::frmSettings(cSettings& settings, QWidget* parent)
-    : QDialog(parent,
-              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowCloseButtonHint)
+    : QDialog(parent, DialogParts::kFixedDialog)
     , m_settings(settings)
 {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Sentrel Settings"));
-    setModal(true);
-    QFont designFont = font();
-    designFont.setPointSize(8);
-    setFont(designFont);
-    setFixedSize(Px(kClientWidth), Px(kClientHeight));
+    DialogParts::UseDesign(this, kClientWidth, kClientHeight);
     createContent();
 }
 
 void frmSettings::createContent()
 {
-    m_tbsSettings = named(new QTabWidget(this), "tbsSettings", Rect(120, 120, 6915, 5565));
+    m_tbsSettings = Named(new QTabWidget(this), "tbsSettings", Rect(120, 120, 6915, 5565));
     m_tbsSettings->addTab(createFilesTab(), QStringLiteral("Files to Monitor:"));
     m_tbsSettings->addTab(createNotificationTab(), QStringLiteral("Notification Options:"));
     m_tbsSettings->setCurrentIndex(0);
@@ -341,8 +278,8 @@ QWidget* frmSettings::createFilesTab()
     page->setObjectName(QStringLiteral("tabFiles"));
 
     auto* files =
-        named(new QGroupBox(QStringLiteral("Files to Monitor:"), page), "fraFiles", Rect(120, 120, 6615, 3540));
-    m_listFiles = named(new QListWidget(files), "listFiles", Rect(120, 285, 5850, 3105));
+        Named(new QGroupBox(QStringLiteral("Files to Monitor:"), page), "fraFiles", Rect(120, 120, 6615, 3540));
+    m_listFiles = Named(new QListWidget(files), "listFiles", Rect(120, 285, 5850, 3105));
     m_listFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listFiles->setSortingEnabled(false);
     m_cmdAddFile = newPictureButton(files, "cmdAddFile", Glyph::Plus, QStringLiteral("Add"), Rect(6090, 285, 390, 390));
@@ -353,7 +290,7 @@ QWidget* frmSettings::createFilesTab()
         newPictureButton(files, "cmdRemoveFile", Glyph::Cross, QStringLiteral("Remove"), Rect(6090, 1185, 390, 390));
     m_cmdRemoveFile->setEnabled(false);
 
-    auto* options = named(
+    auto* options = Named(
         new QGroupBox(QStringLiteral("File Checking Options:"), page), "fraFileOptions", Rect(120, 3780, 6615, 1365));
     QLabel* interval =
         newLabel(options, "lblPollSecondsDesc", QStringLiteral("Check Interval:"), Rect(240, 330, 1200, 240));
@@ -362,10 +299,10 @@ QWidget* frmSettings::createFilesTab()
     placeAfter(seconds, m_txtPollInterval);
     // Both off by default: then only the interval's checks look at the files,
     // and the program starts only when it is started.
-    m_chkWatchEvents = named(new QCheckBox(QStringLiteral("Check at once when a file changes"), options),
+    m_chkWatchEvents = Named(new QCheckBox(QStringLiteral("Check at once when a file changes"), options),
                              "chkWatchEvents",
                              Rect(240, 735, 6135, 255));
-    m_chkAutostart = named(new QCheckBox(QStringLiteral("Start Sentrel when I log in"), options),
+    m_chkAutostart = Named(new QCheckBox(QStringLiteral("Start Sentrel when I log in"), options),
                            "chkAutostart",
                            Rect(240, 1035, 6135, 255));
     return page;
@@ -377,15 +314,15 @@ QWidget* frmSettings::createNotificationTab()
     page->setObjectName(QStringLiteral("tabNotification"));
 
     m_fraEmail =
-        named(new QGroupBox(QStringLiteral("Email Server Details:"), page), "fraEmail", Rect(120, 120, 6615, 4800));
-    m_chkEmailEnabled = named(
+        Named(new QGroupBox(QStringLiteral("Email Server Details:"), page), "fraEmail", Rect(120, 120, 6615, 4800));
+    m_chkEmailEnabled = Named(
         new QCheckBox(QStringLiteral("Send Notifications by e-mail:"), page), "chkEmailEnabled", Rect(0, 0, 0, 0));
     coverCaption(m_chkEmailEnabled, m_fraEmail);
 
     QGroupBox* frame = m_fraEmail;
     m_lblemailserverDesc =
         newLabel(frame, "lblemailserverDesc", QStringLiteral("E-Mail Server address:"), Rect(120, 330, 6375, 240));
-    m_txtEmailServer = named(new QLineEdit(frame), "txtEmailServer", Rect(120, 570, 6375, 315));
+    m_txtEmailServer = Named(new QLineEdit(frame), "txtEmailServer", Rect(120, 570, 6375, 315));
 
     m_lblEmailPortDesc = newLabel(frame, "lblEmailPortDesc", QStringLiteral("Port:"), Rect(120, 1000, 450, 240));
     m_txtEmailPort = newBoxAfter(frame, "txtEmailPort", m_lblEmailPortDesc, 750);
@@ -393,11 +330,11 @@ QWidget* frmSettings::createNotificationTab()
     m_lblEmailSecurityDesc =
         newLabel(frame, "lblEmailSecurityDesc", QStringLiteral("Security:"), Rect(0, 1000, 750, 240));
     m_lblEmailSecurityDesc->move(m_txtEmailPort->geometry().right() + 1 + Px(2 * kGap), m_lblEmailPortDesc->y());
-    m_cboEmailSecurity = named(new QComboBox(frame), "cboEmailSecurity", Rect(0, 0, 1500, 315));
+    m_cboEmailSecurity = Named(new QComboBox(frame), "cboEmailSecurity", Rect(0, 0, 1500, 315));
     m_cboEmailSecurity->addItems({kSecurityNone, kSecurityStartTls, kSecurityTls});
     placeAfter(m_cboEmailSecurity, m_lblEmailSecurityDesc);
 
-    m_chkEmailLogin = named(new QCheckBox(QStringLiteral("E-Mail server  requires Username and Password:"), frame),
+    m_chkEmailLogin = Named(new QCheckBox(QStringLiteral("E-Mail server  requires Username and Password:"), frame),
                             "chkEmailLogin",
                             Rect(120, 1350, 6375, 255));
     m_chkEmailLogin->resize(qMax(m_chkEmailLogin->width(), m_chkEmailLogin->sizeHint().width()),
@@ -416,7 +353,7 @@ QWidget* frmSettings::createNotificationTab()
 
     m_lblEmailNotifyFromDesc = newLabel(
         frame, "lblEmailNotifyFromDesc", QStringLiteral("Send 'From' e-mail address:"), Rect(120, 2460, 6375, 240));
-    m_txtEmailNotifyFrom = named(new QLineEdit(frame), "txtEmailNotifyFrom", Rect(120, 2700, 6375, 315));
+    m_txtEmailNotifyFrom = Named(new QLineEdit(frame), "txtEmailNotifyFrom", Rect(120, 2700, 6375, 315));
     m_lblEmailNotifyFromExampleDesc = newExample(frame,
                                                  "lblEmailNotifyFromExampleDesc",
                                                  QStringLiteral("E.g. : \"Sentrel Monitor\" <sentrel@example.com>"),
@@ -425,7 +362,7 @@ QWidget* frmSettings::createNotificationTab()
                                   "lblEmailNotifyTo",
                                   QStringLiteral("Send notifications to e-mail address/addresses (; separated):"),
                                   Rect(120, 3345, 6375, 240));
-    m_txtEmailNotifyTo = named(new QLineEdit(frame), "txtEmailNotifyTo", Rect(120, 3585, 6375, 315));
+    m_txtEmailNotifyTo = Named(new QLineEdit(frame), "txtEmailNotifyTo", Rect(120, 3585, 6375, 315));
     m_lblEmailNotifyToExampleDesc =
         newExample(frame,
                    "lblEmailNotifyToExampleDesc",
@@ -566,7 +503,7 @@ void frmSettings::Save()
     }
     m_settings.SetEmailFrom(m_txtEmailNotifyFrom->text());
     m_settings.SetEmailTo(m_txtEmailNotifyTo->text());
-    m_settings.SetPollInterval(wholeNumber(leadingNumber(m_txtPollInterval->text())));
+    m_settings.SetPollInterval(DialogParts::WholeNumber(DialogParts::LeadingNumber(m_txtPollInterval->text())));
     m_settings.SetWatchEvents(m_chkWatchEvents->isChecked());
 
     for (qint16 n = m_settings.NumberFiles(); n >= 1; --n) {
@@ -815,7 +752,7 @@ void frmSettings::Ok()
             return;
         }
     }
-    if (leadingNumber(m_txtPollInterval->text()) <= 0) {
+    if (DialogParts::LeadingNumber(m_txtPollInterval->text()) <= 0) {
         m_tbsSettings->setCurrentIndex(0);
         refuse(kNoInterval);
         return;
@@ -849,22 +786,14 @@ bool frmSettings::eventFilter(QObject* watched, QEvent* event)
         ControlUtility::TextBoxGotFocus(box);
     } else if (event->type() == QEvent::KeyPress &&
                (box == m_txtEmailServer || box == m_txtPollInterval || box == m_txtEmailPort)) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (!typedCharacter(key)) {
+        const int code = DialogParts::TypedCode(static_cast<QKeyEvent*>(event));
+        if (code == 0) {
             return false;
         }
-        const int code = key->text().at(0).unicode();
         if (box == m_txtEmailServer) {
             return code == kSpace;
         }
-        const int kept = GeneralUtility::FilterKeyPress(code, kNumberMode);
-        if (kept == code) {
-            return false;
-        }
-        if (kept != 0) {
-            box->insert(QString(QChar(kept)));
-        }
-        return true;
+        return DialogParts::FilterTyped(box, code, kNumberMode);
     }
     return QDialog::eventFilter(watched, event);
 }

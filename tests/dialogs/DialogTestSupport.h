@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -151,6 +152,21 @@ RunModal(const char* objectName, const std::function<void(QWidget*)>& act, const
     });
     const bool result = show();
     EXPECT_TRUE(seen) << objectName << " was not shown";
+    return result;
+}
+
+// Runs show, which must open no dialog at all (one that opens anyway fails
+// the test and is cancelled), and returns what it returned.
+inline bool ShowsNothing(const std::function<bool()>& show)
+{
+    QTimer::singleShot(0, [] {
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            dialog->reject();
+        }
+    });
+    const bool result = show();
+    MessageAnswerer::Settle();
     return result;
 }
 

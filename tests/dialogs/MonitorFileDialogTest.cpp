@@ -68,14 +68,7 @@ protected:
 
 TEST_F(MonitorFileDialog, NoFileShowsNothing)
 {
-    QTimer::singleShot(0, [] {
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            dialog->reject();
-        }
-    });
-    EXPECT_FALSE(frmMonitorFile::DisplaySettings(nullptr));
-    MessageAnswerer::Settle();
+    EXPECT_FALSE(ShowsNothing([] { return frmMonitorFile::DisplaySettings(nullptr); }));
 }
 
 TEST_F(MonitorFileDialog, OpensCentredAsTheFixedDesignWithTheFocusInTheFileName)

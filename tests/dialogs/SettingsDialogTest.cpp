@@ -182,14 +182,7 @@ protected:
 
 TEST_F(SettingsDialog, NoSettingsShowsNothing)
 {
-    QTimer::singleShot(0, [] {
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            dialog->reject();
-        }
-    });
-    EXPECT_FALSE(frmSettings::DisplaySettings(nullptr));
-    MessageAnswerer::Settle();
+    EXPECT_FALSE(ShowsNothing([] { return frmSettings::DisplaySettings(nullptr); }));
 }
 
 TEST_F(SettingsDialog, OpensFromTheProfileOnTheFilesTab)

@@ -1,0 +1,86 @@
+#include "dialogs/DialogParts.h"
+
+#include "dialogs/DialogGeometry.h"
+#include "support/GeneralUtility.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace DialogParts {
+
+void UseDesign(QDialog* dialog, double widthTwips, double heightTwips)
+{
+    dialog->setModal(true);
+    QFont designFont = dialog->font();
+    designFont.setPointSize(8);
+    dialog->setFont(designFont);
+    dialog->setFixedSize(DialogGeometry::Px(widthTwips), DialogGeometry::Px(heightTwips));
+}
+
+QLabel* NewNote(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* label = Named(new QLabel(text, parent), name, geometry);
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(8.25);
+    font.setItalic(true);
+    label->setFont(font);
+    return label;
+}
+
+int TypedCode(const QKeyEvent* key)
+{
+    const QString text = key->text();
+    const bool typed = text.size() == 1 && text.at(0).isPrint() &&
+                       !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    return typed ? text.at(0).unicode() : 0;
+}
+
+bool FilterTyped(QLineEdit* box, int code, int mode)
+{
+    const int kept = GeneralUtility::FilterKeyPress(code, mode);
+    if (kept == code) {
+        return false;
+    }
+    if (kept != 0) {
+        box->insert(QString(QChar(kept)));
+    }
+    return true;
+}
+
+double LeadingNumber(const QString& text)
+{
+    const QByteArray bytes = text.toLatin1();
+    const char* p = bytes.constData();
+    const char* const end = p + bytes.size();
+    while (p != end && *p == ' ') {
+        ++p;
+    }
+    double sign = 1;
+    if (p != end && (*p == '+' || *p == '-')) {
+        sign = *p == '-' ? -1 : 1;
+        ++p;
+    }
+    // from_chars would take a second sign and "inf" or "nan"; none of them is a count.
+    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '.')) {
+        return 0;
+    }
+    double value = 0;
+    const auto [last, error] = std::from_chars(p, end, value, std::chars_format::fixed);
+    return error == std::errc() && std::isfinite(value) ? sign * value : 0;
+}
+
+qint32 WholeNumber(double value)
+{
+    const double rounded = std::nearbyint(value);
+    constexpr double lowest = std::numeric_limits<qint32>::min();
+    constexpr double highest = std::numeric_limits<qint32>::max();
+    return static_cast<qint32>(rounded < lowest ? lowest : rounded > highest ? highest : rounded);
+}
+
+} // namespace DialogParts
