@@ -26,14 +26,14 @@ static double now(void)
 static long long own_ticks(void)
 {
     char text[1024];
-    FILE *f = fopen("/proc/self/stat", "r");
+    FILE* f = fopen("/proc/self/stat", "r");
     if (!f) {
         return -1;
     }
     size_t n = fread(text, 1, sizeof text - 1, f);
     fclose(f);
     text[n] = '\0';
-    const char *p = strrchr(text, ')');
+    const char* p = strrchr(text, ')');
     if (!p) {
         return -1;
     }
@@ -47,7 +47,7 @@ static long long own_ticks(void)
 
 static volatile long long g_sink;
 
-static void pass(char **paths, size_t count)
+static void pass(char** paths, size_t count)
 {
     struct stat info;
     long long sum = 0;
@@ -62,24 +62,23 @@ static void pass(char **paths, size_t count)
 static void rest(void)
 {
     struct timespec second = {1, 0};
-    while (nanosleep(&second, &second) != 0) {
-    }
+    while (nanosleep(&second, &second) != 0) { }
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 4) {
         fprintf(stderr, "usage: %s LIST WARMUP_S WINDOW_S\n", argv[0]);
         return 2;
     }
-    FILE *list = fopen(argv[1], "r");
+    FILE* list = fopen(argv[1], "r");
     if (!list) {
         perror(argv[1]);
         return 1;
     }
     size_t count = 0, capacity = 1024;
-    char **paths = malloc(capacity * sizeof *paths);
-    char *line = NULL;
+    char** paths = malloc(capacity * sizeof *paths);
+    char* line = NULL;
     size_t size = 0;
     ssize_t length;
     while ((length = getline(&line, &size, list)) > 0) {
