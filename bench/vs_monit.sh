@@ -5,7 +5,7 @@
 # file's change to the mail on a loopback server. Prints a Markdown table.
 #   bench/vs_monit.sh [build folder]     (default build-monit; a Release build)
 # Builds sentrel-headless there (-j1) and installs monit and python3-aiosmtpd
-# when missing. Takes about 4 minutes.
+# when missing. Takes about 3 minutes.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
