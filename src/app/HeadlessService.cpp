@@ -133,11 +133,7 @@ bool HeadlessService::LoadProfile()
 
 void HeadlessService::WatchFiles()
 {
-    if (m_settings.WatchEvents()) {
-        m_changes.Watch(&m_settings);
-    } else {
-        m_changes.Clear();
-    }
+    m_changes.Follow(&m_settings);
 }
 
 void HeadlessService::ScheduleNextCycle()

@@ -60,6 +60,15 @@ void cChangeWatcher::Clear()
     m_watched.clear();
 }
 
+void cChangeWatcher::Follow(const cSettings* settings)
+{
+    if (settings && settings->WatchEvents()) {
+        Watch(settings);
+    } else {
+        Clear();
+    }
+}
+
 void cChangeWatcher::Watch(const cSettings* settings)
 {
     QSet<QString> wanted;

@@ -34,6 +34,9 @@ public:
     // after every cycle: only what is not watched yet is added.
     void Watch(const cSettings* settings);
     void Clear();
+    // Watches the profile's files when it asks for it (WatchEvents), and
+    // nothing otherwise or without a profile.
+    void Follow(const cSettings* settings);
 
     // A check begins: it covers the changes reported so far.
     void CheckStarting();

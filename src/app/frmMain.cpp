@@ -450,11 +450,7 @@ void frmMain::CheckFiles(bool forceCheck)
 
 void frmMain::watchFiles()
 {
-    if (m_settings && m_settings->WatchEvents() && !m_unloaded) {
-        m_changes.Watch(m_settings.get());
-    } else {
-        m_changes.Clear();
-    }
+    m_changes.Follow(m_unloaded ? nullptr : m_settings.get());
 }
 
 void frmMain::changeCheck()
