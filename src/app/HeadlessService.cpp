@@ -110,20 +110,19 @@ bool HeadlessService::Start()
 
 bool HeadlessService::LoadProfile()
 {
-    m_rows.clear();
+    m_colours.clear();
     if (!m_settings.ReadSettings(m_profileName)) {
         return false;
     }
     const qint16 count = m_settings.NumberFiles();
-    m_rows.resize(static_cast<size_t>(qMax<qint16>(0, count)));
+    m_colours.assign(static_cast<size_t>(qMax<qint16>(0, count)), White);
     for (qint16 i = 1; i <= count; ++i) {
         const cMonitorFile* file = m_settings.MonitorFile(i);
-        Row& row = m_rows[static_cast<size_t>(i - 1)];
-        row.cells = {file->DisplayName(), cCheckCycle::LastModifiedText(*file), file->Status()};
         if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
-            row.colour = Red;
+            m_colours[static_cast<size_t>(i - 1)] = Red;
         }
     }
+    m_cycle.SetSettings(&m_settings);
     m_knownProfile = ProfileIdentity();
     WatchProfile();
     WatchFiles();
@@ -272,38 +271,14 @@ void HeadlessService::AddHistory(const QDateTime& when, const QString& text)
 
 void HeadlessService::ShowStatus(const QString&) { }
 
-HeadlessService::Row* HeadlessService::RowAt(qint16 row)
-{
-    return row >= 1 && static_cast<size_t>(row) <= m_rows.size() ? &m_rows[static_cast<size_t>(row - 1)] : nullptr;
-}
-
-const HeadlessService::Row* HeadlessService::RowAt(qint16 row) const
-{
-    return row >= 1 && static_cast<size_t>(row) <= m_rows.size() ? &m_rows[static_cast<size_t>(row - 1)] : nullptr;
-}
-
-QString HeadlessService::CellText(qint16 row, Cell cell) const
-{
-    const Row* r = RowAt(row);
-    return r ? r->cells[static_cast<size_t>(cell)] : QString();
-}
-
-void HeadlessService::SetCellText(qint16 row, Cell cell, const QString& text)
-{
-    if (Row* r = RowAt(row)) {
-        r->cells[static_cast<size_t>(cell)] = text;
-    }
-}
-
 quint32 HeadlessService::RowColour(qint16 row) const
 {
-    const Row* r = RowAt(row);
-    return r ? r->colour : White;
+    return row >= 1 && static_cast<size_t>(row) <= m_colours.size() ? m_colours[static_cast<size_t>(row - 1)] : White;
 }
 
 void HeadlessService::SetRowColour(qint16 row, quint32 rgb)
 {
-    if (Row* r = RowAt(row)) {
-        r->colour = rgb;
+    if (row >= 1 && static_cast<size_t>(row) <= m_colours.size()) {
+        m_colours[static_cast<size_t>(row - 1)] = rgb;
     }
 }

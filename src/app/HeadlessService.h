@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <array>
 #include <cstdio>
 #include <vector>
 
@@ -42,25 +41,22 @@ public:
 
     [[nodiscard]] const cSettings& Settings() const { return m_settings; }
 
-    // cCycleView: the history goes out, the rest is kept for the cycle's own reading.
+    // cCycleView: the history goes out; of the rows only their colours are
+    // kept, which the cycle reads back. No cell texts are built at all.
     void AddHistory(const QDateTime& when, const QString& text) override;
     void ShowStatus(const QString& text) override;
     void ShowProgress(int) override { }
     void EnterRunning() override { }
     void LeaveRunning() override { }
     void SelectRow(qint16) override { }
-    [[nodiscard]] QString CellText(qint16 row, Cell cell) const override;
-    void SetCellText(qint16 row, Cell cell, const QString& text) override;
+    [[nodiscard]] QString CellText(qint16, Cell) const override { return {}; }
+    void SetCellText(qint16, Cell, const QString&) override { }
     [[nodiscard]] quint32 RowColour(qint16 row) const override;
     void SetRowColour(qint16 row, quint32 rgb) override;
     void HighlightRow(qint16, bool) override { }
+    [[nodiscard]] bool ShowsRows() const override { return false; }
 
 private:
-    struct Row
-    {
-        std::array<QString, 3> cells;
-        quint32 colour = White;
-    };
     // What identifies one version of the profile file on disk.
     struct FileIdentity
     {
@@ -79,14 +75,12 @@ private:
     void OnSignal();
     void WatchFiles();
     [[nodiscard]] FileIdentity ProfileIdentity() const;
-    [[nodiscard]] Row* RowAt(qint16 row);
-    [[nodiscard]] const Row* RowAt(qint16 row) const;
 
     QString m_profileName;
     std::FILE* m_history;
     cSettings m_settings;
     cCheckCycle m_cycle;
-    std::vector<Row> m_rows;
+    std::vector<quint32> m_colours;
     QTimer m_cycleTimer;
     QTimer m_profileSettle;
     QFileSystemWatcher m_profileWatcher;

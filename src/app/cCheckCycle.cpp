@@ -34,7 +34,7 @@ void cCheckCycle::CheckFiles(bool forceCheck)
     }
 
     const qint32 interval = m_settings->PollInterval();
-    if (m_lastCheck.Day > 0) {
+    if (m_lastCheck.Day > 0 && m_view.ShowsRows()) {
         const DateTimeStamp next = DateTimeUtility::AddSeconds(static_cast<float>(interval), m_lastCheck);
         const double remaining = DateTimeUtility::SecondsUntil(next);
         m_view.ShowStatus(QStringLiteral(" Time until next check : ") + DateTimeUtility::FormatSeconds(remaining, 22));
@@ -55,7 +55,9 @@ void cCheckCycle::CheckFiles(bool forceCheck)
         }
         m_view.SelectRow(i);
         m_view.ShowProgress(0);
-        DebugLog(QStringLiteral("Check File ") + QString::number(i), 5, LogIndentKeep);
+        if (DebugLogWanted(5)) {
+            DebugLog(QStringLiteral("Check File ") + QString::number(i), 5, LogIndentKeep);
+        }
         cMonitorFile* file = m_settings ? m_settings->MonitorFile(i) : nullptr;
         if (!file) {
             // The list was replaced while a nested event ran; the rest belongs to the new list.
@@ -78,12 +80,29 @@ void cCheckCycle::CheckFiles(bool forceCheck)
     m_lastCheck = DateTimeUtility::NowStamp(0);
 }
 
+const QString& cCheckCycle::ShownLastModified(qint16 index, const cMonitorFile& file)
+{
+    const auto at = static_cast<size_t>(index - 1);
+    if (m_shownTimes.size() <= at) {
+        m_shownTimes.resize(at + 1);
+    }
+    ShownTime& shown = m_shownTimes[at];
+    if (shown.text.isNull() || !(shown.stamp == file.LastModifiedSD())) {
+        shown.stamp = file.LastModifiedSD();
+        shown.text = LastModifiedText(file);
+    }
+    return shown.text;
+}
+
 void cCheckCycle::CheckOne(qint16 index, cMonitorFile& file)
 {
-    m_view.ShowStatus(QStringLiteral(" Checking ") + file.Filename());
-    const QString displayName = file.DisplayName();
-    if (m_view.CellText(index, cCycleView::Cell::FileName) != displayName) {
-        m_view.SetCellText(index, cCycleView::Cell::FileName, displayName);
+    const bool shown = m_view.ShowsRows();
+    if (shown) {
+        m_view.ShowStatus(QStringLiteral(" Checking ") + file.Filename());
+        const QString displayName = file.DisplayName();
+        if (m_view.CellText(index, cCycleView::Cell::FileName) != displayName) {
+            m_view.SetCellText(index, cCycleView::Cell::FileName, displayName);
+        }
     }
 
     if (file.CheckFile()) {
@@ -106,6 +125,8 @@ void cCheckCycle::CheckOne(qint16 index, cMonitorFile& file)
         }
     }
 
-    m_view.SetCellText(index, cCycleView::Cell::LastModified, LastModifiedText(file));
-    m_view.SetCellText(index, cCycleView::Cell::Status, file.Status());
+    if (shown) {
+        m_view.SetCellText(index, cCycleView::Cell::LastModified, ShownLastModified(index, file));
+        m_view.SetCellText(index, cCycleView::Cell::Status, file.Status());
+    }
 }

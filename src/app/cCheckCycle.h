@@ -3,6 +3,7 @@
 #include "support/DateTimeStamp.h"
 
 #include <QString>
+#include <vector>
 
 class cCycleView;
 class cMonitorFile;
@@ -17,7 +18,11 @@ public:
     explicit cCheckCycle(cCycleView& view);
 
     // The profile the cycle works on; nullptr makes every tick do nothing.
-    void SetSettings(cSettings* settings) { m_settings = settings; }
+    void SetSettings(cSettings* settings)
+    {
+        m_settings = settings;
+        m_shownTimes.clear();
+    }
     [[nodiscard]] cSettings* Settings() const { return m_settings; }
 
     // When the previous check finished; the next automatic one is PollInterval later.
@@ -38,8 +43,19 @@ public:
 
 private:
     void CheckOne(qint16 index, cMonitorFile& file);
+    // LastModifiedText, formatted again only when the row's time has changed.
+    [[nodiscard]] const QString& ShownLastModified(qint16 index, const cMonitorFile& file);
+
+    // The text is a function of the time alone, so a row's last text is kept
+    // with the time it was made from, whatever file the row holds.
+    struct ShownTime
+    {
+        DateTimeStamp stamp;
+        QString text;
+    };
 
     cCycleView& m_view;
+    std::vector<ShownTime> m_shownTimes;
     cSettings* m_settings = nullptr;
     DateTimeStamp m_lastCheck;
     bool m_closing = false;

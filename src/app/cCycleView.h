@@ -30,4 +30,8 @@ public:
     [[nodiscard]] virtual quint32 RowColour(qint16 row) const = 0;
     virtual void SetRowColour(qint16 row, quint32 rgb) = 0;
     virtual void HighlightRow(qint16 row, bool on) = 0;
+
+    // False for a view that shows neither rows nor a status line (a service):
+    // the cycle then builds none of their texts. Colours are still kept.
+    [[nodiscard]] virtual bool ShowsRows() const { return true; }
 };

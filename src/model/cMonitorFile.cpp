@@ -1,6 +1,7 @@
 #include "model/cMonitorFile.h"
 
 #include "model/ProfileFormat.h"
+#include "support/Clock.h"
 #include "support/ConfigUtility.h"
 #include "support/DatePattern.h"
 #include "support/DateTimeUtility.h"
@@ -59,16 +60,16 @@ void cMonitorFile::WriteToFile(const QString& iniFile, const QString& fileSectio
     if (transaction.Commit() && state) {
         // Read before the commit: a successful replacement keeps the document,
         // a failed one drops it, and the next reading gets a new load number.
-        m_saved = Saved {iniFile,
-                         fileSection,
-                         *state,
-                         m_rawFileName,
-                         m_friendlyName,
-                         m_staleMins,
-                         m_attachFileToEmail,
-                         m_beenNotified,
-                         m_notifyNeeded,
-                         m_lastModified};
+        m_saved = std::make_shared<const Saved>(Saved {iniFile,
+                                                       fileSection,
+                                                       *state,
+                                                       m_rawFileName,
+                                                       m_friendlyName,
+                                                       m_staleMins,
+                                                       m_attachFileToEmail,
+                                                       m_beenNotified,
+                                                       m_notifyNeeded,
+                                                       m_lastModified});
     }
 }
 
@@ -112,7 +113,11 @@ bool cMonitorFile::CheckFile()
         if (m_staleMins != 0) {
             // 64-bit so that a hand-edited huge StaleMins means "very long", not an overflow.
             const double limit = static_cast<double>(static_cast<qint64>(m_staleMins) * 60);
-            if (DateTimeUtility::SecondsSince(seen) < limit) {
+            // The age from the file's own clock reading: exact also in the
+            // hour a change from summer time repeats.
+            const double age =
+                static_cast<double>(Clock::Current().NowMSecsSinceEpoch()) / 1000.0 - static_cast<double>(modified);
+            if (age < limit) {
                 m_notifyNeeded = false;
                 m_beenNotified = false;
             } else {

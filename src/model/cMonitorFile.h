@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <memory>
 #include <optional>
 
 // One entry of the watch list: the name as entered (possibly with #date
@@ -80,5 +81,7 @@ private:
         bool notifyNeeded = false;
         DateTimeStamp lastModified;
     };
-    mutable std::optional<Saved> m_saved;
+    // Held apart, and only once saved: most entries of a large list are never
+    // written, and copies of an entry may share it as it never changes.
+    mutable std::shared_ptr<const Saved> m_saved;
 };

@@ -2,6 +2,7 @@
 
 #include "model/cSettings.h"
 #include "notify/HistorySink.h"
+#include "notify/NotificationText.h"
 #include "notify/cEmail.h"
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
@@ -29,12 +30,6 @@ QString unescapeBrackets(QString text)
     text.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
     text.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
     return text;
-}
-
-QString reportPrefix(const cMonitorFile& file)
-{
-    return QStringLiteral("File:") + FileSystemUtility::FileTitle(file.Filename()) + QStringLiteral(" - ") +
-           (file.StaleMins() != 0 ? QStringLiteral("Out Of Date") : QStringLiteral("Changed"));
 }
 
 } // namespace
@@ -92,13 +87,7 @@ QString NotificationComposer::FillPlaceholders(const QString& text, const cSetti
 
 bool NotificationComposer::SendNotification(const cSettings& settings, qint16 index, HistorySink& history)
 {
-    if (index <= 0) {
-        return false;
-    }
-    if (settings.EmailFrom().isEmpty() || settings.EmailTo().isEmpty() || settings.SMTPServerAddress().isEmpty()) {
-        return false;
-    }
-    const cMonitorFile* f = settings.MonitorFile(index);
+    const cMonitorFile* f = NotificationText::FileToNotify(settings, index);
     if (!f) {
         return false;
     }
@@ -137,8 +126,7 @@ bool NotificationComposer::SendNotification(const cSettings& settings, qint16 in
     message.SetHTMLBody(body);
 
     const auto failed = [&](const QString& reason) {
-        history.AddHistory(DateTimeUtility::Now(),
-                           reportPrefix(*f) + QStringLiteral(" Notification Email Failed - Reason: ") + reason);
+        history.AddHistory(DateTimeUtility::Now(), NotificationText::FailedLine(*f, reason));
         return false;
     };
     if (f->AttachFileToEmail()) {
@@ -160,7 +148,8 @@ bool NotificationComposer::SendNotification(const cSettings& settings, qint16 in
 
     QString reason;
     if (email.SendEmail(reason, true)) {
-        history.AddHistory(DateTimeUtility::Now(), reportPrefix(*f) + QStringLiteral(" Notification Email Sent OK"));
+        history.AddHistory(DateTimeUtility::Now(),
+                           NotificationText::ReportPrefix(*f) + QStringLiteral(" Notification Email Sent OK"));
         return true;
     }
     return failed(reason);

@@ -286,6 +286,10 @@ QString DatePattern::Render(QStringView pattern, const CivilTime& moment)
 
 QString DatePattern::ExpandName(const QString& rawName)
 {
+    // Most names hold no template; they need no locale (which is not free to get).
+    if (!rawName.contains(QLatin1Char('#'))) {
+        return rawName;
+    }
     return ExpandName(rawName, QLocale::system());
 }
 

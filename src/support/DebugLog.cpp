@@ -140,19 +140,19 @@ QString GetSwitchValue(const QString& text, const QString& key, const QString& a
     return end < 0 ? line.mid(start) : line.mid(start, end - start);
 }
 
-void DebugLog(const QString& message, qint32 level, qint32 logIndent)
+bool DebugLogWanted(qint32 level)
 {
     const qint32 debugLevel = GeneralUtility::DebugLevel();
     if (debugLevel == 0) {
-        return;
+        return false;
     }
-    if (debugLevel != -1) {
-        if (level == -1) {
-            level = 5;
-        }
-        if (level > debugLevel) {
-            return;
-        }
+    return debugLevel == -1 || (level == -1 ? 5 : level) <= debugLevel;
+}
+
+void DebugLog(const QString& message, qint32 level, qint32 logIndent)
+{
+    if (!DebugLogWanted(level)) {
+        return;
     }
     LogState& s = logState();
     if (logIndent == LogIndentDecrease) {
@@ -172,7 +172,7 @@ void DebugLog(const QString& message, qint32 level, qint32 logIndent)
     const CivilTime now = localNow();
     QString line =
         twoDigits(now.Hour) + QLatin1Char(':') + twoDigits(now.Minute) + QLatin1Char(':') + twoDigits(now.Second);
-    if (debugLevel >= 10 && SystemUtility::HasProcessMemoryCounters()) {
+    if (GeneralUtility::DebugLevel() >= 10 && SystemUtility::HasProcessMemoryCounters()) {
         qint64 workingSet = 0;
         qint64 pageFile = 0;
         GetProcessMemory(workingSet, pageFile);

@@ -18,6 +18,8 @@ enum : qint32 {
 void InitDebugLevel();
 // Writes one line when its level passes (-1 stands for the normal level 5).
 void DebugLog(const QString& message, qint32 level = -1, qint32 logIndent = LogIndentKeep);
+// True when a line of this level would be written; lets hot loops skip building it.
+[[nodiscard]] bool DebugLogWanted(qint32 level = -1);
 // "There was a problem " + action [+ the description]; shown unless silent, always logged.
 QString ReportError(const QString& action, const QString& description, bool silent);
 // As ReportError, with the system's message for an error number (0: no description).

@@ -9,13 +9,14 @@ namespace {
 
 enum class LineKind : quint8 { Blank, Comment, Header, Key, Other, Removed };
 
-// A line points into the parsed bytes until it is written; a removed line stays
-// as a tombstone so that the indexes of the lines after it stay valid.
+// A line points into the parsed bytes until it is written; then start is the
+// index of its own text in the document's written texts. A removed line stays
+// as a tombstone so that the indexes of the lines after it stay valid. Kept
+// small: a profile of thousands of files has tens of thousands of lines.
 struct Line
 {
     qsizetype start = 0;
     qsizetype size = 0;
-    QByteArray text;
     LineKind kind = LineKind::Other;
     bool owned = false;
 };
@@ -24,7 +25,10 @@ struct Section
 {
     // lines[0] is the header, except in the part before the first header.
     std::vector<Line> lines;
-    // Folded key name -> index of its first line; built on the first lookup.
+    // Folded key name -> index of its first line; built on the first lookup in
+    // a section of more than kIndexedLines lines. Smaller sections (a watched
+    // file's has a handful of keys) are searched line by line, which is as
+    // fast and saves a table in each of thousands of sections.
     QHash<QString, qsizetype> keys;
     bool indexed = false;
     bool duplicates = false;
@@ -33,6 +37,8 @@ struct Section
 };
 
 constexpr QByteArrayView kByteOrderMark("\xEF\xBB\xBF");
+
+constexpr size_t kIndexedLines = 16;
 
 // QString::fromUtf8 drops a leading byte order mark; here it is text like any other.
 [[nodiscard]] QString decodeUtf8(QByteArrayView bytes)
@@ -206,6 +212,33 @@ template<typename View>
     return foldedName(QStringView(decodeUtf8(name)));
 }
 
+// Whether a key's bytes (blanks trimmed) fold to the folded name, without
+// building the folded text in the usual case of a plain ASCII name.
+[[nodiscard]] bool sameKey(QByteArrayView key, const QString& folded)
+{
+    bool plain = true;
+    for (const char c : key) {
+        if (static_cast<quint8>(c) >= 0x80 || c == 0) {
+            plain = false;
+            break;
+        }
+    }
+    if (!plain) {
+        return foldedName(key) == folded;
+    }
+    if (key.size() != folded.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        const char c = key[i];
+        const char lower = c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+        if (folded[i].unicode() != char16_t(quint8(lower))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 [[nodiscard]] bool validKey(const QString& key)
 {
     return !key.contains(u'=') && !key.startsWith(u';') && !key.startsWith(u'#') && !key.startsWith(u'[');
@@ -234,6 +267,8 @@ template<typename View>
 struct IniDocument::Data
 {
     QByteArray source;
+    // The texts of the lines written since the parse.
+    std::vector<QByteArray> texts;
     // sections[0] holds the lines before the first header; it is never matched.
     std::vector<Section> sections;
     // Folded section name -> index of its first section.
@@ -246,15 +281,27 @@ struct IniDocument::Data
 
     [[nodiscard]] QByteArrayView bytes(const Line& line) const
     {
-        return line.owned ? QByteArrayView(line.text) : QByteArrayView(source.constData() + line.start, line.size);
+        return line.owned ? QByteArrayView(texts[size_t(line.start)])
+                          : QByteArrayView(source.constData() + line.start, line.size);
     }
 
     void setText(Line& line, QByteArray text)
     {
         size += text.size() - bytes(line).size();
-        line.text = std::move(text);
-        line.owned = true;
+        own(line, std::move(text));
         modified = true;
+    }
+
+    void own(Line& line, QByteArray text)
+    {
+        if (line.owned) {
+            texts[size_t(line.start)] = std::move(text);
+            return;
+        }
+        line.start = qsizetype(texts.size());
+        line.size = 0;
+        texts.push_back(std::move(text));
+        line.owned = true;
     }
 
     void ensureTerminated(Line& line)
@@ -268,10 +315,14 @@ struct IniDocument::Data
         }
     }
 
-    void ensureIndexed(Section& section) const
+    // Builds the key table of a large section; false for a small one, which is searched instead.
+    bool ensureIndexed(Section& section) const
     {
         if (section.indexed) {
-            return;
+            return true;
+        }
+        if (section.lines.size() <= kIndexedLines) {
+            return false;
         }
         for (qsizetype i = 1; i < qsizetype(section.lines.size()); ++i) {
             const Line& line = section.lines[size_t(i)];
@@ -286,6 +337,7 @@ struct IniDocument::Data
             }
         }
         section.indexed = true;
+        return true;
     }
 
     [[nodiscard]] Section* findSection(const QString& folded)
@@ -296,8 +348,16 @@ struct IniDocument::Data
 
     [[nodiscard]] qsizetype findKey(Section& section, const QString& folded) const
     {
-        ensureIndexed(section);
-        return section.keys.value(folded, -1);
+        if (ensureIndexed(section)) {
+            return section.keys.value(folded, -1);
+        }
+        for (qsizetype i = 1; i < qsizetype(section.lines.size()); ++i) {
+            const Line& line = section.lines[size_t(i)];
+            if (line.kind == LineKind::Key && sameKey(keyBytes(content(bytes(line))), folded)) {
+                return i;
+            }
+        }
+        return -1;
     }
 
     [[nodiscard]] Line makeLine(QByteArray text, LineKind kind)
@@ -305,9 +365,8 @@ struct IniDocument::Data
         size += text.size();
         modified = true;
         Line line;
-        line.text = std::move(text);
+        own(line, std::move(text));
         line.kind = kind;
-        line.owned = true;
         return line;
     }
 
@@ -382,6 +441,8 @@ IniDocument IniDocument::Parse(QByteArrayView bytes)
         d.sections.back().lines.push_back(line);
         pos = end;
     }
+    // The document usually lives on in a cache; the growth room is not needed.
+    d.sections.shrink_to_fit();
     return doc;
 }
 
@@ -480,8 +541,6 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
         Section added;
         added.lines.push_back(d->makeLine('[' + sectionName.toUtf8() + ']' + d->newline, LineKind::Header));
         added.lines.push_back(d->makeLine(keyLine(), LineKind::Key));
-        added.keys.insert(foldedKey, 1);
-        added.indexed = true;
         added.version = ++d->changes;
         d->index.insert(foldedSection, qsizetype(d->sections.size()));
         d->sections.push_back(std::move(added));
@@ -515,7 +574,9 @@ bool IniDocument::SetValue(QStringView section, QStringView key, QStringView val
     found->lines.insert(found->lines.begin() + at, d->makeLine(keyLine(), LineKind::Key));
     found->version = ++d->changes;
     // Only blank or removed lines follow, so no indexed key moves.
-    found->keys.insert(foldedKey, at);
+    if (found->indexed) {
+        found->keys.insert(foldedKey, at);
+    }
     return true;
 }
 
@@ -533,10 +594,14 @@ bool IniDocument::RemoveKey(QStringView section, QStringView key)
     Line& line = found->lines[size_t(at)];
     d->size -= d->bytes(line).size();
     d->modified = true;
-    line.text.clear();
-    line.owned = true;
+    if (line.owned) {
+        d->texts[size_t(line.start)] = QByteArray();
+    }
     line.kind = LineKind::Removed;
     found->version = ++d->changes;
+    if (!found->indexed) {
+        return true; // the search finds the next duplicate, if any
+    }
     found->keys.remove(foldedKey);
     if (found->duplicates) {
         // The next duplicate, if any, is now the first.

@@ -251,6 +251,67 @@ TEST_F(Headless, TheWindowProgramHandsOverToTheServiceWithoutWidgets)
     EXPECT_TRUE(MailsReach(1));
 }
 
+// The mail libraries (GMime, libcurl, TLS) are loaded with the first mail, not before.
+TEST_F(Headless, TheMailCodeIsLoadedOnlyForTheFirstMail)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    Service& service = LaunchStarted();
+    const auto maps = [&] {
+        return QString::fromUtf8(
+            TestEnvironment::ReadFile(QStringLiteral("/proc/%1/maps").arg(service.process.processId())));
+    };
+    Pause(1500); // a few cycles with nothing to mail
+    for (const char* library : {"sentrel-mail.so", "libgmime", "libcurl"}) {
+        EXPECT_FALSE(maps().contains(QLatin1String(library))) << library;
+    }
+    SetAge(nightly, 600);
+    ASSERT_TRUE(MailsReach(1));
+    for (const char* library : {"sentrel-mail.so", "libgmime", "libcurl"}) {
+        EXPECT_TRUE(maps().contains(QLatin1String(library))) << library;
+    }
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Sent OK")));
+}
+
+TEST_F(Headless, WithoutItsMailModuleTheServiceSaysWhyAndWatchesOn)
+{
+    // A copy of the program alone in a folder, as a careless copy would leave it.
+    const QString bin = m_folder + QStringLiteral("/bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString program = bin + QStringLiteral("/sentrel-headless");
+    ASSERT_TRUE(QFile::copy(QString::fromUtf8(SENTREL_HEADLESS), program));
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    const QByteArray path = program.toUtf8();
+    Service& service = LaunchStarted({}, path.constData());
+
+    SetAge(nightly, 600);
+    ASSERT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Failed - Reason: The mail "
+                                              "module sentrel-mail.so is in none of ") +
+                               bin + QStringLiteral("/sentrel-mail.so")))
+        << service.out.toStdString();
+    // Marked as notified all the same, as after any failed send.
+    EXPECT_TRUE(WaitFor(
+        [] {
+            return ConfigUtility::ReadIniString(
+                       QStringLiteral("File1"), QStringLiteral("BeenNotifed"), QString(), ProfilePath()) ==
+                   QLatin1String("1");
+        },
+        3000));
+    // Still watching: a later change (after a quiet cycle) is tried again, and nothing was ever sent.
+    Pause(1500);
+    SetAge(nightly, 60);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            service.Read();
+            return service.out.count(QStringLiteral("Notification Email Failed")) == 2;
+        },
+        5000))
+        << service.out.toStdString();
+    EXPECT_EQ(service.process.state(), QProcess::Running);
+    EXPECT_EQ(Mails(), 0);
+}
+
 TEST_F(Headless, TerminateAndInterruptEndItWithinASecondAndLeaveTheProfileWhole)
 {
     for (const int number : {SIGTERM, SIGINT}) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -278,4 +277,53 @@ TEST(IniDocument, LargeProfileReadsEditsAndWritesBackWhole)
     EXPECT_EQ(reread.Value(u"Monitor 9998", u"Key9"), QStringLiteral("new"));
     EXPECT_FALSE(reread.Value(u"Monitor 9998", u"Key0").has_value());
     EXPECT_EQ(reread.Value(u"Monitor 9999", u"Key0"), QStringLiteral("value 69993"));
+}
+
+// Small sections are searched line by line and large ones through a table;
+// both must read, find duplicates, write and remove alike, also when writes
+// make a small section large.
+TEST(IniDocument, SectionsOfEverySizeFindTheirKeys)
+{
+    for (const int count : {1, 3, 15, 16, 17, 40}) {
+        SCOPED_TRACE(count);
+        QByteArray text = "[Other]\nKey1=elsewhere\n[S]\n";
+        for (int i = 1; i <= count; ++i) {
+            text += "Key" + QByteArray::number(i) + " = v" + QByteArray::number(i) + "\n";
+        }
+        text += "key1=second\nGr\xC3\xB6\xC3\x9F"
+                "e=ascii-less\n";
+        IniDocument doc = IniDocument::Parse(text);
+        for (int i = 1; i <= count; ++i) {
+            EXPECT_EQ(doc.Value(u"s", QStringLiteral("KEY%1").arg(i)), QStringLiteral("v%1").arg(i));
+        }
+        EXPECT_EQ(doc.Value(u"S", QStringLiteral("Key%1").arg(count + 1)), std::nullopt);
+        EXPECT_EQ(doc.Value(u"S", u"GR\u00D6\u00DFE"), QStringLiteral("ascii-less"));
+        EXPECT_EQ(doc.Value(u"S", u"Key"), std::nullopt);
+
+        // The first of two spellings is read and written; removing it reveals the second.
+        EXPECT_TRUE(doc.SetValue(u"S", u"KEY1", u"first"));
+        EXPECT_EQ(doc.Value(u"S", u"key1"), QStringLiteral("first"));
+        EXPECT_TRUE(doc.RemoveKey(u"S", u"key1"));
+        EXPECT_EQ(doc.Value(u"S", u"Key1"), QStringLiteral("second"));
+        EXPECT_TRUE(doc.RemoveKey(u"S", u"Key1"));
+        EXPECT_EQ(doc.Value(u"S", u"Key1"), std::nullopt);
+        EXPECT_EQ(doc.Value(u"Other", u"Key1"), QStringLiteral("elsewhere"));
+
+        // Added keys, enough to pass any table size, read back and write once.
+        for (int i = 1; i <= 20; ++i) {
+            EXPECT_TRUE(doc.SetValue(u"S", QStringLiteral("New%1").arg(i), QString::number(i)));
+        }
+        for (int i = 1; i <= 20; ++i) {
+            EXPECT_EQ(doc.Value(u"s", QStringLiteral("new%1").arg(i)), QString::number(i));
+            EXPECT_FALSE(doc.SetValue(u"S", QStringLiteral("NEW%1").arg(i), QString::number(i)));
+        }
+        EXPECT_TRUE(doc.RemoveKey(u"S", u"new7"));
+        EXPECT_EQ(doc.Value(u"S", u"New7"), std::nullopt);
+
+        const IniDocument again = IniDocument::Parse(doc.Serialize());
+        EXPECT_EQ(again.Value(u"S", u"new20"), QStringLiteral("20"));
+        EXPECT_EQ(again.Value(u"S", u"New7"), std::nullopt);
+        EXPECT_EQ(again.Value(u"S", QStringLiteral("Key%1").arg(count)),
+                  count == 1 ? std::nullopt : std::optional<QString>(QStringLiteral("v%1").arg(count)));
+    }
 }
