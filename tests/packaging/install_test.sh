@@ -36,6 +36,8 @@ for f in bin/sentrel bin/sentrel-headless \
     share/icons/hicolor/256x256/apps/$id.png lib/systemd/user/sentrel.service share/man/man1/sentrel.1; do
     [ -s "$prefix/$f" ] || fail "$f was not installed"
 done
+module=$(find "$prefix" -path "*/sentrel/sentrel-mail.so" -type f) && [ -n "$module" ] ||
+    fail "the service's mail module was not installed"
 file "$prefix/share/icons/hicolor/48x48/apps/$id.png" | grep -q "48 x 48" || fail "the 48 pixel icon is not 48 x 48"
 
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "the desktop entry does not validate"
@@ -51,6 +53,7 @@ grep -qx "Type=exec" "$unit" && grep -qx "Restart=on-failure" "$unit" || fail "t
 man_warnings=$(groff -man -ww -z -Tutf8 "$prefix/share/man/man1/sentrel.1" 2>&1)
 [ -z "$man_warnings" ] || fail "the manual page has warnings: $man_warnings"
 grep -q "$prefix/share/sentrel/Templates" "$prefix/share/man/man1/sentrel.1" || fail "the manual names another template folder"
+grep -q "$module" "$prefix/share/man/man1/sentrel.1" || fail "the manual names another mail module"
 
 echo "== the installed program"
 [ "$("$prefix/bin/sentrel" --version)" = "sentrel $version" ] || fail "--version says $("$prefix/bin/sentrel" --version)"
@@ -114,4 +117,5 @@ dpkg-deb -x "$deb" "$scratch/unpacked"
 grep -qx "ExecStart=/usr/bin/sentrel --headless" "$scratch/unpacked/usr/lib/systemd/user/sentrel.service" ||
     fail "the packaged unit does not start /usr/bin/sentrel"
 [ -s "$scratch/unpacked/usr/share/sentrel/Templates/NotifyOnStale.eml" ] || fail "the package has no templates"
+[ -n "$(find "$scratch/unpacked/usr/lib" -path "*/sentrel/sentrel-mail.so")" ] || fail "the package has no mail module"
 echo "OK"
