@@ -122,7 +122,6 @@ bool HeadlessService::LoadProfile()
             m_colours[static_cast<size_t>(i - 1)] = Red;
         }
     }
-    m_cycle.SetSettings(&m_settings);
     m_knownProfile = ProfileIdentity();
     WatchProfile();
     WatchFiles();
