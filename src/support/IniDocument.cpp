@@ -218,7 +218,8 @@ template<typename View>
 {
     bool plain = true;
     for (const char c : key) {
-        if (static_cast<quint8>(c) >= 0x80 || c == 0) {
+        // Line breaks inside a key read as blanks, as foldedName() has them.
+        if (static_cast<quint8>(c) >= 0x80 || c == 0 || c == '\r' || c == '\n') {
             plain = false;
             break;
         }

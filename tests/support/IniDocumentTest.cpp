@@ -291,7 +291,7 @@ TEST(IniDocument, SectionsOfEverySizeFindTheirKeys)
             text += "Key" + QByteArray::number(i) + " = v" + QByteArray::number(i) + "\n";
         }
         text += "key1=second\nGr\xC3\xB6\xC3\x9F"
-                "e=ascii-less\n";
+                "e=ascii-less\nOdd\rKey=inner CR\n";
         IniDocument doc = IniDocument::Parse(text);
         for (int i = 1; i <= count; ++i) {
             EXPECT_EQ(doc.Value(u"s", QStringLiteral("KEY%1").arg(i)), QStringLiteral("v%1").arg(i));
@@ -299,6 +299,9 @@ TEST(IniDocument, SectionsOfEverySizeFindTheirKeys)
         EXPECT_EQ(doc.Value(u"S", QStringLiteral("Key%1").arg(count + 1)), std::nullopt);
         EXPECT_EQ(doc.Value(u"S", u"GR\u00D6\u00DFE"), QStringLiteral("ascii-less"));
         EXPECT_EQ(doc.Value(u"S", u"Key"), std::nullopt);
+        // A CR inside a key reads as a blank, however long the section.
+        EXPECT_EQ(doc.Value(u"S", u"odd key"), QStringLiteral("inner CR"));
+        EXPECT_EQ(doc.Value(u"S", u"ODD\rKEY"), QStringLiteral("inner CR"));
 
         // The first of two spellings is read and written; removing it reveals the second.
         EXPECT_TRUE(doc.SetValue(u"S", u"KEY1", u"first"));
