@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -209,8 +210,44 @@ void BM_WriteSettings(benchmark::State& state)
         static_cast<double>(IniFile::Replacements() - before) / static_cast<double>(state.iterations());
 }
 
+// What the settings dialog's OK does: every file removed, then the edited list
+// added back one by one, inside the one transaction the dialog holds.
+void BM_ReplaceAllFiles(benchmark::State& state)
+{
+    const QString name = Profile(static_cast<int>(state.range(0)), Kind::Unchanged);
+    cSettings s;
+    s.ReadSettings(name);
+    std::vector<cMonitorFile> working;
+    for (qint16 n = 1; n <= s.NumberFiles(); ++n) {
+        working.push_back(*s.MonitorFile(n));
+    }
+    const bool batched = state.range(1) != 0;
+    for (auto _ : state) {
+        IniFile::Transaction transaction(s.ProfilePath());
+        std::optional<cSettings::WriteBatch> batch;
+        if (batched) {
+            batch.emplace(s);
+        }
+        for (qint16 n = s.NumberFiles(); n >= 1; --n) {
+            s.RemoveFile(n);
+        }
+        for (const cMonitorFile& file : working) {
+            s.AddFile(&file);
+        }
+        batch.reset();
+        benchmark::DoNotOptimize(transaction.Commit());
+    }
+}
+
 } // namespace
 
+// Without a batch (each call saves, as a lone RemoveFile or AddFile does) and with one (the dialog).
+BENCHMARK(BM_ReplaceAllFiles)
+    ->Args({1000, 0})
+    ->Args({1000, 1})
+    ->Args({10000, 1})
+    ->ArgNames({"files", "batched"})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StatLoop)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckFile)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckFileTemplate)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);

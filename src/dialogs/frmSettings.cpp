@@ -421,7 +421,7 @@ bool frmSettings::DisplaySettings(cSettings* settings, QWidget* parent)
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }
-    // Removing and adding the files each save the profile; together they reach the disk as one replacement.
+    // Whatever Save() writes reaches the disk as one replacement.
     {
         IniFile::Transaction transaction(settings->ProfilePath());
         dialog.Save();
@@ -506,6 +506,8 @@ void frmSettings::Save()
     m_settings.SetPollInterval(DialogParts::WholeNumber(DialogParts::LeadingNumber(m_txtPollInterval->text())));
     m_settings.SetWatchEvents(m_chkWatchEvents->isChecked());
 
+    // The profile is saved once for the whole replacement, as the last AddFile would have left it.
+    const cSettings::WriteBatch batch(m_settings);
     for (qint16 n = m_settings.NumberFiles(); n >= 1; --n) {
         m_settings.RemoveFile(n);
     }

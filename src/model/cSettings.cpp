@@ -155,7 +155,7 @@ bool cSettings::RemoveFile(qint16 index)
         return false;
     }
     m_files.erase(m_files.begin() + (index - 1));
-    WriteSettings();
+    SaveAfterListChange();
     return true;
 }
 
@@ -174,6 +174,29 @@ qint16 cSettings::AddFile(const cMonitorFile* file)
     cMonitorFile& added = m_files.back();
     added.CheckFile();
     added.MarkAsNotified();
-    WriteSettings();
+    SaveAfterListChange();
     return NumberFiles();
+}
+
+void cSettings::SaveAfterListChange()
+{
+    if (m_batches > 0) {
+        m_savePending = true;
+    } else {
+        WriteSettings();
+    }
+}
+
+cSettings::WriteBatch::WriteBatch(cSettings& settings)
+    : m_settings(settings)
+{
+    ++m_settings.m_batches;
+}
+
+cSettings::WriteBatch::~WriteBatch()
+{
+    if (--m_settings.m_batches == 0 && m_settings.m_savePending) {
+        m_settings.m_savePending = false;
+        m_settings.WriteSettings();
+    }
 }

@@ -60,7 +60,26 @@ public:
     using DialogHook = std::function<bool(cSettings&)>;
     static void SetDialogHook(DialogHook hook);
 
+    // While a batch lives, RemoveFile and AddFile leave their saving to it: it
+    // saves the profile once when it ends, if either ran, instead of once a call.
+    // Replacing a whole list of n files is then linear in n, not quadratic.
+    class WriteBatch
+    {
+    public:
+        explicit WriteBatch(cSettings& settings);
+        ~WriteBatch();
+        WriteBatch(const WriteBatch&) = delete;
+        WriteBatch& operator=(const WriteBatch&) = delete;
+
+    private:
+        cSettings& m_settings;
+    };
+
 private:
+    void SaveAfterListChange();
+
+    int m_batches = 0;
+    bool m_savePending = false;
     QString m_profileName;
     QString m_profilePath;
     std::vector<cMonitorFile> m_files;

@@ -223,6 +223,67 @@ TEST_F(ProfileStore, RemovingTheFirstFileMovesTheOthersUp)
     EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("StaleMins")), QStringLiteral("<absent>"));
 }
 
+TEST_F(ProfileStore, ABatchSavesTheReplacedListOnceWhenTheOutermostEnds)
+{
+    cSettings s = WithFiles(3);
+    std::vector<cMonitorFile> reversed;
+    for (qint16 n = 3; n >= 1; --n) {
+        reversed.push_back(*s.MonitorFile(n));
+    }
+    const FileIdentity before = Identity(m_path);
+    const quint64 replacements = IniFile::Replacements();
+    {
+        const cSettings::WriteBatch outer(s);
+        {
+            const cSettings::WriteBatch inner(s);
+            for (qint16 n = 3; n >= 1; --n) {
+                ASSERT_TRUE(s.RemoveFile(n));
+            }
+        }
+        for (const cMonitorFile& file : reversed) {
+            ASSERT_EQ(s.AddFile(&file), qint16(&file - reversed.data() + 1));
+        }
+        EXPECT_EQ(Identity(m_path), before);
+        EXPECT_EQ(IniFile::Replacements(), replacements);
+    }
+    EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+
+    // What the calls without a batch leave on disk, one save each, in a second profile.
+    const QString first = m_name;
+    m_name += QStringLiteral("-unbatched");
+    m_path = ProfileFormat::ProfilePath(m_name);
+    cSettings one = WithFiles(3);
+    for (qint16 n = 3; n >= 1; --n) {
+        one.RemoveFile(n);
+    }
+    for (const cMonitorFile& file : reversed) {
+        one.AddFile(&file);
+    }
+    cSettings batched;
+    cSettings unbatched;
+    ASSERT_TRUE(batched.ReadSettings(first));
+    ASSERT_TRUE(unbatched.ReadSettings(m_name));
+    ASSERT_EQ(batched.NumberFiles(), 3);
+    ASSERT_EQ(unbatched.NumberFiles(), 3);
+    for (qint16 n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        const cMonitorFile& a = *batched.MonitorFile(n);
+        const cMonitorFile& b = *unbatched.MonitorFile(n);
+        EXPECT_EQ(a.RawFileName(), b.RawFileName());
+        EXPECT_EQ(a.FriendlyName(), b.FriendlyName());
+        EXPECT_EQ(a.StaleMins(), b.StaleMins());
+        EXPECT_EQ(a.BeenNotified(), b.BeenNotified());
+    }
+    EXPECT_EQ(batched.MonitorFile(3)->FriendlyName(), QStringLiteral("First"));
+
+    // A batch in which the list did not change saves nothing.
+    const quint64 settled = IniFile::Replacements();
+    {
+        const cSettings::WriteBatch idle(s);
+    }
+    EXPECT_EQ(IniFile::Replacements(), settled);
+}
+
 TEST_F(ProfileStore, HandWrittenFileCounts)
 {
     struct Case
