@@ -3,6 +3,7 @@
 #include "notify/cEmail.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
+#include "support/IniFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -114,6 +115,7 @@ bool HeadlessService::LoadProfile()
     if (!m_settings.ReadSettings(m_profileName)) {
         return false;
     }
+    m_outsideChangesSeen = IniFile::OutsideChanges(m_settings.ProfilePath());
     const qint16 count = m_settings.NumberFiles();
     m_colours.assign(static_cast<size_t>(qMax<qint16>(0, count)), White);
     for (qint16 i = 1; i <= count; ++i) {
@@ -170,8 +172,12 @@ void HeadlessService::AfterCycle()
     if (m_stopping || m_cycle.Running()) {
         return;
     }
-    // What the cycle saved is this service's own doing, not an edit to pick up.
+    // What the cycle saved is this service's own doing, not an edit to pick up,
+    // unless a save found an edit made since the last reading and merged it.
     m_knownProfile = ProfileIdentity();
+    if (IniFile::OutsideChanges(m_settings.ProfilePath()) != m_outsideChangesSeen) {
+        m_reloadPending = true;
+    }
     WatchFiles();
     if (m_reloadPending) {
         m_reloadPending = false;

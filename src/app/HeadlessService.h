@@ -85,6 +85,8 @@ private:
     QTimer m_profileSettle;
     QFileSystemWatcher m_profileWatcher;
     FileIdentity m_knownProfile;
+    // Edits by others that the profile functions had found when the profile was last read.
+    quint64 m_outsideChangesSeen = 0;
     bool m_reloadPending = false;
     cChangeWatcher m_changes;
     bool m_stopping = false;

@@ -90,6 +90,7 @@ struct Cache
 {
     std::unordered_map<QString, CachedFile> files;
     std::unordered_map<QString, int> transactionDepth;
+    std::unordered_map<QString, quint64> outsideChanges;
     quint64 replacements = 0;
 };
 
@@ -224,6 +225,7 @@ CachedFile& cachedFile(const QString& key)
             return remember(key, it->second);
         }
         it->second = load(key);
+        ++cache().outsideChanges[key];
         return remember(key, it->second);
     }
     return remember(key, files.emplace(key, load(key)).first->second);
@@ -397,6 +399,13 @@ bool IniFile::Unchanged(const SectionState& state, const QString& file)
     const CachedFile& entry = cachedFile(cacheKey(file));
     return entry.readable && entry.load == state.Load &&
            entry.document.SectionVersionAt(state.Place) == std::optional<quint64>(state.Version);
+}
+
+quint64 IniFile::OutsideChanges(const QString& file)
+{
+    const auto& counts = cache().outsideChanges;
+    const auto it = counts.find(cacheKey(file));
+    return it == counts.end() ? 0 : it->second;
 }
 
 quint64 IniFile::Replacements()

@@ -55,6 +55,11 @@ public:
     [[nodiscard]] static std::optional<SectionState> StateOf(const QString& section, const QString& file);
     [[nodiscard]] static bool Unchanged(const SectionState& state, const QString& file);
 
+    // How often this process found the file changed by someone else since it
+    // last read or wrote it, and read it again: a writer that merged such an
+    // edit learns that its picture of the whole file is out of date.
+    [[nodiscard]] static quint64 OutsideChanges(const QString& file);
+
     // Number of file replacements made by this process (for tests and benchmarks).
     [[nodiscard]] static quint64 Replacements();
     // Drops every cached document.

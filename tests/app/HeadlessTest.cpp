@@ -339,7 +339,7 @@ TEST_F(Headless, TerminateDuringASendToASilentServerEndsTheSendAndTheProcess)
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
     const QString quiet = File(QStringLiteral("quiet.csv"), 3600);
     WriteProfile(ProfileText({nightly, quiet}, silent.Port()));
-    Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG")});
+    Service& service = LaunchStarted({QStringLiteral("--headless")});
     SetAge(nightly, 600);
     // The send has begun once the marker names the server.
     const QString marker = QStringLiteral("SendingToSMTPServer=127.0.0.1");
@@ -393,6 +393,42 @@ TEST_F(Headless, AnEditOnDiskIsPickedUpWithoutASignal)
     SetAge(weekly, 600);
     ASSERT_TRUE(MailsReach(1)) << service.out.toStdString();
     EXPECT_TRUE(service.Prints(QStringLiteral("File:weekly - Changed Notification Email Sent OK")));
+}
+
+TEST_F(Headless, AnEditThatACycleMergedIntoItsSaveIsReadAfterThatCycle)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    const QString weekly = File(QStringLiteral("weekly.csv"), 3600);
+    // The server writes the edit over the profile while the service waits for
+    // its answer; the service then saves the file as notified into the edited file.
+    const QString edit = m_folder + QStringLiteral("/edit.ini");
+    SmtpSink::Options options;
+    options.CopyFrom = edit;
+    options.CopyTo = ProfilePath();
+    const SmtpSink editing(options);
+    ASSERT_TRUE(editing.Started()) << editing.Error().toStdString();
+    ASSERT_TRUE(TestEnvironment::WriteFile(edit, ProfileText({nightly, weekly}, editing.Port()).toUtf8()));
+    WriteProfile(ProfileText({nightly}, editing.Port()));
+    Service& service = LaunchStarted({QStringLiteral("--headless")});
+    const auto mailsReach = [&](qsizetype count) {
+        return WaitFor([&] { return editing.Messages().size() >= count; }, 6000);
+    };
+
+    SetAge(nightly, 600);
+    ASSERT_TRUE(mailsReach(1));
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Sent OK")));
+    EXPECT_EQ(ConfigUtility::ReadIniString(
+                  QStringLiteral("General"), QStringLiteral("NumberFiles"), QString(), ProfilePath()),
+              QStringLiteral("2"));
+
+    // The file the edit added is watched from then on. (A change made before
+    // the reading is taken as the file's known state, as after any reload.)
+    Pause(1500);
+    SetAge(weekly, 600);
+    ASSERT_TRUE(mailsReach(2)) << service.out.toStdString();
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:weekly - Changed Notification Email Sent OK")));
+    Pause(1500);
+    EXPECT_EQ(editing.Messages().size(), 2);
 }
 
 TEST_F(Headless, HangUpReadsTheProfileAgainEvenWhenTheFileLooksTheSame)

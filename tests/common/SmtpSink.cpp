@@ -56,6 +56,9 @@ SmtpSink::SmtpSink(const Options& options)
     if (!options.MarkerFile.isEmpty()) {
         args << "--marker-file" << QFile::encodeName(options.MarkerFile);
     }
+    if (!options.CopyFrom.isEmpty()) {
+        args << "--copy-on-data" << QFile::encodeName(options.CopyFrom) << QFile::encodeName(options.CopyTo);
+    }
     QList<char*> argv;
     for (QByteArray& arg : args) {
         argv << arg.data();

@@ -23,6 +23,7 @@ public:
         QString StartTlsCert, StartTlsKey; // STARTTLS required
         QString TlsCert, TlsKey;           // TLS from the first byte
         QString MarkerFile;                // its text when the message came is kept with the message
+        QString CopyFrom, CopyTo;          // after each message, before its answer: CopyFrom's bytes over CopyTo
     };
 
     struct Message
