@@ -1,3 +1,4 @@
+#include "ScriptedUi.h"
 #include "TestEnvironment.h"
 #include "notify/HtmlToText.h"
 #include "notify/cEmail.h"
@@ -29,20 +30,6 @@ quint16 ClosedPort()
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
 }
-
-class ScriptedUi : public UserInterface
-{
-public:
-    QStringList asked;
-    Answer answer = Answer::No;
-    Answer ShowMessage(const QString& text, Icon, Buttons, Answer) override
-    {
-        asked << text;
-        return answer;
-    }
-    Pointer CurrentPointer() const override { return Pointer::Normal; }
-    void SetPointer(Pointer) override { }
-};
 
 const QString kUtils = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
 const QString kMarker = QStringLiteral("SendingToSMTPServer");

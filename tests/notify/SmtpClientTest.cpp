@@ -1,4 +1,5 @@
 #include "notify/SmtpClient.h"
+#include "ScriptedUi.h"
 #include "SmtpSink.h"
 #include "TestEnvironment.h"
 #include "notify/cEmail.h"
@@ -129,20 +130,6 @@ const Certificates& TestCertificates()
     }();
     return certificates;
 }
-
-class ScriptedUi : public UserInterface
-{
-public:
-    QStringList asked;
-    Answer answer = Answer::No;
-    Answer ShowMessage(const QString& text, Icon, Buttons, Answer) override
-    {
-        asked << text;
-        return answer;
-    }
-    Pointer CurrentPointer() const override { return Pointer::Normal; }
-    void SetPointer(Pointer) override { }
-};
 
 #define START_SINK(sink) ASSERT_TRUE((sink).Started()) << (sink).Error().toStdString()
 
