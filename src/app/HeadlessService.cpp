@@ -13,7 +13,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -124,7 +123,6 @@ bool HeadlessService::LoadProfile()
             m_colours[static_cast<size_t>(i - 1)] = Red;
         }
     }
-    m_knownProfile = ProfileIdentity();
     WatchProfile();
     WatchFiles();
     ScheduleNextCycle();
@@ -172,10 +170,9 @@ void HeadlessService::AfterCycle()
     if (m_stopping || m_cycle.Running()) {
         return;
     }
-    // What the cycle saved is this service's own doing, not an edit to pick up,
-    // unless a save found an edit made since the last reading and merged it.
-    m_knownProfile = ProfileIdentity();
-    if (IniFile::OutsideChanges(m_settings.ProfilePath()) != m_outsideChangesSeen) {
+    // What the cycle saved is this service's own doing; an edit by someone
+    // else, merged into a save or not, is read now.
+    if (ProfileEditedElsewhere()) {
         m_reloadPending = true;
     }
     WatchFiles();
@@ -235,13 +232,12 @@ void HeadlessService::ProfileTouched()
         return;
     }
     WatchProfile();
-    if (m_cycle.Running()) {
-        // The cycle saves as it goes; look again once it has finished.
-        m_reloadPending = true;
-        return;
+    if (!ProfileEditedElsewhere()) {
+        return; // the service's own save
     }
-    const FileIdentity now = ProfileIdentity();
-    if (now == m_knownProfile) {
+    if (m_cycle.Running()) {
+        // The cycle saves as it goes; read the edit once it has finished.
+        m_reloadPending = true;
         return;
     }
     DebugLog(QStringLiteral("The profile ") + m_settings.ProfilePath() + QStringLiteral(" changed; reading it again"),
@@ -250,15 +246,12 @@ void HeadlessService::ProfileTouched()
     LoadProfile();
 }
 
-HeadlessService::FileIdentity HeadlessService::ProfileIdentity() const
+bool HeadlessService::ProfileEditedElsewhere() const
 {
-    struct stat info = {};
-    if (::stat(QFile::encodeName(m_settings.ProfilePath()).constData(), &info) != 0) {
-        return {};
-    }
-    return {static_cast<qint64>(info.st_size),
-            static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-            static_cast<quint64>(info.st_ino)};
+    // The profile functions know the file as this process last read or wrote
+    // it, and count the edits by others they found and merged since.
+    const QString& path = m_settings.ProfilePath();
+    return IniFile::ChangedOnDisk(path) || IniFile::OutsideChanges(path) != m_outsideChangesSeen;
 }
 
 void HeadlessService::AddHistory(const QDateTime& when, const QString& text)

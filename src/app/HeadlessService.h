@@ -57,15 +57,6 @@ public:
     [[nodiscard]] bool ShowsRows() const override { return false; }
 
 private:
-    // What identifies one version of the profile file on disk.
-    struct FileIdentity
-    {
-        qint64 size = -1;
-        qint64 modifiedNs = 0;
-        quint64 inode = 0;
-        bool operator==(const FileIdentity&) const = default;
-    };
-
     bool LoadProfile();
     void RunCycle();
     void ScheduleNextCycle();
@@ -74,7 +65,8 @@ private:
     void AfterCycle();
     void OnSignal();
     void WatchFiles();
-    [[nodiscard]] FileIdentity ProfileIdentity() const;
+    // Whether someone else changed the profile since the service last read it.
+    [[nodiscard]] bool ProfileEditedElsewhere() const;
 
     QString m_profileName;
     std::FILE* m_history;
@@ -84,7 +76,6 @@ private:
     QTimer m_cycleTimer;
     QTimer m_profileSettle;
     QFileSystemWatcher m_profileWatcher;
-    FileIdentity m_knownProfile;
     // Edits by others that the profile functions had found when the profile was last read.
     quint64 m_outsideChangesSeen = 0;
     bool m_reloadPending = false;

@@ -408,6 +408,14 @@ quint64 IniFile::OutsideChanges(const QString& file)
     return it == counts.end() ? 0 : it->second;
 }
 
+bool IniFile::ChangedOnDisk(const QString& file)
+{
+    const QString key = cacheKey(file);
+    const auto& files = cache().files;
+    const auto it = files.find(key);
+    return it != files.end() && !(it->second.identity == currentIdentity(QFile::encodeName(key)));
+}
+
 quint64 IniFile::Replacements()
 {
     return cache().replacements;

@@ -59,6 +59,9 @@ public:
     // last read or wrote it, and read it again: a writer that merged such an
     // edit learns that its picture of the whole file is out of date.
     [[nodiscard]] static quint64 OutsideChanges(const QString& file);
+    // Whether the file on disk is no longer what this process last read or
+    // wrote; false when it has not read the file at all.
+    [[nodiscard]] static bool ChangedOnDisk(const QString& file);
 
     // Number of file replacements made by this process (for tests and benchmarks).
     [[nodiscard]] static quint64 Replacements();

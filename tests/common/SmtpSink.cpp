@@ -59,6 +59,9 @@ SmtpSink::SmtpSink(const Options& options)
     if (!options.CopyFrom.isEmpty()) {
         args << "--copy-on-data" << QFile::encodeName(options.CopyFrom) << QFile::encodeName(options.CopyTo);
     }
+    if (options.DataDelayMs > 0) {
+        args << "--data-delay" << QByteArray::number(options.DataDelayMs / 1000.0);
+    }
     QList<char*> argv;
     for (QByteArray& arg : args) {
         argv << arg.data();

@@ -24,6 +24,7 @@ public:
         QString TlsCert, TlsKey;           // TLS from the first byte
         QString MarkerFile;                // its text when the message came is kept with the message
         QString CopyFrom, CopyTo;          // after each message, before its answer: CopyFrom's bytes over CopyTo
+        int DataDelayMs = 0;               // how long it waits before it answers a message
     };
 
     struct Message

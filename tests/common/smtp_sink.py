@@ -5,7 +5,7 @@ writes every delivered message into a folder.
     smtp_sink.py --port 0 --out DIR [--auth] [--auth-mechanisms PLAIN,LOGIN]
                  [--reject-rcpt ADDR] [--silent] [--starttls CERT KEY]
                  [--tls CERT KEY] [--marker-file PATH] [--reject-data]
-                 [--copy-on-data SOURCE TARGET]
+                 [--copy-on-data SOURCE TARGET] [--data-delay SECONDS]
 
 The first line on standard output is the port it listens on. Each message
 goes to DIR/NNN.eml (the bytes after dot-unstuffing) with DIR/NNN.json beside
@@ -13,7 +13,8 @@ it: {"mail_from", "rcpt_tos", "auth_user", "auth_mechanism", "marker",
 "accepted"}. With --reject-data a message is written down and then refused
 with 554. With --copy-on-data the bytes of SOURCE are written over TARGET
 after each message is written down and before it is answered, as a hand edit
-made while the client waits. It runs until it is killed.
+made while the client waits; --data-delay waits that long before each answer
+to the message. It runs until it is killed.
 """
 
 import argparse
@@ -32,8 +33,9 @@ PASSWORD = b"s3cret"
 
 
 class Sink:
-    def __init__(self, out, reject_rcpt, reject_data, marker_file, copy_on_data):
+    def __init__(self, out, reject_rcpt, reject_data, marker_file, copy_on_data, data_delay):
         self.out = out
+        self.data_delay = data_delay
         self.copy_on_data = copy_on_data
         self.reject_data = reject_data
         self.reject_rcpt = reject_rcpt.lower() if reject_rcpt else None
@@ -81,6 +83,8 @@ class Sink:
                 data = f.read()
             with open(target, "wb") as f:
                 f.write(data)
+        if self.data_delay:
+            await asyncio.sleep(self.data_delay)
         if self.reject_data:
             return "554 5.6.0 Message content rejected"
         return "250 2.0.0 Message accepted"
@@ -118,6 +122,7 @@ def main():
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--marker-file")
     parser.add_argument("--copy-on-data", nargs=2, metavar=("SOURCE", "TARGET"))
+    parser.add_argument("--data-delay", type=float, default=0.0)
     args = parser.parse_args()
 
     # AUTH without TLS is what the tests want; the library's warnings about it are noise.
@@ -127,7 +132,7 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    sink = Sink(args.out, args.reject_rcpt, args.reject_data, args.marker_file, args.copy_on_data)
+    sink = Sink(args.out, args.reject_rcpt, args.reject_data, args.marker_file, args.copy_on_data, args.data_delay)
 
     if args.silent:
         factory = Silent

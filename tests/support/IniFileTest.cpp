@@ -180,18 +180,23 @@ TEST_F(IniProfileFile, HandEditBetweenCallsIsSeen)
         ASSERT_TRUE(TestEnvironment::SetModified(file, 1000000000));
         EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, QString(), file), u"1"_s);
         const quint64 outside = IniFile::OutsideChanges(file);
+        EXPECT_FALSE(IniFile::ChangedOnDisk(file));
+        EXPECT_FALSE(IniFile::ChangedOnDisk(file + u".never-read"_s));
         const QString written = c.replaceInode ? file + QStringLiteral(".new") : file;
         ASSERT_TRUE(TestEnvironment::WriteFile(written, c.edited));
         ASSERT_TRUE(TestEnvironment::SetModified(written, c.modified));
         if (c.replaceInode) {
             ASSERT_EQ(std::rename(QFile::encodeName(written).constData(), QFile::encodeName(file).constData()), 0);
         }
+        EXPECT_TRUE(IniFile::ChangedOnDisk(file));
         EXPECT_EQ(IniFile::ReadString(u"A"_s, u"h"_s, QString(), file), u"1"_s);
+        EXPECT_FALSE(IniFile::ChangedOnDisk(file));
         // A write merges into the file as it is now.
         ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"n"_s, u"3"_s, file));
         EXPECT_EQ(TestEnvironment::ReadFile(file), c.edited + "n=3\n");
         // The edit is counted once; this process's own write is not counted.
         EXPECT_EQ(IniFile::OutsideChanges(file), outside + 1);
+        EXPECT_FALSE(IniFile::ChangedOnDisk(file));
         ASSERT_TRUE(QFile::remove(file));
         EXPECT_EQ(IniFile::ReadString(u"A"_s, u"h"_s, u"gone"_s, file), u"gone"_s);
         EXPECT_EQ(IniFile::OutsideChanges(file), outside + 2);
