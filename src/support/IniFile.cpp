@@ -11,9 +11,12 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -83,6 +86,15 @@ struct CachedFile
     bool pending = false;
     // Unique for each reading of the file, so section versions of two readings never compare equal.
     quint64 load = 0;
+    // The writes of the open transaction, in order: if someone else saves the
+    // file meanwhile, they are made again on the file as it is then.
+    struct Write
+    {
+        QString section;
+        QString key;
+        std::optional<QString> value;
+    };
+    std::vector<Write> journal;
 };
 
 // The profile functions run on one thread (the GUI thread), so the cache has no lock.
@@ -330,11 +342,15 @@ bool IniFile::WriteString(const QString& section,
                  5);
         return false;
     }
+    const bool inside = inTransaction(path);
+    if (inside) {
+        entry.journal.push_back({section, key, value});
+    }
     const bool changed = value ? entry.document.SetValue(section, key, *value) : entry.document.RemoveKey(section, key);
     if (!changed) {
         return true;
     }
-    if (inTransaction(path)) {
+    if (inside) {
         entry.pending = true;
         return true;
     }
@@ -373,10 +389,32 @@ bool IniFile::Transaction::Commit()
     depths.erase(depth);
     auto& files = cache().files;
     const auto it = files.find(m_file);
-    if (it == files.end() || !it->second.pending) {
+    if (it == files.end()) {
         return true;
     }
-    return replaceFile(m_file, it->second);
+    CachedFile& entry = it->second;
+    const std::vector<CachedFile::Write> journal = std::exchange(entry.journal, {});
+    if (!journal.empty() && !(entry.identity == currentIdentity(QFile::encodeName(m_file)))) {
+        // Saved by someone else while the transaction was open: their file is
+        // kept, with this transaction's writes made on it in turn.
+        entry = load(m_file);
+        ++cache().outsideChanges[m_file];
+        if (!entry.readable) {
+            return fail(m_file, QStringLiteral("the existing file cannot be read"));
+        }
+        for (const CachedFile::Write& write : journal) {
+            if (write.value) {
+                (void)entry.document.SetValue(write.section, write.key, *write.value);
+            } else {
+                (void)entry.document.RemoveKey(write.section, write.key);
+            }
+        }
+        entry.pending = true;
+    }
+    if (!entry.pending) {
+        return true;
+    }
+    return replaceFile(m_file, entry);
 }
 
 std::optional<IniFile::SectionState> IniFile::StateOf(const QString& section, const QString& file)

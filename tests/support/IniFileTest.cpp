@@ -246,6 +246,46 @@ TEST_F(IniProfileFile, TransactionIsOneReplacementWithTheBytesOfSingleWrites)
     EXPECT_EQ(IniFile::Replacements(), replacements + 3);
 }
 
+TEST_F(IniProfileFile, ASaveByAnotherDuringATransactionIsKeptWithTheWritesMadeOnIt)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<Write> writes;
+        QByteArray theirs;
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        {"other keys and sections",
+         {{u"A"_s, u"x"_s, u"2"_s}, {u"A"_s, u"w"_s, u"3"_s}},
+         "[A]\nx=1\n[B]\ny=HAND\n[C]\nz=new\n",
+         "[A]\nx=2\nw=3\n[B]\ny=HAND\n[C]\nz=new\n"},
+        // Writes that changed nothing in the file as first read still count.
+        {"the same key",
+         {{u"A"_s, u"x"_s, u"1"_s}, {u"B"_s, u"y"_s, std::nullopt}},
+         "[A]\nx=5\n[B]\ny=HAND\n",
+         "[A]\nx=1\n[B]\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(c.name);
+        ASSERT_TRUE(TestEnvironment::WriteFile(file, "[A]\nx=1\n[B]\ny=1\n"));
+        EXPECT_EQ(IniFile::ReadString(u"B"_s, u"y"_s, QString(), file), u"1"_s);
+        const quint64 outside = IniFile::OutsideChanges(file);
+        {
+            IniFile::Transaction transaction(file);
+            ASSERT_TRUE(IniFile::WriteString(c.writes[0].section, c.writes[0].key, c.writes[0].value, file));
+            ASSERT_TRUE(TestEnvironment::WriteFile(file, c.theirs));
+            for (size_t i = 1; i < c.writes.size(); ++i) {
+                ASSERT_TRUE(IniFile::WriteString(c.writes[i].section, c.writes[i].key, c.writes[i].value, file));
+            }
+        }
+        EXPECT_EQ(TestEnvironment::ReadFile(file), c.expected);
+        EXPECT_EQ(IniFile::OutsideChanges(file), outside + 1);
+        EXPECT_FALSE(IniFile::ChangedOnDisk(file));
+    }
+}
+
 TEST_F(IniProfileFile, TransactionThatEndsWhereItStartedReplacesNothing)
 {
     const QString file = path("undo.ini");
