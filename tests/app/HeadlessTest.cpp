@@ -339,7 +339,7 @@ TEST_F(Headless, TerminateDuringASendToASilentServerEndsTheSendAndTheProcess)
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
     const QString quiet = File(QStringLiteral("quiet.csv"), 3600);
     WriteProfile(ProfileText({nightly, quiet}, silent.Port()));
-    Service& service = LaunchStarted({QStringLiteral("--headless")});
+    Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG")});
     SetAge(nightly, 600);
     // The send has begun once the marker names the server.
     const QString marker = QStringLiteral("SendingToSMTPServer=127.0.0.1");
