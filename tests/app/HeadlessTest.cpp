@@ -196,9 +196,10 @@ protected:
     }
 
     qsizetype Mails() const { return m_sink.Messages().size(); }
-    bool MailsReach(qsizetype count, int milliseconds = 6000) const
+    bool MailsReach(qsizetype count, int milliseconds = 6000) const { return MailsReach(m_sink, count, milliseconds); }
+    static bool MailsReach(const SmtpSink& sink, qsizetype count, int milliseconds = 6000)
     {
-        return WaitFor([&] { return Mails() >= count; }, milliseconds);
+        return WaitFor([&] { return sink.Messages().size() >= count; }, milliseconds);
     }
 
     QString m_folder;
@@ -410,12 +411,9 @@ TEST_F(Headless, AnEditThatACycleMergedIntoItsSaveIsReadAfterThatCycle)
     ASSERT_TRUE(TestEnvironment::WriteFile(edit, ProfileText({nightly, weekly}, editing.Port()).toUtf8()));
     WriteProfile(ProfileText({nightly}, editing.Port()));
     Service& service = LaunchStarted({QStringLiteral("--headless")});
-    const auto mailsReach = [&](qsizetype count) {
-        return WaitFor([&] { return editing.Messages().size() >= count; }, 6000);
-    };
 
     SetAge(nightly, 600);
-    ASSERT_TRUE(mailsReach(1));
+    ASSERT_TRUE(MailsReach(editing, 1));
     EXPECT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Sent OK")));
     EXPECT_EQ(ConfigUtility::ReadIniString(
                   QStringLiteral("General"), QStringLiteral("NumberFiles"), QString(), ProfilePath()),
@@ -425,7 +423,7 @@ TEST_F(Headless, AnEditThatACycleMergedIntoItsSaveIsReadAfterThatCycle)
     // the reading is taken as the file's known state, as after any reload.)
     Pause(1500);
     SetAge(weekly, 600);
-    ASSERT_TRUE(mailsReach(2)) << service.out.toStdString();
+    ASSERT_TRUE(MailsReach(editing, 2)) << service.out.toStdString();
     EXPECT_TRUE(service.Prints(QStringLiteral("File:weekly - Changed Notification Email Sent OK")));
     Pause(1500);
     EXPECT_EQ(editing.Messages().size(), 2);
@@ -466,15 +464,12 @@ TEST_F(Headless, AChangeMadeDuringASlowSendIsMailedByTheNextCycle)
     ASSERT_TRUE(slow.Started()) << slow.Error().toStdString();
     WriteProfile(ProfileText({first, second}, slow.Port()));
     Service& service = LaunchStarted({QStringLiteral("--headless")});
-    const auto mailsReach = [&](qsizetype count) {
-        return WaitFor([&] { return slow.Messages().size() >= count; }, 6000);
-    };
 
     SetAge(second, 600);
-    ASSERT_TRUE(mailsReach(1));
+    ASSERT_TRUE(MailsReach(slow, 1));
     SetAge(first, 600); // while the server has not yet answered
     ASSERT_TRUE(service.Prints(QStringLiteral("File:second - Changed Notification Email Sent OK")));
-    ASSERT_TRUE(mailsReach(2)) << service.out.toStdString();
+    ASSERT_TRUE(MailsReach(slow, 2)) << service.out.toStdString();
     EXPECT_TRUE(service.Prints(QStringLiteral("File:first - Changed Notification Email Sent OK")));
 }
 
