@@ -206,8 +206,8 @@ void HeadlessService::Stop()
     m_cycleTimer.stop();
     m_changes.Clear();
     m_profileSettle.stop();
-    // A send in flight ends within about a second, as cancelled; what it
-    // leaves (history, marker, profile) is as after any failed send.
+    // A send in flight ends at once, as cancelled; what it leaves (history,
+    // marker, profile) is as after any failed send.
     cEmail::CancelSends();
     QCoreApplication::exit(0);
 }

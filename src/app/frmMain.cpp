@@ -5,6 +5,7 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
+#include "notify/cEmail.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
@@ -166,6 +167,8 @@ frmMain::~frmMain()
     cSettings::SetDialogHook(nullptr);
     m_tmrCheckFiles.stop();
     m_cycle.SetSettings(nullptr);
+    // Closing cancelled the sends of this window's cycle, which ends with it.
+    cEmail::ResumeSends();
 }
 
 void frmMain::createMenus()
@@ -584,6 +587,8 @@ void frmMain::minimised()
 void frmMain::closeEvent(QCloseEvent* event)
 {
     m_cycle.SetClosing(true);
+    // A send in flight ends at once, as failed; the cycle then stops at its next file.
+    cEmail::CancelSends();
     event->accept();
     Unload();
 }

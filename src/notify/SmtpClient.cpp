@@ -18,7 +18,11 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -163,6 +167,8 @@ struct Transfer
     const QByteArray* mime = nullptr;
     qsizetype sent = 0;
     const std::atomic<bool>* cancel = nullptr;
+    std::vector<curl_socket_t> sockets; // open ones, under transfersLock()
+    std::atomic<bool> cut {false};      // its connection was cut: it ends as cancelled
 
     QByteArray fromServer; // a line not yet ended
     QByteArray toServer;
@@ -175,6 +181,8 @@ struct Transfer
     bool quitting = false;    // replies to QUIT say nothing about the message
     bool credentials = false; // the server asked for the next piece of a login
     QStringList transcript;   // for the log, without credentials
+
+    [[nodiscard]] bool Cancelled() const { return cancel && cancel->load(); }
 
     void ServerLine(const QByteArray& line)
     {
@@ -249,10 +257,64 @@ size_t onRead(char* buffer, size_t size, size_t count, void* user)
     return static_cast<size_t>(n);
 }
 
+// Cancelling. libcurl sees an abort from its progress function only between
+// waits, and after the message and for the goodbye (QUIT) it waits in loops
+// of its own, seconds apart or, at clean-up, not at all. Shutting the
+// connection's socket down ends every wait at once: a connect fails, a read
+// sees the end, and no goodbye can be sent. libcurl's sockets are opened and
+// closed here, under the lock the cut takes, so a cut never reaches a
+// descriptor that was closed and then reused.
+std::mutex& transfersLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::vector<Transfer*>& transfersInFlight()
+{
+    static std::vector<Transfer*> transfers;
+    return transfers;
+}
+
+void cutLocked(Transfer& transfer)
+{
+    transfer.cut = true;
+    for (const curl_socket_t socket : transfer.sockets) {
+        ::shutdown(socket, SHUT_RDWR);
+    }
+}
+
+curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* address)
+{
+    auto* transfer = static_cast<Transfer*>(user);
+    const std::lock_guard lock(transfersLock());
+    if (transfer->cut || transfer->Cancelled()) {
+        return CURL_SOCKET_BAD;
+    }
+    const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (socket != CURL_SOCKET_BAD) {
+        transfer->sockets.push_back(socket);
+    }
+    return socket;
+}
+
+int onCloseSocket(void* user, curl_socket_t socket)
+{
+    auto* transfer = static_cast<Transfer*>(user);
+    const std::lock_guard lock(transfersLock());
+    std::erase(transfer->sockets, socket);
+    return ::close(socket);
+}
+
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    const auto* transfer = static_cast<const Transfer*>(user);
-    return transfer->cancel && transfer->cancel->load() ? 1 : 0;
+    auto* transfer = static_cast<Transfer*>(user);
+    if (!transfer->cut && !transfer->Cancelled()) {
+        return 0;
+    }
+    const std::lock_guard lock(transfersLock());
+    cutLocked(*transfer); // so no goodbye is waited for either
+    return 1;
 }
 
 struct CurlDeleter
@@ -311,9 +373,10 @@ QString failureReason(const SmtpConfig& config,
     }
     const QString where = config.Server + QStringLiteral(" port ") + QString::number(config.Port);
     const QString detail = *errorBuffer ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(code));
-    switch (code) {
-    case CURLE_ABORTED_BY_CALLBACK:
+    if (transfer.cut || code == CURLE_ABORTED_BY_CALLBACK) {
         return QStringLiteral("Sending to ") + where + QStringLiteral(" was cancelled");
+    }
+    switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
         return QStringLiteral("Could not resolve host ") + config.Server;
     case CURLE_COULDNT_CONNECT: {
@@ -347,7 +410,7 @@ QString failureReason(const SmtpConfig& config,
 // Runs the transfer. In the program's main thread it runs on a worker while a
 // local event loop keeps painting and timers going; user input waits, so the
 // send cannot be started again from inside itself. Elsewhere it runs here.
-CURLcode perform(CURL* curl)
+CURLcode perform(CURL* curl, Transfer& transfer)
 {
     CURLcode code = CURLE_OK;
     QCoreApplication* app = QCoreApplication::instance();
@@ -355,13 +418,19 @@ CURLcode perform(CURL* curl)
         return curl_easy_perform(curl);
     }
     QEventLoop loop;
+    std::atomic<bool> done {false};
     std::thread worker([&] {
         code = curl_easy_perform(curl);
+        done = true;
         QMetaObject::invokeMethod(
             &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    // The loop also ends when the application quits; the transfer is bounded.
+    if (!done) {
+        // The application is quitting, and nobody waits for this send any more.
+        const std::lock_guard lock(transfersLock());
+        cutLocked(transfer);
+    }
     worker.join();
     return code;
 }
@@ -415,6 +484,10 @@ bool SmtpClient::Send(const SmtpConfig& config,
     if (!curlReady()) {
         return fail(QStringLiteral("libcurl could not be initialised"));
     }
+    // Declared first, so it outlives the handle, which may still close a socket.
+    Transfer transfer;
+    transfer.mime = &mime;
+    transfer.cancel = cancel;
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl) {
         return fail(QStringLiteral("libcurl could not start a transfer"));
@@ -439,6 +512,12 @@ bool SmtpClient::Send(const SmtpConfig& config,
     // A server that stops taking the message: under a byte a second for as long.
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, silence);
+    // The goodbye is said within the transfer, where a cancel reaches it, not at clean-up.
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, onCloseSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &transfer);
 
     // Encryption, once asked for, is required: no falling back to plain text.
     curl_easy_setopt(
@@ -505,9 +584,6 @@ bool SmtpClient::Send(const SmtpConfig& config,
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, rcpt.get());
 
     // libcurl escapes lines that start with "." and ends the data with CRLF "." CRLF.
-    Transfer transfer;
-    transfer.mime = &mime;
-    transfer.cancel = cancel;
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
     curl_easy_setopt(h, CURLOPT_READDATA, &transfer);
@@ -534,7 +610,15 @@ bool SmtpClient::Send(const SmtpConfig& config,
                  (config.UserName.isEmpty() ? QString() : QStringLiteral(", logging in as ") + config.UserName)),
              5);
 
-    const CURLcode code = perform(h);
+    {
+        const std::lock_guard lock(transfersLock());
+        transfersInFlight().push_back(&transfer);
+    }
+    const CURLcode code = perform(h, transfer);
+    {
+        const std::lock_guard lock(transfersLock());
+        std::erase(transfersInFlight(), &transfer);
+    }
 
     for (const QString& line : std::as_const(transfer.transcript)) {
         DebugLog(QStringLiteral("SMTP ") + withoutPassword(line), 10);
@@ -546,4 +630,14 @@ bool SmtpClient::Send(const SmtpConfig& config,
         return true;
     }
     return fail(failureReason(config, transfer, h, code, errorBuffer, overallMs));
+}
+
+void SmtpClient::CutCancelled()
+{
+    const std::lock_guard lock(transfersLock());
+    for (Transfer* transfer : transfersInFlight()) {
+        if (transfer->Cancelled()) {
+            cutLocked(*transfer);
+        }
+    }
 }

@@ -37,11 +37,16 @@ public:
     // recipient. Returns once the server has accepted the message (true) or the
     // submission failed (false, with what an operator needs in reason). While
     // it waits in the program's main thread, that thread keeps handling events
-    // other than user input. Setting *cancel stops the submission.
+    // other than user input. Setting *cancel stops the submission within a
+    // second; CutCancelled() after it stops it at once.
     static bool Send(const SmtpConfig& config,
                      const QByteArray& envelopeFrom,
                      const QList<QByteArray>& recipients,
                      const QByteArray& mime,
                      QString& reason,
                      const std::atomic<bool>* cancel = nullptr);
+
+    // Ends every submission in flight whose cancel flag is set, whatever it
+    // waits for, by cutting its connection. Safe from any thread.
+    static void CutCancelled();
 };

@@ -95,6 +95,12 @@ bool cEmail::ParseSecurity(const QString& text, Security& security)
 void cEmail::CancelSends()
 {
     sendsCancelled().store(true);
+    SmtpClient::CutCancelled();
+}
+
+void cEmail::ResumeSends()
+{
+    sendsCancelled().store(false);
 }
 
 namespace {

@@ -46,6 +46,8 @@ public:
     // For a program that is closing: a send in flight ends at once (as
     // cancelled) and every later one fails the same way.
     static void CancelSends();
+    // Lets sends go out again, for a window whose predecessor cancelled them.
+    static void ResumeSends();
 
     // Milliseconds for every send's time-outs where TimeoutMilliseconds is 0
     // (0: SendTimeout as usual); lets tests wait on silent servers briefly.

@@ -7,8 +7,10 @@
 #include "model/cSettings.h"
 #include "notify/NotificationComposer.h"
 
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace AppTest;
@@ -253,6 +255,43 @@ TEST_F(CycleMail, CloseDuringASendEndsTheCycleAtTheNextFile)
     EXPECT_EQ(Key(2, "NotifyNeeded"), QStringLiteral("<absent>"));
     EXPECT_EQ(FilesCell(*m_window, 2, "STATUS"), QStringLiteral("OK"));
     EXPECT_FALSE(Log().contains(QStringLiteral("Check File 2")));
+}
+
+TEST_F(CycleMail, CloseEndsASendAtOnceWhileTheServerHoldsItsAnswer)
+{
+    NotificationComposer::SetSendTimeoutForTesting(0); // the usual 15 s
+    SmtpSink::Options options;
+    options.DataDelayMs = 600000;
+    const SmtpSink slow(options);
+    ASSERT_TRUE(slow.Started()) << slow.Error().toStdString();
+    const Watch nightly = File(QStringLiteral("nightly.csv"), 3600);
+    CycleProfile profile = Mailing({nightly});
+    profile.smtpPort = slow.Port();
+    Start(profile);
+    Touch(nightly, 1);
+    QElapsedTimer sinceClose;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (slow.Held() && !sinceClose.isValid()) {
+            sinceClose.start();
+            m_window->close();
+        }
+    });
+    closer.start(10);
+    Action("mnuSysCheckNow")->trigger();
+
+    ASSERT_TRUE(sinceClose.isValid());
+    // At once: libcurl alone would look at the cancel only a second into its wait.
+    EXPECT_LT(sinceClose.elapsed(), 500);
+    EXPECT_EQ(Outcomes(),
+              QStringList {QStringLiteral("File:nightly - Changed Notification Email Failed - Reason: Sending to "
+                                          "127.0.0.1 port %1 was cancelled")
+                               .arg(slow.Port())});
+    EXPECT_EQ(ConfigUtility::ReadRegString(ConfigUtility::Root::CurrentUser,
+                                           QStringLiteral("SOFTWARE\\Brackwell\\Utils"),
+                                           QStringLiteral("SendingToSMTPServer"),
+                                           QStringLiteral("<absent>")),
+              QStringLiteral("<absent>"));
 }
 
 } // namespace

@@ -62,6 +62,9 @@ SmtpSink::SmtpSink(const Options& options)
     if (options.DataDelayMs > 0) {
         args << "--data-delay" << QByteArray::number(options.DataDelayMs / 1000.0);
     }
+    if (!options.Hold.isEmpty()) {
+        args << "--hold" << options.Hold.toLatin1();
+    }
     QList<char*> argv;
     for (QByteArray& arg : args) {
         argv << arg.data();
@@ -131,6 +134,11 @@ SmtpSink::~SmtpSink()
         ::kill(m_pid, SIGKILL);
         while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) { }
     }
+}
+
+bool SmtpSink::Held() const
+{
+    return QFile::exists(m_folder + QStringLiteral("/held"));
 }
 
 QList<SmtpSink::Message> SmtpSink::Messages() const

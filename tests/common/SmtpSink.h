@@ -25,6 +25,7 @@ public:
         QString MarkerFile;                // its text when the message came is kept with the message
         QString CopyFrom, CopyTo;          // after each message, before its answer: CopyFrom's bytes over CopyTo
         int DataDelayMs = 0;               // how long it waits before it answers a message
+        QString Hold;                      // a command it never answers: "EHLO", "QUIT"
     };
 
     struct Message
@@ -50,6 +51,8 @@ public:
     [[nodiscard]] bool Started() const { return m_port != 0; }
     [[nodiscard]] const QString& Error() const { return m_error; }
     [[nodiscard]] quint16 Port() const { return m_port; }
+    // Whether it has begun to hold back an answer (silent, Hold, DataDelayMs).
+    [[nodiscard]] bool Held() const;
     // Every message received so far, oldest first.
     [[nodiscard]] QList<Message> Messages() const;
 

@@ -6,6 +6,7 @@ writes every delivered message into a folder.
                  [--reject-rcpt ADDR] [--silent] [--starttls CERT KEY]
                  [--tls CERT KEY] [--marker-file PATH] [--reject-data]
                  [--copy-on-data SOURCE TARGET] [--data-delay SECONDS]
+                 [--hold COMMAND]
 
 The first line on standard output is the port it listens on. Each message
 goes to DIR/NNN.eml (the bytes after dot-unstuffing) with DIR/NNN.json beside
@@ -14,7 +15,9 @@ it: {"mail_from", "rcpt_tos", "auth_user", "auth_mechanism", "marker",
 with 554. With --copy-on-data the bytes of SOURCE are written over TARGET
 after each message is written down and before it is answered, as a hand edit
 made while the client waits; --data-delay waits that long before each answer
-to the message. It runs until it is killed.
+to the message. With --hold the server never answers that command (EHLO,
+AUTH, MAIL, RCPT, DATA, QUIT, ...). Whenever it starts to hold back an answer
+(silent, held, delayed) it creates DIR/held. It runs until it is killed.
 """
 
 import argparse
@@ -30,6 +33,11 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 USER = b"alice"
 PASSWORD = b"s3cret"
+OUT = "."
+
+
+def holding_back():
+    open(os.path.join(OUT, "held"), "w").close()
 
 
 class Sink:
@@ -84,6 +92,7 @@ class Sink:
             with open(target, "wb") as f:
                 f.write(data)
         if self.data_delay:
+            holding_back()
             await asyncio.sleep(self.data_delay)
         if self.reject_data:
             return "554 5.6.0 Message content rejected"
@@ -101,6 +110,17 @@ class Silent(asyncio.Protocol):
 
     def connection_made(self, transport):
         self.transport = transport
+        holding_back()
+
+
+def holding(command):
+    """An SMTP server that never answers the command."""
+
+    async def held(self, arg):
+        holding_back()
+        await asyncio.sleep(3600)
+
+    return type("Holding", (SMTP,), {"smtp_" + command.upper(): held})
 
 
 def tls_context(cert, key):
@@ -123,6 +143,7 @@ def main():
     parser.add_argument("--marker-file")
     parser.add_argument("--copy-on-data", nargs=2, metavar=("SOURCE", "TARGET"))
     parser.add_argument("--data-delay", type=float, default=0.0)
+    parser.add_argument("--hold")
     args = parser.parse_args()
 
     # AUTH without TLS is what the tests want; the library's warnings about it are noise.
@@ -130,6 +151,8 @@ def main():
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
 
     os.makedirs(args.out, exist_ok=True)
+    global OUT
+    OUT = args.out
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     sink = Sink(args.out, args.reject_rcpt, args.reject_data, args.marker_file, args.copy_on_data, args.data_delay)
@@ -149,8 +172,10 @@ def main():
         if args.starttls:
             options.update(tls_context=tls_context(*args.starttls), require_starttls=True)
 
+        server_class = holding(args.hold) if args.hold else SMTP
+
         def factory():
-            return SMTP(sink, loop=loop, **options)
+            return server_class(sink, loop=loop, **options)
 
     server_ssl = tls_context(*args.tls) if args.tls else None
     server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=args.port, ssl=server_ssl))

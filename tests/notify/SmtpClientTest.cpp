@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -345,32 +346,65 @@ TEST(SmtpFailures, SilentServerTimesOutWithinItsBound)
     }
 }
 
-TEST(SmtpFailures, CancelStopsASend)
+TEST(SmtpFailures, CancelEndsASendWhateverItWaitsFor)
 {
-    SmtpSink::Options options;
-    options.Silent = true;
-    SmtpSink sink(options);
-    START_SINK(sink);
-    SmtpConfig config = Loopback(sink);
-    config.ConnectTimeoutMs = 20000;
-
-    for (const int cancelAfterMs : {0, 300}) {
-        SCOPED_TRACE(cancelAfterMs);
-        std::atomic<bool> cancel {cancelAfterMs == 0};
+    SmtpSink::Options silent;
+    silent.Silent = true;
+    SmtpSink::Options slow;
+    slow.DataDelayMs = 600000;
+    SmtpSink::Options holdQuit;
+    holdQuit.Hold = QStringLiteral("QUIT");
+    struct Case
+    {
+        const char* name;
+        SmtpSink::Options options;
+        bool cut;      // the connection cut at once, as the program does; else the flag alone
+        qint64 within; // ms after the cancel
+        bool sent;
+    } const cases[] = {
+        {"greeting", silent, true, 500, false},
+        {"the message", slow, true, 500, false},
+        {"QUIT", holdQuit, true, 500, true},
+        {"the message, flag alone", slow, false, 1500, false},
+        {"QUIT, flag alone", holdQuit, false, 1500, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpSink sink(c.options);
+        START_SINK(sink);
+        SmtpConfig config = Loopback(sink);
+        config.ConnectTimeoutMs = 20000;
+        std::atomic<bool> cancel {false};
+        using Clock = std::chrono::steady_clock;
+        Clock::time_point cancelledAt;
         std::thread canceller([&] {
-            if (cancelAfterMs > 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(cancelAfterMs));
-                cancel = true;
+            for (int i = 0; i < 500 && !sink.Held(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            cancelledAt = Clock::now();
+            cancel = true;
+            if (c.cut) {
+                SmtpClient::CutCancelled();
             }
         });
-        QElapsedTimer timer;
-        timer.start();
         QString reason;
-        EXPECT_FALSE(SmtpClient::Send(config, "sentrel@example.com", {"ops@example.com"}, kMime, reason, &cancel));
+        EXPECT_EQ(SmtpClient::Send(config, "sentrel@example.com", {"ops@example.com"}, kMime, reason, &cancel), c.sent);
+        const Clock::time_point returnedAt = Clock::now();
         canceller.join();
-        EXPECT_LT(timer.elapsed(), cancelAfterMs + 1500);
-        EXPECT_EQ(Std(reason), Std(QStringLiteral("Sending to 127.0.0.1 port %1 was cancelled").arg(sink.Port())));
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - cancelledAt).count(), c.within);
+        EXPECT_EQ(
+            Std(reason),
+            Std(c.sent ? QString() : QStringLiteral("Sending to 127.0.0.1 port %1 was cancelled").arg(sink.Port())));
     }
+    // Cancelled before it starts: no connection at all.
+    SmtpSink sink;
+    START_SINK(sink);
+    const std::atomic<bool> cancelled {true};
+    QString reason;
+    EXPECT_FALSE(
+        SmtpClient::Send(Loopback(sink), "sentrel@example.com", {"ops@example.com"}, kMime, reason, &cancelled));
+    EXPECT_EQ(Std(reason), Std(QStringLiteral("Sending to 127.0.0.1 port %1 was cancelled").arg(sink.Port())));
+    EXPECT_TRUE(sink.Messages().isEmpty());
 }
 
 TEST(SmtpFailures, UnresolvableHost)
@@ -723,6 +757,34 @@ TEST(SmtpWaiting, MainThreadKeepsHandlingEventsDuringASend)
         }
         EXPECT_EQ(sink.Messages().size(), silent ? 0 : 1);
     }
+}
+
+TEST(SmtpWaiting, QuittingTheApplicationEndsASendAtOnce)
+{
+    int argc = 1;
+    char name[] = "test_notify";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    SmtpSink::Options options;
+    options.DataDelayMs = 600000;
+    SmtpSink sink(options);
+    START_SINK(sink);
+    QElapsedTimer sinceQuit;
+    QTimer quitter;
+    QObject::connect(&quitter, &QTimer::timeout, [&] {
+        if (sink.Held() && !sinceQuit.isValid()) {
+            sinceQuit.start();
+            QCoreApplication::exit(0);
+        }
+    });
+    quitter.start(10);
+    SmtpConfig config = Loopback(sink);
+    config.ConnectTimeoutMs = 20000;
+    QString reason;
+    EXPECT_FALSE(Send(config, reason));
+    ASSERT_TRUE(sinceQuit.isValid());
+    EXPECT_LT(sinceQuit.elapsed(), 500);
+    EXPECT_EQ(Std(reason), Std(QStringLiteral("Sending to 127.0.0.1 port %1 was cancelled").arg(sink.Port())));
 }
 
 class EmailSend : public ::testing::Test
