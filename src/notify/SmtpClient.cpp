@@ -1,5 +1,6 @@
 #include "notify/SmtpClient.h"
 
+#include "notify/SmtpDialogue.h"
 #include "support/DebugLog.h"
 #include "support/SystemUtility.h"
 
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <sys/socket.h>
@@ -145,21 +145,6 @@ QString systemCaBundle(CURL* curl)
     return {};
 }
 
-// One line of the dialogue, split out of what libcurl reports in pieces.
-void takeLines(QByteArray& pending, const char* data, size_t size, const std::function<void(QByteArray)>& line)
-{
-    pending.append(data, static_cast<qsizetype>(size));
-    qsizetype end = 0;
-    while ((end = pending.indexOf('\n')) >= 0) {
-        QByteArray text = pending.left(end);
-        pending.remove(0, end + 1);
-        if (text.endsWith('\r')) {
-            text.chop(1);
-        }
-        line(text);
-    }
-}
-
 // What one submission learns while libcurl runs it, on the worker thread; read
 // by the caller once the transfer is over.
 struct Transfer
@@ -170,62 +155,9 @@ struct Transfer
     std::vector<curl_socket_t> sockets; // open ones, under transfersLock()
     std::atomic<bool> cut {false};      // its connection was cut: it ends as cancelled
 
-    QByteArray fromServer; // a line not yet ended
-    QByteArray toServer;
-    QByteArray lastCommand; // its verb: "EHLO", "RCPT"
-    int lastCode = 0;       // of the server's last complete reply
-    QByteArray lastReply;
-    QByteArray errorReply; // the server's 4xx or 5xx answer to the last command
-    bool replied = false;
-    bool mailStarted = false; // MAIL FROM went out: greeting, TLS and login are done
-    bool quitting = false;    // replies to QUIT say nothing about the message
-    bool credentials = false; // the server asked for the next piece of a login
-    QStringList transcript;   // for the log, without credentials
+    SmtpDialogue dialogue;
 
     [[nodiscard]] bool Cancelled() const { return cancel && cancel->load(); }
-
-    void ServerLine(const QByteArray& line)
-    {
-        transcript << QStringLiteral("S: ") + QString::fromUtf8(line);
-        replied = true;
-        if (quitting || line.size() < 3 ||
-            !std::all_of(line.cbegin(), line.cbegin() + 3, [](char c) { return c >= '0' && c <= '9'; })) {
-            return;
-        }
-        if (line.size() > 3 && line[3] != ' ') {
-            return; // "250-..." : more lines of this reply follow
-        }
-        lastCode = line.left(3).toInt();
-        lastReply = line;
-        errorReply = lastCode >= 400 ? line : QByteArray();
-        credentials = lastCode == 334;
-    }
-
-    void ClientLine(const QByteArray& line)
-    {
-        const qsizetype space = line.indexOf(' ');
-        const QByteArray verb = (space < 0 ? line : line.left(space)).toUpper();
-        if (quitting || verb == "QUIT") {
-            // After a failure libcurl says goodbye; the failure's reply stays the one to report.
-            transcript << QStringLiteral("C: ") + QString::fromUtf8(line);
-            quitting = true;
-            return;
-        }
-        errorReply.clear();
-        if (credentials) {
-            transcript << QStringLiteral("C: (credentials not logged)");
-            return;
-        }
-        if (verb == "AUTH") {
-            const QList<QByteArray> words = line.split(' ');
-            transcript << QStringLiteral("C: AUTH ") + QString::fromLatin1(words.value(1)) +
-                              (words.size() > 2 ? QStringLiteral(" (credentials not logged)") : QString());
-        } else {
-            transcript << QStringLiteral("C: ") + QString::fromUtf8(line);
-        }
-        lastCommand = verb;
-        mailStarted = mailStarted || verb == "MAIL";
-    }
 };
 
 int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
@@ -233,13 +165,13 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
     auto* transfer = static_cast<Transfer*>(user);
     switch (type) {
     case CURLINFO_HEADER_IN:
-        takeLines(transfer->fromServer, data, size, [transfer](const QByteArray& l) { transfer->ServerLine(l); });
+        transfer->dialogue.FromServer(QByteArrayView(data, static_cast<qsizetype>(size)));
         break;
     case CURLINFO_HEADER_OUT:
-        takeLines(transfer->toServer, data, size, [transfer](const QByteArray& l) { transfer->ClientLine(l); });
+        transfer->dialogue.FromClient(QByteArrayView(data, static_cast<qsizetype>(size)));
         break;
     case CURLINFO_TEXT:
-        transfer->transcript << QStringLiteral("* ") + QString::fromUtf8(data, static_cast<qsizetype>(size)).trimmed();
+        transfer->dialogue.Note(QByteArrayView(data, static_cast<qsizetype>(size)));
         break;
     default:
         break; // the message itself and TLS records
@@ -325,6 +257,7 @@ struct CurlDeleter
 
 QString timedOutReason(const SmtpConfig& config, const Transfer& transfer, CURL* curl, qint64 overallMs)
 {
+    const SmtpDialogue& dialogue = transfer.dialogue;
     const QString server =
         QStringLiteral("the server ") + config.Server + QStringLiteral(" port ") + QString::number(config.Port);
     curl_off_t connected = 0;
@@ -337,7 +270,7 @@ QString timedOutReason(const SmtpConfig& config, const Transfer& transfer, CURL*
     // Until MAIL FROM the connect time-out runs (from the start); after it, the
     // silence bound runs from the last command, and the overall bound throughout.
     qint64 boundMs = std::min<qint64>(connectTimeoutMs(config), overallMs);
-    if (transfer.mailStarted) {
+    if (dialogue.MailStarted()) {
         boundMs = elapsed / 1000 + 250 >= overallMs ? overallMs : silenceSeconds(config) * 1000;
     }
     const QString after = QStringLiteral("Timed out after ") + seconds(boundMs) + QStringLiteral(" s ");
@@ -348,14 +281,14 @@ QString timedOutReason(const SmtpConfig& config, const Transfer& transfer, CURL*
     }
     QString what;
     if ((config.Security == SmtpConfig::Security::Tls && handshaken == 0) ||
-        (transfer.lastCommand == "STARTTLS" && transfer.lastCode == 220)) {
+        (dialogue.LastCommand() == "STARTTLS" && dialogue.LastCode() == 220)) {
         what = QStringLiteral(" to complete the TLS handshake");
-    } else if (!transfer.replied || transfer.lastCommand.isEmpty()) {
+    } else if (!dialogue.Replied() || dialogue.LastCommand().isEmpty()) {
         what = QStringLiteral(" to greet");
-    } else if (transfer.lastCommand == "DATA" && transfer.lastCode == 354) {
+    } else if (dialogue.LastCommand() == "DATA" && dialogue.LastCode() == 354) {
         what = QStringLiteral(" to take the message");
     } else {
-        what = QStringLiteral(" to answer ") + QString::fromLatin1(transfer.lastCommand);
+        what = QStringLiteral(" to answer ") + QString::fromLatin1(dialogue.LastCommand());
     }
     return after + QStringLiteral("waiting for ") + server + what;
 }
@@ -368,8 +301,8 @@ QString failureReason(const SmtpConfig& config,
                       qint64 overallMs)
 {
     // The server's own answer says best what went wrong.
-    if (!transfer.errorReply.isEmpty()) {
-        return QString::fromUtf8(transfer.errorReply);
+    if (!transfer.dialogue.ErrorReply().isEmpty()) {
+        return QString::fromUtf8(transfer.dialogue.ErrorReply());
     }
     const QString where = config.Server + QStringLiteral(" port ") + QString::number(config.Port);
     const QString detail = *errorBuffer ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(code));
@@ -620,12 +553,12 @@ bool SmtpClient::Send(const SmtpConfig& config,
         std::erase(transfersInFlight(), &transfer);
     }
 
-    for (const QString& line : std::as_const(transfer.transcript)) {
+    for (const QString& line : transfer.dialogue.Transcript()) {
         DebugLog(QStringLiteral("SMTP ") + withoutPassword(line), 10);
     }
     if (code == CURLE_OK) {
         DebugLog(withoutPassword(QStringLiteral("SMTP: accepted by ") + config.Server + QStringLiteral(": ") +
-                                 QString::fromUtf8(transfer.lastReply)),
+                                 QString::fromUtf8(transfer.dialogue.LastReply())),
                  5);
         return true;
     }
