@@ -15,7 +15,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -61,10 +63,10 @@ qint64 overallTimeoutMs(const SmtpConfig& config, qint64 messageBytes)
     return 4 * static_cast<qint64>(connectTimeoutMs(config)) + messageBytes * 1000 / kSlowestBytesPerSecond;
 }
 
-// "15", "1.5": milliseconds as seconds for a reason text.
+// "15", "1.5": milliseconds as seconds, to a tenth, for a reason text.
 QString seconds(qint64 ms)
 {
-    return QString::number(static_cast<double>(ms) / 1000.0, 'g', 6);
+    return QString::number(std::round(static_cast<double>(ms) / 100.0) / 10.0);
 }
 
 bool hasControlCharacters(const QByteArray& text)
@@ -156,6 +158,9 @@ struct Transfer
     std::atomic<bool> cut {false};      // its connection was cut: it ends as cancelled
 
     SmtpDialogue dialogue;
+    // When the transfer began, when either side last said something (a
+    // command, a reply line, a piece of the message), and when it ended.
+    std::chrono::steady_clock::time_point started, spoke, ended;
 
     [[nodiscard]] bool Cancelled() const { return cancel && cancel->load(); }
 };
@@ -166,9 +171,11 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
     switch (type) {
     case CURLINFO_HEADER_IN:
         transfer->dialogue.FromServer(QByteArrayView(data, static_cast<qsizetype>(size)));
+        transfer->spoke = std::chrono::steady_clock::now();
         break;
     case CURLINFO_HEADER_OUT:
         transfer->dialogue.FromClient(QByteArrayView(data, static_cast<qsizetype>(size)));
+        transfer->spoke = std::chrono::steady_clock::now();
         break;
     case CURLINFO_TEXT:
         transfer->dialogue.Note(QByteArrayView(data, static_cast<qsizetype>(size)));
@@ -182,6 +189,7 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
 size_t onRead(char* buffer, size_t size, size_t count, void* user)
 {
     auto* transfer = static_cast<Transfer*>(user);
+    transfer->spoke = std::chrono::steady_clock::now();
     const qsizetype room = static_cast<qsizetype>(size * count);
     const qsizetype n = std::min(room, transfer->mime->size() - transfer->sent);
     std::memcpy(buffer, transfer->mime->constData() + transfer->sent, static_cast<size_t>(n));
@@ -255,25 +263,21 @@ struct CurlDeleter
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-QString timedOutReason(const SmtpConfig& config, const Transfer& transfer, CURL* curl, qint64 overallMs)
+QString timedOutReason(const SmtpConfig& config, const Transfer& transfer, CURL* curl)
 {
     const SmtpDialogue& dialogue = transfer.dialogue;
     const QString server =
         QStringLiteral("the server ") + config.Server + QStringLiteral(" port ") + QString::number(config.Port);
     curl_off_t connected = 0;
     curl_off_t handshaken = 0;
-    curl_off_t elapsed = 0;
     curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connected);
     curl_easy_getinfo(curl, CURLINFO_APPCONNECT_TIME_T, &handshaken);
-    curl_easy_getinfo(curl, CURLINFO_TOTAL_TIME_T, &elapsed);
 
-    // Until MAIL FROM the connect time-out runs (from the start); after it, the
-    // silence bound runs from the last command, and the overall bound throughout.
-    qint64 boundMs = std::min<qint64>(connectTimeoutMs(config), overallMs);
-    if (dialogue.MailStarted()) {
-        boundMs = elapsed / 1000 + 250 >= overallMs ? overallMs : silenceSeconds(config) * 1000;
-    }
-    const QString after = QStringLiteral("Timed out after ") + seconds(boundMs) + QStringLiteral(" s ");
+    // Whichever bound ran out, the wait it ended began when either side last
+    // said something, or when the connection was made, or at the start.
+    const auto waitedFrom = std::max(transfer.spoke, transfer.started + std::chrono::microseconds(connected));
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(transfer.ended - waitedFrom);
+    const QString after = QStringLiteral("Timed out after ") + seconds(waited.count()) + QStringLiteral(" s ");
 
     if (connected == 0) {
         return after + QStringLiteral("connecting to ") + config.Server + QStringLiteral(" port ") +
@@ -293,12 +297,8 @@ QString timedOutReason(const SmtpConfig& config, const Transfer& transfer, CURL*
     return after + QStringLiteral("waiting for ") + server + what;
 }
 
-QString failureReason(const SmtpConfig& config,
-                      const Transfer& transfer,
-                      CURL* curl,
-                      CURLcode code,
-                      const char* errorBuffer,
-                      qint64 overallMs)
+QString
+failureReason(const SmtpConfig& config, const Transfer& transfer, CURL* curl, CURLcode code, const char* errorBuffer)
 {
     // The server's own answer says best what went wrong.
     if (!transfer.dialogue.ErrorReply().isEmpty()) {
@@ -319,7 +319,7 @@ QString failureReason(const SmtpConfig& config,
                (osError != 0 ? QString::fromLocal8Bit(std::strerror(static_cast<int>(osError))) : detail);
     }
     case CURLE_OPERATION_TIMEDOUT:
-        return timedOutReason(config, transfer, curl, overallMs);
+        return timedOutReason(config, transfer, curl);
     case CURLE_USE_SSL_FAILED:
         return QStringLiteral("The server ") + where +
                QStringLiteral(" does not offer STARTTLS, and the mail is not sent without it");
@@ -348,12 +348,15 @@ CURLcode perform(CURL* curl, Transfer& transfer)
     CURLcode code = CURLE_OK;
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || app->thread() != QThread::currentThread()) {
-        return curl_easy_perform(curl);
+        code = curl_easy_perform(curl);
+        transfer.ended = std::chrono::steady_clock::now();
+        return code;
     }
     QEventLoop loop;
     std::atomic<bool> done {false};
     std::thread worker([&] {
         code = curl_easy_perform(curl);
+        transfer.ended = std::chrono::steady_clock::now();
         done = true;
         QMetaObject::invokeMethod(
             &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
@@ -547,6 +550,7 @@ bool SmtpClient::Send(const SmtpConfig& config,
         const std::lock_guard lock(transfersLock());
         transfersInFlight().push_back(&transfer);
     }
+    transfer.started = transfer.spoke = std::chrono::steady_clock::now();
     const CURLcode code = perform(h, transfer);
     {
         const std::lock_guard lock(transfersLock());
@@ -562,7 +566,7 @@ bool SmtpClient::Send(const SmtpConfig& config,
                  5);
         return true;
     }
-    return fail(failureReason(config, transfer, h, code, errorBuffer, overallMs));
+    return fail(failureReason(config, transfer, h, code, errorBuffer));
 }
 
 void SmtpClient::CutCancelled()

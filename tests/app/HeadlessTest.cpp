@@ -342,7 +342,7 @@ TEST_F(Headless, TerminateEndsASendWithinASecondWhateverTheServerHoldsBack)
     };
     const auto holding = [](const char* command, bool auth = false) {
         SmtpSink::Options options;
-        options.Hold = QLatin1String(command);
+        options.Hold = QStringList {QLatin1String(command)};
         options.Auth = auth;
         return options;
     };

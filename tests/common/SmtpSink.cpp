@@ -62,8 +62,8 @@ SmtpSink::SmtpSink(const Options& options)
     if (options.DataDelayMs > 0) {
         args << "--data-delay" << QByteArray::number(options.DataDelayMs / 1000.0);
     }
-    if (!options.Hold.isEmpty()) {
-        args << "--hold" << options.Hold.toLatin1();
+    for (const QString& hold : options.Hold) {
+        args << "--hold" << hold.toLatin1();
     }
     QList<char*> argv;
     for (QByteArray& arg : args) {

@@ -25,7 +25,7 @@ public:
         QString MarkerFile;                // its text when the message came is kept with the message
         QString CopyFrom, CopyTo;          // after each message, before its answer: CopyFrom's bytes over CopyTo
         int DataDelayMs = 0;               // how long it waits before it answers a message
-        QString Hold;                      // a command it never answers: "EHLO", "QUIT"
+        QStringList Hold;                  // commands it answers late ("MAIL=0.7", in s) or never ("QUIT")
     };
 
     struct Message

@@ -6,7 +6,7 @@ writes every delivered message into a folder.
                  [--reject-rcpt ADDR] [--silent] [--starttls CERT KEY]
                  [--tls CERT KEY] [--marker-file PATH] [--reject-data]
                  [--copy-on-data SOURCE TARGET] [--data-delay SECONDS]
-                 [--hold COMMAND]
+                 [--hold COMMAND[=SECONDS]]...
 
 The first line on standard output is the port it listens on. Each message
 goes to DIR/NNN.eml (the bytes after dot-unstuffing) with DIR/NNN.json beside
@@ -15,9 +15,10 @@ it: {"mail_from", "rcpt_tos", "auth_user", "auth_mechanism", "marker",
 with 554. With --copy-on-data the bytes of SOURCE are written over TARGET
 after each message is written down and before it is answered, as a hand edit
 made while the client waits; --data-delay waits that long before each answer
-to the message. With --hold the server never answers that command (EHLO,
-AUTH, MAIL, RCPT, DATA, QUIT, ...). Whenever it starts to hold back an answer
-(silent, held, delayed) it creates DIR/held. It runs until it is killed.
+to the message. With --hold the server answers that command (EHLO, AUTH,
+MAIL, RCPT, DATA, QUIT, ...) that many seconds late, or without them never.
+Whenever it starts to hold back an answer for good or to delay the answer to
+a message, it creates DIR/held. It runs until it is killed.
 """
 
 import argparse
@@ -113,14 +114,23 @@ class Silent(asyncio.Protocol):
         holding_back()
 
 
-def holding(command):
-    """An SMTP server that never answers the command."""
+def holding(holds):
+    """An SMTP server that answers each held command late, or never."""
+    methods = {}
+    for hold in holds:
+        command, _, delay = hold.upper().partition("=")
+        answer = getattr(SMTP, "smtp_" + command)
 
-    async def held(self, arg):
-        holding_back()
-        await asyncio.sleep(3600)
+        async def held(self, arg, answer=answer, delay=float(delay) if delay else None):
+            if delay is None:
+                holding_back()
+                await asyncio.sleep(3600)
+            else:
+                await asyncio.sleep(delay)
+                await answer(self, arg)
 
-    return type("Holding", (SMTP,), {"smtp_" + command.upper(): held})
+        methods["smtp_" + command] = held
+    return type("Holding", (SMTP,), methods)
 
 
 def tls_context(cert, key):
@@ -143,7 +153,7 @@ def main():
     parser.add_argument("--marker-file")
     parser.add_argument("--copy-on-data", nargs=2, metavar=("SOURCE", "TARGET"))
     parser.add_argument("--data-delay", type=float, default=0.0)
-    parser.add_argument("--hold")
+    parser.add_argument("--hold", action="append", default=[])
     args = parser.parse_args()
 
     # AUTH without TLS is what the tests want; the library's warnings about it are noise.
@@ -172,7 +182,7 @@ def main():
         if args.starttls:
             options.update(tls_context=tls_context(*args.starttls), require_starttls=True)
 
-        server_class = holding(args.hold) if args.hold else SMTP
+        server_class = holding(args.hold)
 
         def factory():
             return server_class(sink, loop=loop, **options)
