@@ -100,7 +100,7 @@ void HeadlessService::OnSignal()
 
 bool HeadlessService::Start()
 {
-    m_cycle.SetLastCheck(DateTimeUtility::NowStamp(0));
+    m_cycle.RestartInterval();
     if (!LoadProfile()) {
         return false;
     }
@@ -142,9 +142,7 @@ void HeadlessService::ScheduleNextCycle()
     // As in the window, the next check is one poll interval after the end of
     // the last; an interval of 0 or less checks every second, as its ticks do.
     const qint64 intervalMs = qMax<qint64>(1, m_settings.PollInterval()) * 1000;
-    const DateTimeStamp next = DateTimeUtility::AddSeconds(static_cast<float>(intervalMs / 1000), m_cycle.LastCheck());
-    const double remaining = DateTimeUtility::SecondsUntil(next);
-    const qint64 delayMs = qBound<qint64>(0, static_cast<qint64>(remaining * 1000), intervalMs);
+    const qint64 delayMs = qBound<qint64>(0, intervalMs - m_cycle.MSecsSinceLastCheck(), intervalMs);
     m_cycleTimer.start(static_cast<int>(qMin<qint64>(delayMs, std::numeric_limits<int>::max())));
 }
 

@@ -357,7 +357,7 @@ bool frmMain::Load(const QStringList& arguments)
     setFilesColumns(twips(m_lvwFiles->width()));
     setHistoryColumns(twips(m_lvwHistory->width()));
 
-    m_cycle.SetLastCheck(DateTimeUtility::NowStamp(0));
+    m_cycle.RestartInterval();
     m_settings = std::make_unique<cSettings>();
     m_cycle.SetSettings(m_settings.get());
     if (!LoadProfile()) {
@@ -437,10 +437,10 @@ void frmMain::About()
 
 void frmMain::CheckFiles(bool forceCheck)
 {
-    const DateTimeStamp before = m_cycle.LastCheck();
+    const quint64 before = m_cycle.ChecksDone();
     m_cycle.CheckFiles(forceCheck);
     // Most ticks find the interval not yet up and check nothing.
-    if (m_cycle.Running() || m_cycle.LastCheck() == before) {
+    if (m_cycle.Running() || m_cycle.ChecksDone() == before) {
         return;
     }
     m_changes.CheckDone();
