@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <ctime>
@@ -23,6 +24,10 @@ public:
     [[nodiscard]] static qint64 FileSize(const QString& path);
     // The last-modified time of an existing path, in seconds since the epoch; false when it does not exist.
     [[nodiscard]] static bool LastModified(const QString& path, std::time_t& secs);
+    // Reads a whole regular file of at most maxBytes without ever blocking: FIFOs,
+    // sockets, devices and folders are refused, and the bound holds while reading.
+    // False with the reason (for "...: " + reason) when nothing usable was read.
+    [[nodiscard]] static bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString& error);
     [[nodiscard]] static QString FileTitle(const QString& path);
     [[nodiscard]] static QString FileNamePart(const QString& path);
 };
