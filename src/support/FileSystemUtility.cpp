@@ -122,7 +122,7 @@ bool FileSystemUtility::LastModified(const QString& path, std::time_t& secs)
     }
     struct stat st
     { };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
     }
     secs = st.st_mtim.tv_sec;

@@ -19,10 +19,11 @@ public:
     [[nodiscard]] static QString ParentFolder(const QString& path);
     // Creates the folder and its missing parents; true when it exists afterwards.
     static bool CreateFolderPath(const QString& folder);
+    // True for a regular file, symlinks followed; folders, FIFOs, sockets and devices are no files to watch.
     [[nodiscard]] static bool FileExists(const QString& path);
     // Size in bytes; 0 or less when the file is missing or empty.
     [[nodiscard]] static qint64 FileSize(const QString& path);
-    // The last-modified time of an existing path, in seconds since the epoch; false when it does not exist.
+    // The last-modified time of a regular file, in seconds since the epoch; false when there is none.
     [[nodiscard]] static bool LastModified(const QString& path, std::time_t& secs);
     // Reads a whole regular file of at most maxBytes without ever blocking: FIFOs,
     // sockets, devices and folders are refused, and the bound holds while reading.
