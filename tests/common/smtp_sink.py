@@ -14,14 +14,16 @@ it: {"mail_from", "rcpt_tos", "auth_user", "auth_mechanism", "marker",
 with 554. With --copy-on-data the bytes of SOURCE are written over TARGET
 after each message is written down and before it is answered, as a hand edit
 made while the client waits; --data-delay waits that long before each answer
-to the message. It runs until it is killed.
+to the message. It runs until it is killed or the process that started it ends.
 """
 
 import argparse
 import asyncio
+import ctypes
 import json
 import logging
 import os
+import signal
 import ssl
 import sys
 import warnings
@@ -125,6 +127,8 @@ def main():
     parser.add_argument("--data-delay", type=float, default=0.0)
     args = parser.parse_args()
 
+    # Ends with the test that started it, also one that dies without stopping it (PR_SET_PDEATHSIG).
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
     # AUTH without TLS is what the tests want; the library's warnings about it are noise.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
