@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <cstring>
@@ -25,6 +26,8 @@ struct LogState
 {
     qint32 depth = 0;
     bool registryRead = false;
+    bool reporting = false;     // the folder failure is being shown; what that logs is dropped
+    QString unwritableReported; // the folder whose failure was shown; shown once
 };
 
 LogState& logState()
@@ -151,10 +154,10 @@ bool DebugLogWanted(qint32 level)
 
 void DebugLog(const QString& message, qint32 level, qint32 logIndent)
 {
-    if (!DebugLogWanted(level)) {
+    LogState& s = logState();
+    if (s.reporting || !DebugLogWanted(level)) {
         return;
     }
-    LogState& s = logState();
     if (logIndent == LogIndentDecrease) {
         s.depth = qMax(0, s.depth - 1);
     } else if (logIndent == LogIndentReset) {
@@ -163,9 +166,15 @@ void DebugLog(const QString& message, qint32 level, qint32 logIndent)
 
     const QString folder = logFolder();
     if (!FileSystemUtility::CreateFolderPath(folder)) {
-        UserInterface::Message(QStringLiteral("The Debug Files folder could not be created in '") + folder +
-                                   QStringLiteral("'!"),
-                               UserInterface::Icon::Exclamation);
+        // Once, and never logged itself: a box or a console that logs what it shows would come back here.
+        if (s.unwritableReported != folder) {
+            s.unwritableReported = folder;
+            s.reporting = true;
+            const auto reported = qScopeGuard([&s] { s.reporting = false; });
+            UserInterface::Message(QStringLiteral("The Debug Files folder could not be created in '") + folder +
+                                       QStringLiteral("'!"),
+                                   UserInterface::Icon::Exclamation);
+        }
         return;
     }
 

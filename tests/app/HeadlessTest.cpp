@@ -575,6 +575,25 @@ TEST_F(Headless, OneCopyPerProfile)
     EXPECT_NE(GeneralUtility::InstanceLockPath(QStringLiteral("Night shift")), GeneralUtility::InstanceLockPath());
 }
 
+TEST_F(Headless, ALogFolderThatCannotBeMadeIsReportedOnceAndTheServiceGoesOn)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    // The default log folder would lie below a regular file.
+    const QString blocker = File(QStringLiteral("blocker"), 0);
+    const QByteArray stateHome = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(blocker));
+    Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG")});
+    qputenv("XDG_STATE_HOME", stateHome);
+    SetAge(nightly, 600);
+    ASSERT_TRUE(MailsReach(1)) << service.err.toStdString();
+    service.Read();
+    EXPECT_EQ(service.err,
+              QStringLiteral("sentrel: The Debug Files folder could not be created in '") + blocker +
+                  QStringLiteral("/DebugFiles'!\n"));
+    EXPECT_EQ(service.process.state(), QProcess::Running);
+}
+
 TEST_F(Headless, BadArgumentsAreRefusedWithTheUsage)
 {
     struct Case
