@@ -238,6 +238,18 @@ TEST_F(Headless, EachChangeIsMailedOnceAndItsHistoryLineGoesToStandardOutput)
         Stamp(nightly));
 }
 
+TEST_F(Headless, ControlCharactersOfAFileNameAreWrittenEscaped)
+{
+    const QString odd = File(QStringLiteral("bell\aesc\x1b[2Jback\\slash.csv"), 3600);
+    WriteProfile(ProfileText({odd}));
+    Service& service = LaunchStarted({QStringLiteral("--headless")});
+    SetAge(odd, 600);
+    EXPECT_TRUE(service.Prints(
+        QStringLiteral("File:bell\\x07esc\\x1b[2Jback\\\\slash - Changed Notification Email Sent OK"), 6000))
+        << service.out.toStdString();
+    EXPECT_FALSE(service.out.contains(QChar(0x1b)));
+}
+
 TEST_F(Headless, TheWindowProgramHandsOverToTheServiceWithoutWidgets)
 {
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
@@ -579,8 +591,8 @@ TEST_F(Headless, ALogFolderThatCannotBeMadeIsReportedOnceAndTheServiceGoesOn)
 {
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
     WriteProfile(ProfileText({nightly}));
-    // The default log folder would lie below a regular file.
-    const QString blocker = File(QStringLiteral("blocker"), 0);
+    // The default log folder would lie below a regular file, whose name standard error shows escaped.
+    const QString blocker = File(QStringLiteral("block\x1b-er"), 0);
     const QByteArray stateHome = qgetenv("XDG_STATE_HOME");
     qputenv("XDG_STATE_HOME", QFile::encodeName(blocker));
     Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG")});
@@ -589,8 +601,8 @@ TEST_F(Headless, ALogFolderThatCannotBeMadeIsReportedOnceAndTheServiceGoesOn)
     ASSERT_TRUE(MailsReach(1)) << service.err.toStdString();
     service.Read();
     EXPECT_EQ(service.err,
-              QStringLiteral("sentrel: The Debug Files folder could not be created in '") + blocker +
-                  QStringLiteral("/DebugFiles'!\n"));
+              QStringLiteral("sentrel: The Debug Files folder could not be created in '") + m_folder +
+                  QStringLiteral("/block\\x1b-er/DebugFiles'!\n"));
     EXPECT_EQ(service.process.state(), QProcess::Running);
 }
 
