@@ -4,6 +4,7 @@
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/IniFile.h"
+#include "support/UserInterface.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -258,8 +259,9 @@ void HeadlessService::AddHistory(const QDateTime& when, const QString& text)
     if (!m_history) {
         return;
     }
-    const QByteArray line =
-        (when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ") + text).toUtf8() + '\n';
+    const QString stamped =
+        when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ") + UserInterface::ConsoleText(text);
+    const QByteArray line = stamped.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_history);
     // One line at a time, also when the journal or a pipe reads it.
     std::fflush(m_history);

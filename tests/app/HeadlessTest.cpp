@@ -7,7 +7,6 @@
 #include "model/ProfileFormat.h"
 #include "support/ConfigUtility.h"
 #include "support/FileSystemUtility.h"
-#include "support/GeneralUtility.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -236,6 +235,18 @@ TEST_F(Headless, EachChangeIsMailedOnceAndItsHistoryLineGoesToStandardOutput)
     EXPECT_EQ(
         ConfigUtility::ReadIniString(QStringLiteral("File1"), QStringLiteral("LastModified"), QString(), ProfilePath()),
         Stamp(nightly));
+}
+
+TEST_F(Headless, ControlCharactersOfAFileNameAreWrittenEscaped)
+{
+    const QString odd = File(QStringLiteral("bell\aesc\x1b[2Jback\\slash.csv"), 3600);
+    WriteProfile(ProfileText({odd}));
+    Service& service = LaunchStarted({QStringLiteral("--headless")});
+    SetAge(odd, 600);
+    EXPECT_TRUE(service.Prints(
+        QStringLiteral("File:bell\\x07esc\\x1b[2Jback\\\\slash - Changed Notification Email Sent OK"), 6000))
+        << service.out.toStdString();
+    EXPECT_FALSE(service.out.contains(QChar(0x1b)));
 }
 
 TEST_F(Headless, TheWindowProgramHandsOverToTheServiceWithoutWidgets)
@@ -554,12 +565,17 @@ TEST_F(Headless, WithWatchEventsAChangeIsMailedLongBeforeThePollAndABurstChecksO
     }
 }
 
-TEST_F(Headless, OneCopyPerProfile)
+TEST_F(Headless, OneCopyPerProfileWhateverIsDeletedUntilItEnds)
 {
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
     WriteProfile(ProfileText({nightly}));
     WriteProfile(ProfileText({nightly}), QStringLiteral("Night shift"));
-    LaunchStarted({QStringLiteral("--headless")});
+    Service& first = LaunchStarted({QStringLiteral("--headless")});
+    // Emptying the runtime folder, where a lock file would be, lets no second copy in.
+    const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    for (const QString& name : runtime.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        QFile::remove(runtime.filePath(name));
+    }
 
     Service& again = Launch({QStringLiteral("--headless"), QStringLiteral("--profile"), QStringLiteral("Profile1")});
     EXPECT_GE(again.Ends(5000), 0);
@@ -572,7 +588,30 @@ TEST_F(Headless, OneCopyPerProfile)
     Service& told = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/noprevcheck")});
     EXPECT_EQ(other.process.state(), QProcess::Running);
     EXPECT_EQ(told.process.state(), QProcess::Running);
-    EXPECT_NE(GeneralUtility::InstanceLockPath(QStringLiteral("Night shift")), GeneralUtility::InstanceLockPath());
+
+    // Once the first copy has gone, however it went, the next one runs.
+    first.process.kill();
+    ASSERT_TRUE(first.process.waitForFinished(5000));
+    LaunchStarted({QStringLiteral("--headless")});
+}
+
+TEST_F(Headless, ALogFolderThatCannotBeMadeIsReportedOnceAndTheServiceGoesOn)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    // The default log folder would lie below a regular file, whose name standard error shows escaped.
+    const QString blocker = File(QStringLiteral("block\x1b-er"), 0);
+    const QByteArray stateHome = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(blocker));
+    Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG")});
+    qputenv("XDG_STATE_HOME", stateHome);
+    SetAge(nightly, 600);
+    ASSERT_TRUE(MailsReach(1)) << service.err.toStdString();
+    service.Read();
+    EXPECT_EQ(service.err,
+              QStringLiteral("sentrel: The Debug Files folder could not be created in '") + m_folder +
+                  QStringLiteral("/block\\x1b-er/DebugFiles'!\n"));
+    EXPECT_EQ(service.process.state(), QProcess::Running);
 }
 
 TEST_F(Headless, BadArgumentsAreRefusedWithTheUsage)

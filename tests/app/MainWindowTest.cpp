@@ -7,7 +7,6 @@
 #include "support/GeneralUtility.h"
 
 #include <QAction>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
@@ -19,6 +18,13 @@
 using namespace AppTest;
 
 namespace {
+
+// Whether a copy of the program (this one, here) holds the window's single-instance name.
+bool instanceNameHeld()
+{
+    return TestEnvironment::ReadFile(QStringLiteral("/proc/net/unix"))
+        .contains(GeneralUtility::InstanceLockName().toUtf8() + '\n');
+}
 
 bool trayPresent()
 {
@@ -139,7 +145,7 @@ TEST_F(MainWindow, StartLogsTheInstanceTestBeforeTheFirstHistoryLine)
     ASSERT_GE(check, 0) << log.toStdString();
     EXPECT_GT(started, check);
     EXPECT_FALSE(log.contains(QStringLiteral("Exit as App already running")));
-    EXPECT_TRUE(QFileInfo::exists(GeneralUtility::InstanceLockPath()));
+    EXPECT_TRUE(instanceNameHeld());
     EXPECT_EQ(GeneralUtility::CommandLine(), QStringLiteral("/DEBUG=NORMAL "));
 }
 
@@ -148,7 +154,7 @@ TEST_F(MainWindow, NoPrevCheckInAnyCaseSkipsTheInstanceTest)
     WriteThreeFiles();
     Start({QStringLiteral("/noPrevCheck"), QStringLiteral("/DEBUG=NORMAL")});
     EXPECT_FALSE(Log().contains(QStringLiteral("Check if already running")));
-    EXPECT_FALSE(QFileInfo::exists(GeneralUtility::InstanceLockPath()));
+    EXPECT_FALSE(instanceNameHeld());
     EXPECT_EQ(HistoryTexts(*m_window), QStringList {QStringLiteral("Sentrel started")});
 }
 
