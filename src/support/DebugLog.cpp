@@ -135,12 +135,14 @@ void writeAll(int fd, const QByteArray& bytes)
 void appendLine(const QString& path, const QByteArray& line, const QString& time, qint64 maxBytes)
 {
     // One append per line: other copies of the program may write to the same file.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // Non-blocking and only into a regular file: a FIFO at the path must not hang the program.
+    const int fd = ::open(
+        QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
     if (fd < 0) {
         return;
     }
     struct stat info = {};
-    if (::fstat(fd, &info) == 0 && info.st_size < maxBytes) {
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size < maxBytes) {
         QByteArray bytes = line;
         if (info.st_size + line.size() >= maxBytes) {
             bytes += (time + QStringLiteral(" The diagnostic log reached its limit of ") + QString::number(maxBytes) +

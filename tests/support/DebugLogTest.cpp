@@ -12,6 +12,7 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -235,6 +236,21 @@ TEST_F(DiagnosticLog, ADayEndsAtItsCapWithALineSayingSo)
                             QStringLiteral("14:05:09 second line"),
                             QStringLiteral("14:05:09 The diagnostic log reached its limit of 40 bytes for the day; "
                                            "nothing more is written to it today.")}));
+    m_clock.AdvanceSeconds(24 * 3600);
+    DebugLog(QStringLiteral("next day"));
+    EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/Sentrel.20250116.log")),
+              QByteArray("14:05:09 next day\r\n"));
+}
+
+TEST_F(DiagnosticLog, AFifoInPlaceOfTheDaysFileNeitherHangsNorTakesLines)
+{
+    UseLogFolder();
+    GeneralUtility::SetDebugLevel(5);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(LogFile()).constData(), 0600), 0);
+    {
+        const TestEnvironment::Deadline deadline(5);
+        DebugLog(QStringLiteral("lost"));
+    }
     m_clock.AdvanceSeconds(24 * 3600);
     DebugLog(QStringLiteral("next day"));
     EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/Sentrel.20250116.log")),
