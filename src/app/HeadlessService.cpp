@@ -123,10 +123,20 @@ bool HeadlessService::LoadProfile()
             m_colours[static_cast<size_t>(i - 1)] = Red;
         }
     }
+    ReportSaveFailure();
     WatchProfile();
     WatchFiles();
     ScheduleNextCycle();
     return true;
+}
+
+void HeadlessService::ReportSaveFailure()
+{
+    const QString line = m_settings.SaveFailureToReport();
+    if (!line.isEmpty()) {
+        DebugLog(line, 5, LogIndentKeep);
+        std::fprintf(stderr, "sentrel: %s\n", qUtf8Printable(line));
+    }
 }
 
 void HeadlessService::WatchFiles()
@@ -170,6 +180,7 @@ void HeadlessService::AfterCycle()
     if (m_stopping || m_cycle.Running()) {
         return;
     }
+    ReportSaveFailure();
     // What the cycle saved is this service's own doing; an edit by someone
     // else, merged into a save or not, is read now.
     if (ProfileEditedElsewhere()) {

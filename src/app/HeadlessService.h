@@ -65,6 +65,8 @@ private:
     void AfterCycle();
     void OnSignal();
     void WatchFiles();
+    // A failed save of the profile goes to standard error, once for each reason.
+    void ReportSaveFailure();
     // Whether someone else changed the profile since the service last read it.
     [[nodiscard]] bool ProfileEditedElsewhere() const;
 

@@ -368,6 +368,7 @@ bool frmMain::Load(const QStringList& arguments)
     show();
     m_tray->show();
     AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
+    reportSaveFailure();
     return true;
 }
 
@@ -427,6 +428,7 @@ void frmMain::ProgramSettings()
     if (m_settings && m_settings->DisplaySettings()) {
         LoadProfile();
     }
+    reportSaveFailure();
 }
 
 void frmMain::About()
@@ -439,6 +441,7 @@ void frmMain::CheckFiles(bool forceCheck)
 {
     const DateTimeStamp before = m_cycle.LastCheck();
     m_cycle.CheckFiles(forceCheck);
+    reportSaveFailure();
     // Most ticks find the interval not yet up and check nothing.
     if (m_cycle.Running() || m_cycle.LastCheck() == before) {
         return;
@@ -446,6 +449,14 @@ void frmMain::CheckFiles(bool forceCheck)
     m_changes.CheckDone();
     // The cycle may have moved a dated name on to today's file.
     watchFiles();
+}
+
+void frmMain::reportSaveFailure()
+{
+    const QString line = m_settings ? m_settings->SaveFailureToReport() : QString();
+    if (!line.isEmpty()) {
+        AddHistory(DateTimeUtility::Now(), line);
+    }
 }
 
 void frmMain::watchFiles()

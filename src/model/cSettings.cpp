@@ -133,6 +133,20 @@ bool cSettings::DisplaySettings()
     return WriteSettings();
 }
 
+QString cSettings::SaveFailureToReport()
+{
+    const QString problem = m_profilePath.isEmpty() ? QString() : IniFile::WriteProblem(m_profilePath);
+    if (problem == m_reportedSaveFailure) {
+        return QString();
+    }
+    m_reportedSaveFailure = problem;
+    if (problem.isEmpty()) {
+        return QString();
+    }
+    return QStringLiteral("Profile ") + m_profilePath + QStringLiteral(" was not saved (") + problem +
+           QStringLiteral("); it keeps what was last saved");
+}
+
 cMonitorFile* cSettings::MonitorFile(qint16 index)
 {
     if (index < 1 || index > NumberFiles()) {

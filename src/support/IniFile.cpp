@@ -9,6 +9,7 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <optional>
@@ -103,7 +104,10 @@ struct Cache
     std::unordered_map<QString, CachedFile> files;
     std::unordered_map<QString, int> transactionDepth;
     std::unordered_map<QString, quint64> outsideChanges;
+    // Why the last replacement of a file failed, until one succeeds.
+    std::unordered_map<QString, QString> writeProblems;
     quint64 replacements = 0;
+    IniFile::FaultInjector faults = nullptr;
 };
 
 Cache& cache()
@@ -184,6 +188,11 @@ void forgetHot()
     return true;
 }
 
+[[nodiscard]] QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 [[nodiscard]] CachedFile load(const QString& key)
 {
     static quint64 loads = 0;
@@ -247,6 +256,7 @@ bool fail(const QString& key, const QString& reason)
 {
     forgetHot();
     cache().files.erase(key);
+    cache().writeProblems[key] = reason;
     DebugLog(QStringLiteral("Profile %1 was not written: %2").arg(key, reason), 5);
     return false;
 }
@@ -261,6 +271,33 @@ void syncFolder(const QString& file)
     }
 }
 
+// Writes past QIODevice's buffer: QSaveFile::commit flushes that buffer and
+// syncs without looking at the outcome, and renames all the same.
+[[nodiscard]] bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += wrote;
+    }
+    return true;
+}
+
+// The error of a step of a replacement: the system's when it failed, else one a test injects.
+[[nodiscard]] int stepError(bool done, IniFile::Step step)
+{
+    if (!done) {
+        return errno ? errno : EIO;
+    }
+    return cache().faults ? cache().faults(step) : 0;
+}
+
 bool replaceFile(const QString& key, CachedFile& entry)
 {
     entry.pending = false;
@@ -273,20 +310,37 @@ bool replaceFile(const QString& key, CachedFile& entry)
     const bool existed = ::stat(native.constData(), &st) == 0;
     QSaveFile out(key);
     if (!out.open(QIODevice::WriteOnly)) {
-        return fail(key, out.errorString());
+        return fail(key, QStringLiteral("cannot create the new file: ") + out.errorString());
+    }
+    // Any failed step leaves the old file as it was: the new one is dropped unnamed.
+    const auto abandon = [&](const char* step, int error) {
+        out.cancelWriting();
+        return fail(key, QLatin1String(step) + QStringLiteral(": ") + systemError(error));
+    };
+    if (const int error = stepError(true, IniFile::Step::Open)) {
+        return abandon("cannot create the new file", error);
     }
     // QSaveFile makes a new file 0666 less the umask and maps an old file's mode
     // through QFile::Permissions; set it exactly: profiles hold passwords.
     const mode_t mode = existed ? (st.st_mode & 07777) : (S_IRUSR | S_IWUSR);
     if (::fchmod(out.handle(), mode) != 0) {
-        out.cancelWriting();
-        return fail(key, QStringLiteral("cannot set the permissions of the new file"));
+        return abandon("cannot set the permissions of the new file", errno);
     }
-    if (out.write(bytes) != bytes.size() || !out.commit()) {
-        return fail(key, out.errorString());
+    if (const int error = stepError(writeAll(out.handle(), bytes), IniFile::Step::Write)) {
+        return abandon("cannot write the new file", error);
+    }
+    if (const int error = stepError(::fdatasync(out.handle()) == 0, IniFile::Step::Sync)) {
+        return abandon("cannot save the new file to disk", error);
+    }
+    if (const int error = stepError(true, IniFile::Step::Commit)) {
+        return abandon("cannot put the new file in place", error);
+    }
+    if (!out.commit()) {
+        return fail(key, QStringLiteral("cannot put the new file in place: ") + out.errorString());
     }
     syncFolder(key);
     ++cache().replacements;
+    cache().writeProblems.erase(key);
     entry.onDisk = bytes;
     entry.identity = currentIdentity(native);
     return true;
@@ -452,6 +506,18 @@ bool IniFile::ChangedOnDisk(const QString& file)
     const auto& files = cache().files;
     const auto it = files.find(key);
     return it != files.end() && !(it->second.identity == currentIdentity(QFile::encodeName(key)));
+}
+
+QString IniFile::WriteProblem(const QString& file)
+{
+    const auto& problems = cache().writeProblems;
+    const auto it = problems.find(cacheKey(file));
+    return it == problems.end() ? QString() : it->second;
+}
+
+void IniFile::SetFaultInjector(FaultInjector injector)
+{
+    cache().faults = injector;
 }
 
 quint64 IniFile::Replacements()

@@ -5,6 +5,7 @@
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 #include "support/GeneralUtility.h"
+#include "support/IniFile.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -413,6 +414,41 @@ TEST_F(MainWindow, ExitInEitherMenuEndsTheProgramEvenFromTheTray)
         EXPECT_FALSE(Tray()->isVisible());
         EXPECT_FALSE(m_window->isVisible());
     }
+}
+
+TEST_F(MainWindow, AFailedSaveIsOneHistoryLineForEachReason)
+{
+    WriteThreeFiles();
+    Start();
+    const QString before = ProfileText();
+    static IniFile::Step failing = IniFile::Step::Write;
+    static int error = ENOSPC;
+    IniFile::SetFaultInjector([](IniFile::Step step) { return step == failing ? error : 0; });
+    const auto reset = qScopeGuard([] { IniFile::SetFaultInjector(nullptr); });
+    const auto failures = [&] { return HistoryTexts(*m_window).filter(QStringLiteral(" was not saved (")); };
+
+    // The stale file is saved as notified at every check, and fails every time.
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        Action("mnuCheckNow")->trigger();
+    }
+    EXPECT_EQ(Log().count(QStringLiteral(" was not written: ")), 3);
+    ASSERT_EQ(failures().size(), 1) << HistoryTexts(*m_window).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(failures().at(0),
+              QStringLiteral("Profile ") + ProfilePath() +
+                  QStringLiteral(" was not saved (cannot write the new file: No space left on device); it keeps what "
+                                 "was last saved"));
+    EXPECT_EQ(ProfileText(), before);
+    failing = IniFile::Step::Sync;
+    error = EIO;
+    Action("mnuCheckNow")->trigger();
+    Action("mnuCheckNow")->trigger();
+    ASSERT_EQ(failures().size(), 2);
+    EXPECT_TRUE(failures().at(1).contains(QStringLiteral("(cannot save the new file to disk: Input/output error)")));
+
+    IniFile::SetFaultInjector(nullptr);
+    Action("mnuCheckNow")->trigger();
+    EXPECT_EQ(failures().size(), 2);
+    EXPECT_TRUE(ProfileText().contains(QStringLiteral("BeenNotifed=1")));
 }
 
 TEST_F(MainWindow, ProgramSettingsReloadsOnlyWhenTheDialogIsConfirmed)
