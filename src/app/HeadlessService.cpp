@@ -101,7 +101,7 @@ void HeadlessService::OnSignal()
 bool HeadlessService::Start()
 {
     m_cycle.SetLastCheck(DateTimeUtility::NowStamp(0));
-    if (!LoadProfile()) {
+    if (!LoadProfile() || !m_settings.ReadProblem().isEmpty()) {
         return false;
     }
     AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
@@ -115,6 +115,12 @@ bool HeadlessService::LoadProfile()
         return false;
     }
     m_outsideChangesSeen = IniFile::OutsideChanges(m_settings.ProfilePath());
+    if (!m_settings.ReadProblem().isEmpty()) {
+        std::fprintf(stderr,
+                     "sentrel: the profile %s cannot be read: %s\n",
+                     qUtf8Printable(m_settings.ProfilePath()),
+                     qUtf8Printable(m_settings.ReadProblem()));
+    }
     const qint16 count = m_settings.NumberFiles();
     m_colours.assign(static_cast<size_t>(qMax<qint16>(0, count)), White);
     for (qint16 i = 1; i <= count; ++i) {

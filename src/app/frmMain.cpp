@@ -8,6 +8,7 @@
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
+#include "support/UserInterface.h"
 
 #include <QAction>
 #include <QApplication>
@@ -369,6 +370,12 @@ bool frmMain::Load(const QStringList& arguments)
     m_tray->show();
     AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
     reportSaveFailure();
+    if (!m_settings->ReadProblem().isEmpty()) {
+        UserInterface::Message(QStringLiteral("The profile ") + m_settings->ProfilePath() +
+                                   QStringLiteral(" cannot be read: ") + m_settings->ReadProblem() +
+                                   QStringLiteral(".\n\nNo files are watched until it can be read."),
+                               UserInterface::Icon::Exclamation);
+    }
     return true;
 }
 

@@ -84,6 +84,8 @@ struct CachedFile
     FileIdentity identity;
     // False when the file exists but could not be read: writing would destroy it.
     bool readable = true;
+    // Why it could not be read.
+    QString problem;
     bool pending = false;
     // Unique for each reading of the file, so section versions of two readings never compare equal.
     quint64 load = 0;
@@ -204,23 +206,30 @@ void forgetHot()
     if (fd.get() < 0) {
         const int error = errno;
         file.identity = currentIdentity(native);
-        file.readable = !file.identity.exists || error == ENOENT;
+        file.readable = error == ENOENT;
+        file.problem = file.readable ? QString() : systemError(error);
         return file;
     }
     struct stat st = {};
-    if (::fstat(fd.get(), &st) != 0) {
-        file.identity = currentIdentity(native);
-        file.readable = false;
-        return file;
-    }
-    file.identity = identityOf(st);
     QByteArray bytes;
-    if (!S_ISREG(st.st_mode) || !readAll(fd.get(), st.st_size, bytes)) {
-        file.readable = false;
-        return file;
+    if (::fstat(fd.get(), &st) != 0 || (S_ISREG(st.st_mode) && !readAll(fd.get(), st.st_size, bytes))) {
+        file.problem = systemError(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        file.problem = QStringLiteral("it is a folder");
+    } else if (!S_ISREG(st.st_mode)) {
+        file.problem = QStringLiteral("it is not a regular file");
+    } else {
+        file.document = IniDocument::Parse(bytes);
+        if (!file.document.LooksLikeIni()) {
+            file.document = IniDocument();
+            file.problem = QStringLiteral("it is not an INI file");
+        }
     }
-    file.document = IniDocument::Parse(bytes);
-    file.onDisk = std::move(bytes);
+    file.identity = st.st_mode ? identityOf(st) : currentIdentity(native);
+    file.readable = file.problem.isEmpty();
+    if (file.readable) {
+        file.onDisk = std::move(bytes);
+    }
     return file;
 }
 
@@ -389,7 +398,7 @@ bool IniFile::WriteString(const QString& section,
     const QString path = cacheKey(file);
     CachedFile& entry = cachedFile(path);
     if (!entry.readable) {
-        return fail(path, QStringLiteral("the existing file cannot be read"));
+        return fail(path, QStringLiteral("the file on disk cannot be read: ") + entry.problem);
     }
     if (value && !IniDocument::CanWrite(section, key)) {
         DebugLog(QStringLiteral("Profile %1: no line can hold key \"%2\" of section \"%3\"").arg(path, key, section),
@@ -454,7 +463,7 @@ bool IniFile::Transaction::Commit()
         entry = load(m_file);
         ++cache().outsideChanges[m_file];
         if (!entry.readable) {
-            return fail(m_file, QStringLiteral("the existing file cannot be read"));
+            return fail(m_file, QStringLiteral("the file on disk cannot be read: ") + entry.problem);
         }
         for (const CachedFile::Write& write : journal) {
             if (write.value) {
@@ -506,6 +515,11 @@ bool IniFile::ChangedOnDisk(const QString& file)
     const auto& files = cache().files;
     const auto it = files.find(key);
     return it != files.end() && !(it->second.identity == currentIdentity(QFile::encodeName(key)));
+}
+
+QString IniFile::ReadProblem(const QString& file)
+{
+    return cachedFile(cacheKey(file)).problem;
 }
 
 QString IniFile::WriteProblem(const QString& file)

@@ -63,6 +63,10 @@ public:
     // wrote; false when it has not read the file at all.
     [[nodiscard]] static bool ChangedOnDisk(const QString& file);
 
+    // Why the file is there but cannot serve as a profile (a folder, an error
+    // reading it, not an INI file at all): it then reads as empty and is never
+    // replaced. Empty when it was read or does not exist.
+    [[nodiscard]] static QString ReadProblem(const QString& file);
     // Why the last replacement of the file failed; empty once one succeeded.
     [[nodiscard]] static QString WriteProblem(const QString& file);
 

@@ -593,6 +593,24 @@ TEST_F(Headless, AProfileThatCannotBeSavedStaysWholeAndIsReportedOnceOnStandardE
     EXPECT_EQ(service.process.state(), QProcess::Running);
 }
 
+TEST_F(Headless, AProfileThatCannotBeReadEndsItWithStatusOneAndSaysWhereAndWhy)
+{
+    ASSERT_TRUE(QDir().mkpath(ProfilePath(QStringLiteral("Folder"))));
+    WriteProfile(QString::fromLatin1("\x01\x02=\x00\x00", 5), QStringLiteral("Binary"));
+    for (const auto& [profile, problem] :
+         {std::pair {"Folder", "it is a folder"}, std::pair {"Binary", "it is not an INI file"}}) {
+        SCOPED_TRACE(profile);
+        Service& service = Launch({QStringLiteral("--profile"), QLatin1String(profile)});
+        ASSERT_GE(service.Ends(5000), 0);
+        EXPECT_EQ(service.process.exitCode(), 1);
+        EXPECT_TRUE(service.err.contains(QStringLiteral("sentrel: the profile ") + ProfilePath(QLatin1String(profile)) +
+                                         QStringLiteral(" cannot be read: ") + QLatin1String(problem) +
+                                         QLatin1Char('\n')))
+            << service.err.toStdString();
+        EXPECT_FALSE(service.out.contains(QLatin1String("Sentrel started")));
+    }
+}
+
 TEST_F(Headless, OneCopyPerProfile)
 {
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);

@@ -1,6 +1,7 @@
 // The main window with real widgets (offscreen): start-up, the lists and
 // their layout, the history cap, the tray icon and its menu, and closing.
 #include "AppTestSupport.h"
+#include "ScriptedUi.h"
 #include "model/cSettings.h"
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
@@ -413,6 +414,41 @@ TEST_F(MainWindow, ExitInEitherMenuEndsTheProgramEvenFromTheTray)
         EXPECT_EQ(unloaded.count(), 1);
         EXPECT_FALSE(Tray()->isVisible());
         EXPECT_FALSE(m_window->isVisible());
+    }
+}
+
+TEST_F(MainWindow, AProfileThatCannotBeReadIsToldAtStartAndAMissingOneIsNot)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<bool()> make;
+        QString problem;
+    };
+    const Case cases[] = {
+        {"missing", [] { return !QFileInfo::exists(ProfilePath()); }, QString()},
+        {"binary",
+         [] { return WriteProfile(QStringLiteral("\x01\x02=\x00\x00")); },
+         QStringLiteral("it is not an INI file")},
+        {"folder",
+         [] { return QFile::remove(ProfilePath()) && QDir().mkpath(ProfilePath()); },
+         QStringLiteral("it is a folder")},
+    };
+    const auto removeFolder = qScopeGuard([] { QDir().rmdir(ProfilePath()); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedUi ui;
+        UserInterface::Install(&ui);
+        const auto uninstall = qScopeGuard([] { UserInterface::Install(nullptr); });
+        ASSERT_TRUE(c.make());
+        Start({QStringLiteral("/NOPREVCHECK")});
+        EXPECT_EQ(ui.asked,
+                  c.problem.isEmpty()
+                      ? QStringList()
+                      : QStringList {QStringLiteral("The profile ") + ProfilePath() +
+                                     QStringLiteral(" cannot be read: ") + c.problem +
+                                     QStringLiteral(".\n\nNo files are watched until it can be read.")});
+        EXPECT_TRUE(m_window->isVisible());
     }
 }
 

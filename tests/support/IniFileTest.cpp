@@ -417,6 +417,44 @@ TEST_F(IniProfileFile, AReplacementThatFailsAtAnyStepKeepsTheOldFile)
     EXPECT_EQ(IniFile::WriteProblem(file), QString());
 }
 
+TEST_F(IniProfileFile, AFileThatCannotServeAsAProfileIsNamedAndNeverReplaced)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+        QString problem;
+    };
+    const Case cases[] = {
+        {"binary",
+         QByteArray("\x7F"
+                    "ELF\x02\x01=\x00\x00\n[A]\n",
+                    14),
+         u"it is not an INI file"_s},
+        {"no line a section, key or comment", "just words\nmore words\n", u"it is not an INI file"_s},
+        {"blank lines", "\n  \r\n", QString()},
+        {"one key", "k=v", QString()},
+        {"hand-edited", TestEnvironment::ReadFile(TestEnvironment::DataFolder() + u"/hand-edited.ini"_s), QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(c.name);
+        ASSERT_TRUE(TestEnvironment::WriteFile(file, c.bytes));
+        EXPECT_EQ(IniFile::ReadProblem(file), c.problem);
+        EXPECT_EQ(IniFile::WriteString(u"A"_s, u"k"_s, u"new"_s, file), c.problem.isEmpty());
+        if (!c.problem.isEmpty()) {
+            EXPECT_EQ(TestEnvironment::ReadFile(file), c.bytes);
+            EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, file), u"dflt"_s);
+        }
+    }
+    ASSERT_TRUE(QDir().mkdir(path("folder.ini")));
+    ASSERT_EQ(::symlink("loop.ini", QFile::encodeName(path("loop.ini")).constData()), 0);
+    EXPECT_EQ(IniFile::ReadProblem(path("folder.ini")), u"it is a folder"_s);
+    EXPECT_EQ(IniFile::ReadProblem(path("loop.ini")), QString::fromLocal8Bit(std::strerror(ELOOP)));
+    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, path("loop.ini")));
+    EXPECT_EQ(IniFile::ReadProblem(path("missing.ini")), QString());
+}
+
 TEST_F(IniProfileFile, RefusesNamesNoLineCanHold)
 {
     const QString file = path("names.ini");
