@@ -121,10 +121,11 @@ bool HeadlessService::LoadProfile()
                      qUtf8Printable(m_settings.ProfilePath()),
                      qUtf8Printable(m_settings.ReadProblem()));
     }
-    const qint16 count = m_settings.NumberFiles();
-    m_colours.assign(static_cast<size_t>(qMax<qint16>(0, count)), White);
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings.MonitorFile(i);
+    const qint32 count = m_settings.NumberFiles();
+    m_colours.assign(static_cast<size_t>(qMax(0, count)), White);
+    // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
+    for (qint32 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings.MonitorFile(static_cast<qint16>(i));
         if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
             m_colours[static_cast<size_t>(i - 1)] = Red;
         }

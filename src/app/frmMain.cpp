@@ -403,19 +403,21 @@ void frmMain::UpdateDisplay()
     if (!m_settings) {
         return;
     }
-    const qint16 count = m_settings->NumberFiles();
+    // 32-bit counters: a 16-bit one wraps past the last of 32,767 files.
+    const qint32 count = m_settings->NumberFiles();
     std::vector<FilesListModel::Row> rows;
-    rows.reserve(static_cast<size_t>(qMax<qint16>(0, count)));
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings->MonitorFile(i);
+    rows.reserve(static_cast<size_t>(qMax(0, count)));
+    for (qint32 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings->MonitorFile(static_cast<qint16>(i));
         rows.push_back({file->DisplayName(), cCheckCycle::LastModifiedText(*file), file->Status()});
     }
     m_files->SetRows(std::move(rows));
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings->MonitorFile(i);
+    for (qint32 i = 1; i <= count; ++i) {
+        const auto row = static_cast<qint16>(i);
+        const cMonitorFile* file = m_settings->MonitorFile(row);
         if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
-            SetRowColour(i, Red);
-            HighlightRow(i, true);
+            SetRowColour(row, Red);
+            HighlightRow(row, true);
         }
     }
 }

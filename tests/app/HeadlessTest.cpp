@@ -611,6 +611,20 @@ TEST_F(Headless, AProfileThatCannotBeReadEndsItWithStatusOneAndSaysWhereAndWhy)
     }
 }
 
+TEST_F(Headless, TheLargestFileListIsCheckedToItsLastFile)
+{
+    // Clamped to 32,767 files, of which only the last has a name.
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly})
+                     .replace(QStringLiteral("NumberFiles=1"), QStringLiteral("NumberFiles=2000000000"))
+                     .replace(QStringLiteral("[File1]"), QStringLiteral("[File32767]")));
+    Service& service = LaunchStarted();
+    SetAge(nightly, 600);
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Sent OK")))
+        << service.err.toStdString();
+    EXPECT_EQ(service.process.state(), QProcess::Running);
+}
+
 TEST_F(Headless, OneCopyPerProfile)
 {
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);

@@ -417,6 +417,23 @@ TEST_F(MainWindow, ExitInEitherMenuEndsTheProgramEvenFromTheTray)
     }
 }
 
+TEST_F(MainWindow, TheLargestFileListIsShownAndCheckedToItsLastFile)
+{
+    // Clamped to 32,767 files, of which only the last has a name.
+    ASSERT_TRUE(
+        WriteProfile(QStringLiteral("[General]\nNumberFiles=2000000000\nWatchEvents=1\n[SMTPServer]\nEnabled=0\n"
+                                    "[File32767]\nFileName=%1\nLastModified=%2\n")
+                         .arg(m_nightly, Stamp(NowSecs() - 3600))));
+    Start();
+    ASSERT_EQ(Files(*m_window)->rowCount(), 32767);
+    ASSERT_TRUE(TestEnvironment::SetModified(m_nightly, NowSecs() - 60));
+    Action("mnuCheckNow")->trigger();
+    EXPECT_EQ(Status(*m_window), QStringLiteral(" Checking...Finished"));
+    EXPECT_EQ(FilesCell(*m_window, 32766, "STATUS"), QStringLiteral("No File"));
+    EXPECT_EQ(FilesCell(*m_window, 32767, "STATUS"), QStringLiteral("Changed!"));
+    EXPECT_FALSE(Log().contains(QStringLiteral(" is gone"))) << "the cycle went past the last file";
+}
+
 TEST_F(MainWindow, AProfileThatCannotBeReadIsToldAtStartAndAMissingOneIsNot)
 {
     struct Case
