@@ -102,7 +102,7 @@ void HeadlessService::OnSignal()
 bool HeadlessService::Start()
 {
     m_cycle.RestartInterval();
-    if (!LoadProfile()) {
+    if (!LoadProfile() || !m_settings.ReadProblem().isEmpty()) {
         return false;
     }
     AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
@@ -116,18 +116,35 @@ bool HeadlessService::LoadProfile()
         return false;
     }
     m_outsideChangesSeen = IniFile::OutsideChanges(m_settings.ProfilePath());
-    const qint16 count = m_settings.NumberFiles();
-    m_colours.assign(static_cast<size_t>(qMax<qint16>(0, count)), White);
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings.MonitorFile(i);
+    if (!m_settings.ReadProblem().isEmpty()) {
+        std::fprintf(stderr,
+                     "sentrel: the profile %s cannot be read: %s\n",
+                     qUtf8Printable(m_settings.ProfilePath()),
+                     qUtf8Printable(m_settings.ReadProblem()));
+    }
+    const qint32 count = m_settings.NumberFiles();
+    m_colours.assign(static_cast<size_t>(qMax(0, count)), White);
+    // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
+    for (qint32 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings.MonitorFile(static_cast<qint16>(i));
         if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
             m_colours[static_cast<size_t>(i - 1)] = Red;
         }
     }
+    ReportSaveFailure();
     WatchProfile();
     WatchFiles();
     ScheduleNextCycle();
     return true;
+}
+
+void HeadlessService::ReportSaveFailure()
+{
+    const QString line = m_settings.SaveFailureToReport();
+    if (!line.isEmpty()) {
+        DebugLog(line, 5, LogIndentKeep);
+        std::fprintf(stderr, "sentrel: %s\n", qUtf8Printable(line));
+    }
 }
 
 void HeadlessService::WatchFiles()
@@ -169,6 +186,7 @@ void HeadlessService::AfterCycle()
     if (m_stopping || m_cycle.Running()) {
         return;
     }
+    ReportSaveFailure();
     // What the cycle saved is this service's own doing; an edit by someone
     // else, merged into a save or not, is read now.
     if (ProfileEditedElsewhere()) {

@@ -47,17 +47,19 @@ void cCheckCycle::CheckFiles(bool forceCheck)
     m_running = true;
     const auto reset = qScopeGuard([this] { m_running = false; });
 
-    const qint16 count = m_settings->NumberFiles();
-    for (qint16 i = 1; i <= count; ++i) {
+    // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
+    const qint32 count = m_settings->NumberFiles();
+    for (qint32 i = 1; i <= count; ++i) {
+        const auto row = static_cast<qint16>(i);
         if (m_closing) {
             return;
         }
-        m_view.SelectRow(i);
+        m_view.SelectRow(row);
         m_view.ShowProgress(0);
         if (DebugLogWanted(5)) {
             DebugLog(QStringLiteral("Check File ") + QString::number(i), 5, LogIndentKeep);
         }
-        cMonitorFile* file = m_settings ? m_settings->MonitorFile(i) : nullptr;
+        cMonitorFile* file = m_settings ? m_settings->MonitorFile(row) : nullptr;
         if (!file) {
             // The list was replaced while a nested event ran; the rest belongs to the new list.
             DebugLog(QStringLiteral("Monitored file ") + QString::number(i) +
@@ -66,7 +68,7 @@ void cCheckCycle::CheckFiles(bool forceCheck)
                      LogIndentKeep);
             break;
         }
-        CheckOne(i, *file);
+        CheckOne(row, *file);
     }
     if (m_closing) {
         return;

@@ -8,6 +8,7 @@
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
+#include "support/UserInterface.h"
 
 #include <QAction>
 #include <QApplication>
@@ -368,6 +369,13 @@ bool frmMain::Load(const QStringList& arguments)
     show();
     m_tray->show();
     AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
+    reportSaveFailure();
+    if (!m_settings->ReadProblem().isEmpty()) {
+        UserInterface::Message(QStringLiteral("The profile ") + m_settings->ProfilePath() +
+                                   QStringLiteral(" cannot be read: ") + m_settings->ReadProblem() +
+                                   QStringLiteral(".\n\nNo files are watched until it can be read."),
+                               UserInterface::Icon::Exclamation);
+    }
     return true;
 }
 
@@ -395,19 +403,21 @@ void frmMain::UpdateDisplay()
     if (!m_settings) {
         return;
     }
-    const qint16 count = m_settings->NumberFiles();
+    // 32-bit counters: a 16-bit one wraps past the last of 32,767 files.
+    const qint32 count = m_settings->NumberFiles();
     std::vector<FilesListModel::Row> rows;
-    rows.reserve(static_cast<size_t>(qMax<qint16>(0, count)));
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings->MonitorFile(i);
+    rows.reserve(static_cast<size_t>(qMax(0, count)));
+    for (qint32 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings->MonitorFile(static_cast<qint16>(i));
         rows.push_back({file->DisplayName(), cCheckCycle::LastModifiedText(*file), file->Status()});
     }
     m_files->SetRows(std::move(rows));
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings->MonitorFile(i);
+    for (qint32 i = 1; i <= count; ++i) {
+        const auto row = static_cast<qint16>(i);
+        const cMonitorFile* file = m_settings->MonitorFile(row);
         if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
-            SetRowColour(i, Red);
-            HighlightRow(i, true);
+            SetRowColour(row, Red);
+            HighlightRow(row, true);
         }
     }
 }
@@ -427,6 +437,7 @@ void frmMain::ProgramSettings()
     if (m_settings && m_settings->DisplaySettings()) {
         LoadProfile();
     }
+    reportSaveFailure();
 }
 
 void frmMain::About()
@@ -439,6 +450,7 @@ void frmMain::CheckFiles(bool forceCheck)
 {
     const quint64 before = m_cycle.ChecksDone();
     m_cycle.CheckFiles(forceCheck);
+    reportSaveFailure();
     // Most ticks find the interval not yet up and check nothing.
     if (m_cycle.Running() || m_cycle.ChecksDone() == before) {
         return;
@@ -446,6 +458,14 @@ void frmMain::CheckFiles(bool forceCheck)
     m_changes.CheckDone();
     // The cycle may have moved a dated name on to today's file.
     watchFiles();
+}
+
+void frmMain::reportSaveFailure()
+{
+    const QString line = m_settings ? m_settings->SaveFailureToReport() : QString();
+    if (!line.isEmpty()) {
+        AddHistory(DateTimeUtility::Now(), line);
+    }
 }
 
 void frmMain::watchFiles()

@@ -22,6 +22,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
 #include <vector>
@@ -173,17 +174,24 @@ protected:
         ASSERT_TRUE(TestEnvironment::WriteFile(ProfilePath(profile), text.toUtf8()));
     }
 
-    Service& Launch(const QStringList& arguments, const char* program = SENTREL_HEADLESS)
+    Service& Launch(const QStringList& arguments,
+                    const char* program = SENTREL_HEADLESS,
+                    const std::function<void()>& inChild = {})
     {
         m_services.push_back(std::make_unique<Service>());
         Service& service = *m_services.back();
+        if (inChild) {
+            service.process.setChildProcessModifier(inChild);
+        }
         service.process.start(QString::fromUtf8(program), arguments);
         EXPECT_TRUE(service.process.waitForStarted(5000));
         return service;
     }
-    Service& LaunchStarted(const QStringList& arguments = {}, const char* program = SENTREL_HEADLESS)
+    Service& LaunchStarted(const QStringList& arguments = {},
+                           const char* program = SENTREL_HEADLESS,
+                           const std::function<void()>& inChild = {})
     {
-        Service& service = Launch(arguments, program);
+        Service& service = Launch(arguments, program, inChild);
         EXPECT_TRUE(service.Prints(QStringLiteral("Sentrel started"))) << service.err.toStdString();
         return service;
     }
@@ -563,6 +571,69 @@ TEST_F(Headless, WithWatchEventsAChangeIsMailedLongBeforeThePollAndABurstChecksO
         service.Signal(SIGTERM);
         EXPECT_GE(service.Ends(3000), 0);
     }
+}
+
+TEST_F(Headless, AProfileThatCannotBeSavedStaysWholeAndIsReportedOnceOnStandardError)
+{
+    // A stale file: saved as needing a notification at the start and as notified at every check.
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    const QString text = ProfileText({nightly})
+                             .replace(QStringLiteral("[SMTPServer]\n"), QStringLiteral("[SMTPServer]\nEnabled=0\n"))
+                             .replace(QStringLiteral("LastModified="), QStringLiteral("StaleMins=1\nLastModified="));
+    WriteProfile(text);
+    // The system refuses the service every write past the profile's present size.
+    static rlim_t limit = 0;
+    limit = static_cast<rlim_t>(text.toUtf8().size());
+    Service& service = LaunchStarted({}, SENTREL_HEADLESS, [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit fileSize = {limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+    });
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            service.Read();
+            return service.err.contains(QLatin1String("(cannot write the new file: File too large)"));
+        },
+        5000))
+        << service.err.toStdString();
+    Pause(1500); // more checks, each failing to save the same way
+    service.Read();
+    EXPECT_EQ(service.err.count(QLatin1String(" was not saved (")), 1) << service.err.toStdString();
+    EXPECT_TRUE(service.err.contains(QStringLiteral("sentrel: Profile ") + ProfilePath()));
+    EXPECT_EQ(QString::fromUtf8(TestEnvironment::ReadFile(ProfilePath())), text);
+    EXPECT_EQ(service.process.state(), QProcess::Running);
+}
+
+TEST_F(Headless, AProfileThatCannotBeReadEndsItWithStatusOneAndSaysWhereAndWhy)
+{
+    ASSERT_TRUE(QDir().mkpath(ProfilePath(QStringLiteral("Folder"))));
+    WriteProfile(QString::fromLatin1("\x01\x02=\x00\x00", 5), QStringLiteral("Binary"));
+    for (const auto& [profile, problem] :
+         {std::pair {"Folder", "it is a folder"}, std::pair {"Binary", "it is not an INI file"}}) {
+        SCOPED_TRACE(profile);
+        Service& service = Launch({QStringLiteral("--profile"), QLatin1String(profile)});
+        ASSERT_GE(service.Ends(5000), 0);
+        EXPECT_EQ(service.process.exitCode(), 1);
+        EXPECT_TRUE(service.err.contains(QStringLiteral("sentrel: the profile ") + ProfilePath(QLatin1String(profile)) +
+                                         QStringLiteral(" cannot be read: ") + QLatin1String(problem) +
+                                         QLatin1Char('\n')))
+            << service.err.toStdString();
+        EXPECT_FALSE(service.out.contains(QLatin1String("Sentrel started")));
+    }
+}
+
+TEST_F(Headless, TheLargestFileListIsCheckedToItsLastFile)
+{
+    // Clamped to 32,767 files, of which only the last has a name.
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly})
+                     .replace(QStringLiteral("NumberFiles=1"), QStringLiteral("NumberFiles=2000000000"))
+                     .replace(QStringLiteral("[File1]"), QStringLiteral("[File32767]")));
+    Service& service = LaunchStarted();
+    SetAge(nightly, 600);
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Sent OK")))
+        << service.err.toStdString();
+    EXPECT_EQ(service.process.state(), QProcess::Running);
 }
 
 TEST_F(Headless, OneCopyPerProfileWhateverIsDeletedUntilItEnds)
