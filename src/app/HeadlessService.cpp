@@ -4,6 +4,7 @@
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/IniFile.h"
+#include "support/UserInterface.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -100,8 +101,8 @@ void HeadlessService::OnSignal()
 
 bool HeadlessService::Start()
 {
-    m_cycle.SetLastCheck(DateTimeUtility::NowStamp(0));
-    if (!LoadProfile()) {
+    m_cycle.RestartInterval();
+    if (!LoadProfile() || !m_settings.ReadProblem().isEmpty()) {
         return false;
     }
     AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
@@ -115,18 +116,35 @@ bool HeadlessService::LoadProfile()
         return false;
     }
     m_outsideChangesSeen = IniFile::OutsideChanges(m_settings.ProfilePath());
-    const qint16 count = m_settings.NumberFiles();
-    m_colours.assign(static_cast<size_t>(qMax<qint16>(0, count)), White);
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings.MonitorFile(i);
+    if (!m_settings.ReadProblem().isEmpty()) {
+        std::fprintf(stderr,
+                     "sentrel: the profile %s cannot be read: %s\n",
+                     qUtf8Printable(m_settings.ProfilePath()),
+                     qUtf8Printable(m_settings.ReadProblem()));
+    }
+    const qint32 count = m_settings.NumberFiles();
+    m_colours.assign(static_cast<size_t>(qMax(0, count)), White);
+    // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
+    for (qint32 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings.MonitorFile(static_cast<qint16>(i));
         if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
             m_colours[static_cast<size_t>(i - 1)] = Red;
         }
     }
+    ReportSaveFailure();
     WatchProfile();
     WatchFiles();
     ScheduleNextCycle();
     return true;
+}
+
+void HeadlessService::ReportSaveFailure()
+{
+    const QString line = m_settings.SaveFailureToReport();
+    if (!line.isEmpty()) {
+        DebugLog(line, 5, LogIndentKeep);
+        std::fprintf(stderr, "sentrel: %s\n", qUtf8Printable(line));
+    }
 }
 
 void HeadlessService::WatchFiles()
@@ -142,9 +160,7 @@ void HeadlessService::ScheduleNextCycle()
     // As in the window, the next check is one poll interval after the end of
     // the last; an interval of 0 or less checks every second, as its ticks do.
     const qint64 intervalMs = qMax<qint64>(1, m_settings.PollInterval()) * 1000;
-    const DateTimeStamp next = DateTimeUtility::AddSeconds(static_cast<float>(intervalMs / 1000), m_cycle.LastCheck());
-    const double remaining = DateTimeUtility::SecondsUntil(next);
-    const qint64 delayMs = qBound<qint64>(0, static_cast<qint64>(remaining * 1000), intervalMs);
+    const qint64 delayMs = qBound<qint64>(0, intervalMs - m_cycle.MSecsSinceLastCheck(), intervalMs);
     m_cycleTimer.start(static_cast<int>(qMin<qint64>(delayMs, std::numeric_limits<int>::max())));
 }
 
@@ -170,6 +186,7 @@ void HeadlessService::AfterCycle()
     if (m_stopping || m_cycle.Running()) {
         return;
     }
+    ReportSaveFailure();
     // What the cycle saved is this service's own doing; an edit by someone
     // else, merged into a save or not, is read now.
     if (ProfileEditedElsewhere()) {
@@ -260,8 +277,9 @@ void HeadlessService::AddHistory(const QDateTime& when, const QString& text)
     if (!m_history) {
         return;
     }
-    const QByteArray line =
-        (when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ") + text).toUtf8() + '\n';
+    const QString stamped =
+        when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral("  ") + UserInterface::ConsoleText(text);
+    const QByteArray line = stamped.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_history);
     // One line at a time, also when the journal or a pipe reads it.
     std::fflush(m_history);

@@ -28,7 +28,9 @@ public:
     HeadlessService(const HeadlessService&) = delete;
     HeadlessService& operator=(const HeadlessService&) = delete;
 
-    // Reads the profile and schedules the first check one poll interval from now.
+    // Reads the profile and schedules the first check one poll interval from now;
+    // false when the profile file is there but cannot be read. That, and a
+    // profile that cannot be read later, is told on standard error.
     bool Start();
     // Routes SIGTERM, SIGINT and SIGHUP to this service through the event loop.
     bool HandleSignals();
@@ -65,6 +67,8 @@ private:
     void AfterCycle();
     void OnSignal();
     void WatchFiles();
+    // A failed save of the profile goes to standard error, once for each reason.
+    void ReportSaveFailure();
     // Whether someone else changed the profile since the service last read it.
     [[nodiscard]] bool ProfileEditedElsewhere() const;
 

@@ -72,10 +72,11 @@ void cChangeWatcher::Follow(const cSettings* settings)
 void cChangeWatcher::Watch(const cSettings* settings)
 {
     QSet<QString> wanted;
-    const qint16 count = settings ? settings->NumberFiles() : 0;
+    // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
+    const qint32 count = settings ? settings->NumberFiles() : 0;
     wanted.reserve(count * 2);
-    for (qint16 i = 1; i <= count; ++i) {
-        const QString name = settings->MonitorFile(i)->Filename();
+    for (qint32 i = 1; i <= count; ++i) {
+        const QString name = settings->MonitorFile(static_cast<qint16>(i))->Filename();
         if (name.isEmpty()) {
             continue;
         }

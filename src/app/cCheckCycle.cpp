@@ -4,6 +4,7 @@
 #include "model/cMonitorFile.h"
 #include "model/cSettings.h"
 #include "notify/NotificationComposer.h"
+#include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 
@@ -33,14 +34,12 @@ void cCheckCycle::CheckFiles(bool forceCheck)
         return;
     }
 
-    const qint32 interval = m_settings->PollInterval();
+    const qint64 remainingMs = static_cast<qint64>(m_settings->PollInterval()) * 1000 - MSecsSinceLastCheck();
     if (m_lastCheck.Day > 0 && m_view.ShowsRows()) {
-        const DateTimeStamp next = DateTimeUtility::AddSeconds(static_cast<float>(interval), m_lastCheck);
-        const double remaining = DateTimeUtility::SecondsUntil(next);
-        m_view.ShowStatus(QStringLiteral(" Time until next check : ") + DateTimeUtility::FormatSeconds(remaining, 22));
+        m_view.ShowStatus(QStringLiteral(" Time until next check : ") +
+                          DateTimeUtility::FormatSeconds(static_cast<double>(remainingMs) / 1000.0, 22));
     }
-    const double elapsed = DateTimeUtility::SecondsSince(m_lastCheck);
-    if (!forceCheck && elapsed < interval) {
+    if (!forceCheck && remainingMs > 0) {
         return;
     }
 
@@ -48,17 +47,19 @@ void cCheckCycle::CheckFiles(bool forceCheck)
     m_running = true;
     const auto reset = qScopeGuard([this] { m_running = false; });
 
-    const qint16 count = m_settings->NumberFiles();
-    for (qint16 i = 1; i <= count; ++i) {
+    // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
+    const qint32 count = m_settings->NumberFiles();
+    for (qint32 i = 1; i <= count; ++i) {
+        const auto row = static_cast<qint16>(i);
         if (m_closing) {
             return;
         }
-        m_view.SelectRow(i);
+        m_view.SelectRow(row);
         m_view.ShowProgress(0);
         if (DebugLogWanted(5)) {
             DebugLog(QStringLiteral("Check File ") + QString::number(i), 5, LogIndentKeep);
         }
-        cMonitorFile* file = m_settings ? m_settings->MonitorFile(i) : nullptr;
+        cMonitorFile* file = m_settings ? m_settings->MonitorFile(row) : nullptr;
         if (!file) {
             // The list was replaced while a nested event ran; the rest belongs to the new list.
             DebugLog(QStringLiteral("Monitored file ") + QString::number(i) +
@@ -67,7 +68,7 @@ void cCheckCycle::CheckFiles(bool forceCheck)
                      LogIndentKeep);
             break;
         }
-        CheckOne(i, *file);
+        CheckOne(row, *file);
     }
     if (m_closing) {
         return;
@@ -77,7 +78,19 @@ void cCheckCycle::CheckFiles(bool forceCheck)
     m_running = false;
     m_view.LeaveRunning();
     m_view.ShowStatus(QStringLiteral(" Checking...Finished"));
+    RestartInterval();
+    ++m_checksDone;
+}
+
+void cCheckCycle::RestartInterval()
+{
     m_lastCheck = DateTimeUtility::NowStamp(0);
+    m_lastCheckMonotonic = Clock::Current().MonotonicMSecs();
+}
+
+qint64 cCheckCycle::MSecsSinceLastCheck() const
+{
+    return Clock::Current().MonotonicMSecs() - m_lastCheckMonotonic;
 }
 
 const QString& cCheckCycle::ShownLastModified(qint16 index, const cMonitorFile& file)

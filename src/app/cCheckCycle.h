@@ -25,9 +25,16 @@ public:
     }
     [[nodiscard]] cSettings* Settings() const { return m_settings; }
 
-    // When the previous check finished; the next automatic one is PollInterval later.
-    void SetLastCheck(const DateTimeStamp& stamp) { m_lastCheck = stamp; }
+    // Starts the poll interval now, as the end of a check does; the next
+    // automatic check is PollInterval later by the monotonic clock, so setting
+    // the system time neither delays nor hastens it.
+    void RestartInterval();
+    // The wall-clock time at which the interval last started.
     [[nodiscard]] const DateTimeStamp& LastCheck() const { return m_lastCheck; }
+    // Milliseconds since the interval last started (monotonic).
+    [[nodiscard]] qint64 MSecsSinceLastCheck() const;
+    // How many checks of all files have finished.
+    [[nodiscard]] quint64 ChecksDone() const { return m_checksDone; }
 
     // A close request: a running cycle stops at its next file.
     void SetClosing(bool closing) { m_closing = closing; }
@@ -58,6 +65,8 @@ private:
     std::vector<ShownTime> m_shownTimes;
     cSettings* m_settings = nullptr;
     DateTimeStamp m_lastCheck;
+    qint64 m_lastCheckMonotonic = 0;
+    quint64 m_checksDone = 0;
     bool m_closing = false;
     bool m_running = false;
 };

@@ -9,6 +9,7 @@
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
+#include "support/UserInterface.h"
 
 #include <QAction>
 #include <QApplication>
@@ -360,7 +361,7 @@ bool frmMain::Load(const QStringList& arguments)
     setFilesColumns(twips(m_lvwFiles->width()));
     setHistoryColumns(twips(m_lvwHistory->width()));
 
-    m_cycle.SetLastCheck(DateTimeUtility::NowStamp(0));
+    m_cycle.RestartInterval();
     m_settings = std::make_unique<cSettings>();
     m_cycle.SetSettings(m_settings.get());
     if (!LoadProfile()) {
@@ -371,6 +372,13 @@ bool frmMain::Load(const QStringList& arguments)
     show();
     m_tray->show();
     AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
+    reportSaveFailure();
+    if (!m_settings->ReadProblem().isEmpty()) {
+        UserInterface::Message(QStringLiteral("The profile ") + m_settings->ProfilePath() +
+                                   QStringLiteral(" cannot be read: ") + m_settings->ReadProblem() +
+                                   QStringLiteral(".\n\nNo files are watched until it can be read."),
+                               UserInterface::Icon::Exclamation);
+    }
     return true;
 }
 
@@ -398,19 +406,21 @@ void frmMain::UpdateDisplay()
     if (!m_settings) {
         return;
     }
-    const qint16 count = m_settings->NumberFiles();
+    // 32-bit counters: a 16-bit one wraps past the last of 32,767 files.
+    const qint32 count = m_settings->NumberFiles();
     std::vector<FilesListModel::Row> rows;
-    rows.reserve(static_cast<size_t>(qMax<qint16>(0, count)));
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings->MonitorFile(i);
+    rows.reserve(static_cast<size_t>(qMax(0, count)));
+    for (qint32 i = 1; i <= count; ++i) {
+        const cMonitorFile* file = m_settings->MonitorFile(static_cast<qint16>(i));
         rows.push_back({file->DisplayName(), cCheckCycle::LastModifiedText(*file), file->Status()});
     }
     m_files->SetRows(std::move(rows));
-    for (qint16 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings->MonitorFile(i);
+    for (qint32 i = 1; i <= count; ++i) {
+        const auto row = static_cast<qint16>(i);
+        const cMonitorFile* file = m_settings->MonitorFile(row);
         if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
-            SetRowColour(i, Red);
-            HighlightRow(i, true);
+            SetRowColour(row, Red);
+            HighlightRow(row, true);
         }
     }
 }
@@ -430,6 +440,7 @@ void frmMain::ProgramSettings()
     if (m_settings && m_settings->DisplaySettings()) {
         LoadProfile();
     }
+    reportSaveFailure();
 }
 
 void frmMain::About()
@@ -440,15 +451,24 @@ void frmMain::About()
 
 void frmMain::CheckFiles(bool forceCheck)
 {
-    const DateTimeStamp before = m_cycle.LastCheck();
+    const quint64 before = m_cycle.ChecksDone();
     m_cycle.CheckFiles(forceCheck);
+    reportSaveFailure();
     // Most ticks find the interval not yet up and check nothing.
-    if (m_cycle.Running() || m_cycle.LastCheck() == before) {
+    if (m_cycle.Running() || m_cycle.ChecksDone() == before) {
         return;
     }
     m_changes.CheckDone();
     // The cycle may have moved a dated name on to today's file.
     watchFiles();
+}
+
+void frmMain::reportSaveFailure()
+{
+    const QString line = m_settings ? m_settings->SaveFailureToReport() : QString();
+    if (!line.isEmpty()) {
+        AddHistory(DateTimeUtility::Now(), line);
+    }
 }
 
 void frmMain::watchFiles()

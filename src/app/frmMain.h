@@ -89,6 +89,7 @@ private:
     void selectPendingRow();
     void watchFiles();
     void changeCheck();
+    void reportSaveFailure();
 
     std::unique_ptr<cSettings> m_settings;
     cCheckCycle m_cycle;

@@ -34,7 +34,7 @@ public:
     Answer ShowMessage(const QString& text, Icon, Buttons buttons, Answer defaultAnswer) override
     {
         const QString line = text.simplified();
-        std::fprintf(stderr, "sentrel: %s\n", qUtf8Printable(line));
+        std::fprintf(stderr, "sentrel: %s\n", qUtf8Printable(ConsoleText(line)));
         DebugLog(line, 5, LogIndentKeep);
         return buttons == Buttons::Ok ? Answer::Ok : defaultAnswer;
     }

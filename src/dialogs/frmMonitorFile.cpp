@@ -33,6 +33,8 @@ constexpr char16_t kDoubleQuote = u'"';
 
 const QString kNoFilename = QStringLiteral("You must enter the Filename of the file you want to Monitor.");
 const QString kNoFriendlyName = QStringLiteral("You must enter the 'Friendly Name' for the file you want to Monitor.");
+const QString kLineBreakInFilename = QStringLiteral(
+    "The Filename may not hold a line break (carriage return or line feed): the profile cannot store it.");
 const QString kNoMinutes =
     QStringLiteral("You must enter the number of minutes that a file must have remained unchanged.");
 
@@ -249,6 +251,12 @@ void frmMonitorFile::Ok()
     };
     if (m_txtFilename->text().trimmed().isEmpty()) {
         refuse(kNoFilename);
+        return;
+    }
+    // The profile stores a line break as a space, which would watch another file.
+    if (m_txtFilename->text().contains(QLatin1Char('\n')) || m_txtFilename->text().contains(QLatin1Char('\r'))) {
+        refuse(kLineBreakInFilename);
+        m_txtFilename->setFocus();
         return;
     }
     if (m_chkUseFriendlyName->isChecked() && m_txtFriendlyName->text().trimmed().isEmpty()) {

@@ -469,8 +469,9 @@ void frmSettings::Load()
     // Copies of the watched files, without their status; the settings' own objects stay as they are until OK.
     m_listFiles->clear();
     m_workingFiles.clear();
-    for (qint16 i = 1; i <= m_settings.NumberFiles(); ++i) {
-        const cMonitorFile* source = m_settings.MonitorFile(i);
+    // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
+    for (qint32 i = 1; i <= m_settings.NumberFiles(); ++i) {
+        const cMonitorFile* source = m_settings.MonitorFile(static_cast<qint16>(i));
         cMonitorFile copy;
         copy.SetRawFileName(source->RawFileName());
         copy.SetFriendlyName(source->FriendlyName());

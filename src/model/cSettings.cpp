@@ -43,6 +43,10 @@ bool cSettings::ReadSettings(const QString& profileName)
     // One look at the file for the whole read; the saves of files that need a
     // notification reach the disk together at the end.
     IniFile::Transaction transaction(m_profilePath);
+    m_readProblem = IniFile::ReadProblem(m_profilePath);
+    if (!m_readProblem.isEmpty()) {
+        DebugLog(QStringLiteral("Profile ") + m_profilePath + QStringLiteral(" cannot be read: ") + m_readProblem, 5);
+    }
 
     qint32 count = ConfigUtility::ReadIniInt(kGeneral, QStringLiteral("NumberFiles"), 0, m_profilePath);
     if (count > MaxFiles) {
@@ -131,6 +135,20 @@ bool cSettings::DisplaySettings()
         return false;
     }
     return WriteSettings();
+}
+
+QString cSettings::SaveFailureToReport()
+{
+    const QString problem = m_profilePath.isEmpty() ? QString() : IniFile::WriteProblem(m_profilePath);
+    if (problem == m_reportedSaveFailure) {
+        return QString();
+    }
+    m_reportedSaveFailure = problem;
+    if (problem.isEmpty()) {
+        return QString();
+    }
+    return QStringLiteral("Profile ") + m_profilePath + QStringLiteral(" was not saved (") + problem +
+           QStringLiteral("); it keeps what was last saved");
 }
 
 cMonitorFile* cSettings::MonitorFile(qint16 index)

@@ -53,6 +53,13 @@ public:
     [[nodiscard]] bool WatchEvents() const { return m_watchEvents; }
     void SetWatchEvents(bool watch) { m_watchEvents = watch; }
 
+    // Why the profile file could not be read by the last ReadSettings, which
+    // then read it as empty; empty when it was read or does not exist yet.
+    [[nodiscard]] const QString& ReadProblem() const { return m_readProblem; }
+    // A history line for a failed save of the profile, once for each reason:
+    // empty while saves succeed and when the reason was handed out already.
+    [[nodiscard]] QString SaveFailureToReport();
+
     [[nodiscard]] const QString& ProfileName() const { return m_profileName; }
     [[nodiscard]] const QString& ProfilePath() const { return m_profilePath; }
 
@@ -82,6 +89,8 @@ private:
     bool m_savePending = false;
     QString m_profileName;
     QString m_profilePath;
+    QString m_readProblem;
+    QString m_reportedSaveFailure;
     std::vector<cMonitorFile> m_files;
     qint32 m_pollInterval = 0;
     bool m_watchEvents = false;

@@ -2,6 +2,7 @@
 
 #include "notify/SmtpDialogue.h"
 #include "support/DebugLog.h"
+#include "support/FileSystemUtility.h"
 #include "support/SystemUtility.h"
 
 #include <QCoreApplication>
@@ -473,15 +474,17 @@ bool SmtpClient::Send(const SmtpConfig& config,
     QByteArray caBundle;
     std::unique_ptr<QTemporaryFile> caFile;
     if (config.Security != SmtpConfig::Security::None && !config.CAFile.isEmpty()) {
-        QFile extra(config.CAFile);
-        if (!extra.open(QIODevice::ReadOnly)) {
-            return fail(QStringLiteral("Could not read the CA file '") + config.CAFile + QStringLiteral("': ") +
-                        extra.errorString());
+        // A bundle of every public CA is under 1 MB; 16 MB leaves room and keeps a wrong file out of memory.
+        constexpr qint64 maxCaBytes = 16 * 1024 * 1024;
+        QByteArray extraCas;
+        QString why;
+        if (!FileSystemUtility::ReadRegularFile(config.CAFile, maxCaBytes, extraCas, why)) {
+            return fail(QStringLiteral("Could not read the CA file '") + config.CAFile + QStringLiteral("': ") + why);
         }
-        const QByteArray extraCas = extra.readAll();
-        QFile system(systemCaBundle(h));
-        if (!system.fileName().isEmpty() && system.open(QIODevice::ReadOnly)) {
-            caBundle = system.readAll();
+        const QString system = systemCaBundle(h);
+        if (!system.isEmpty() && !FileSystemUtility::ReadRegularFile(system, maxCaBytes, caBundle, why)) {
+            DebugLog(QStringLiteral("SMTP: the system's CAs in ") + system + QStringLiteral(" were not read: ") + why,
+                     5);
         }
         if (!caBundle.isEmpty() && !caBundle.endsWith('\n')) {
             caBundle += '\n';

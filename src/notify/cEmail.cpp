@@ -191,23 +191,14 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
 
 bool cEmail::LoadFromFile(const QString& filename)
 {
-    const qint64 size = FileSystemUtility::FileSize(filename);
-    if (size <= 0) {
+    if (FileSystemUtility::FileSize(filename) <= 0) {
         return false;
     }
     m_message = std::make_unique<cMessage>();
-    if (size > MaxTemplateBytes) {
-        DebugLog(QStringLiteral("The e-mail template ") + filename + QStringLiteral(" is larger than ") +
-                     QString::number(MaxTemplateBytes / (1024 * 1024)) + QStringLiteral(" MB and was not read"),
-                 5);
-        return false;
-    }
-    QFile file(filename);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    QByteArray bytes;
+    QString why;
+    if (!FileSystemUtility::ReadRegularFile(filename, MaxTemplateBytes, bytes, why)) {
+        DebugLog(QStringLiteral("The e-mail template ") + filename + QStringLiteral(" was not read: ") + why, 5);
         return false;
     }
     return m_message->FromMime(decodeLatin5(bytes).toUtf8());

@@ -5,8 +5,6 @@
 #include "support/FileSystemUtility.h"
 #include "support/SystemUtility.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QMimeDatabase>
 
 #include <gmime/gmime.h>
@@ -212,26 +210,18 @@ void cMessage::SetHTMLBody(const QString& html)
 
 bool cMessage::AddAttachment(const QString& path, QString* error)
 {
-    QFile file(path);
-    const auto fail = [&](const QString& why) {
+    Attachment attachment;
+    QString why;
+    if (!FileSystemUtility::ReadRegularFile(path, MaxAttachmentBytes, attachment.Data, why)) {
         if (error) {
             *error = QStringLiteral("Could not attach ") + path + QStringLiteral(": ") + why;
         }
         return false;
-    };
-    if (!file.open(QIODevice::ReadOnly)) {
-        return fail(file.errorString());
-    }
-    if (file.size() > MaxAttachmentBytes) {
-        return fail(QStringLiteral("the file is larger than %1 MB").arg(MaxAttachmentBytes / (1024 * 1024)));
-    }
-    Attachment attachment;
-    attachment.Data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return fail(file.errorString());
     }
     attachment.FileName = FileSystemUtility::FileNamePart(path);
-    attachment.ContentType = QMimeDatabase().mimeTypeForFile(QFileInfo(path)).name().toLatin1();
+    // Typed from the bytes read: the path is not opened a second time.
+    attachment.ContentType =
+        QMimeDatabase().mimeTypeForFileNameAndData(attachment.FileName, attachment.Data).name().toLatin1();
     m_attachments << attachment;
     return true;
 }

@@ -1,5 +1,7 @@
 #include "support/Autostart.h"
 
+#include "support/FileSystemUtility.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,13 +28,14 @@ QString Autostart::EntryPath()
 
 bool Autostart::Enabled()
 {
-    QFile entry(EntryPath());
-    if (!entry.open(QIODevice::ReadOnly)) {
+    // Read as a bounded regular file: a FIFO or device put there must not hang the settings dialog.
+    QByteArray text;
+    QString why;
+    if (!FileSystemUtility::ReadRegularFile(EntryPath(), 1024 * 1024, text, why)) {
         return false;
     }
-    // The entry is small; a huge file there is not ours and is not read whole.
-    for (int lines = 0; lines < 1000 && !entry.atEnd(); ++lines) {
-        const QByteArray line = entry.readLine(4096).trimmed();
+    for (const QByteArray& raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
         if (line.startsWith("Hidden=")) {
             return line.mid(7).trimmed() != "true";
         }

@@ -2,12 +2,19 @@
 
 #include <QDateTime>
 
+#include <chrono>
+
 namespace {
 
 class SystemClock : public Clock
 {
 public:
     [[nodiscard]] qint64 NowMSecsSinceEpoch() const override { return QDateTime::currentMSecsSinceEpoch(); }
+    [[nodiscard]] qint64 MonotonicMSecs() const override
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
 };
 
 const SystemClock g_systemClock;

@@ -11,10 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +28,11 @@ struct LogState
 {
     qint32 depth = 0;
     bool registryRead = false;
+    bool reporting = false;     // the folder failure is being shown; what that logs is dropped
+    QString unwritableReported; // the folder whose failure was shown; shown once
+    qint32 prunedDay = 0;       // the day (since 1899-12-30) old files were last looked for
+    qint64 maxBytesPerDay = kDebugLogMaxBytesPerDay;
+    qint32 keepDays = kDebugLogKeepDays;
 };
 
 LogState& logState()
@@ -67,13 +75,83 @@ QString twoDigits(int value)
     return QString::number(value).rightJustified(2, QLatin1Char('0'));
 }
 
+QString exeBaseName()
+{
+    return QFileInfo(GeneralUtility::App().ExeName).completeBaseName();
+}
+
 QString logFileIn(const QString& folder, const CivilTime& now)
 {
-    const QString exe = QFileInfo(GeneralUtility::App().ExeName).completeBaseName();
     const QString day =
         QString::number(now.Year).rightJustified(4, QLatin1Char('0')) + twoDigits(now.Month) + twoDigits(now.Day);
-    return folder + (endsWithSeparator(folder) ? QString() : QString(QDir::separator())) + exe + QLatin1Char('.') +
-           day + QStringLiteral(".log");
+    return folder + (endsWithSeparator(folder) ? QString() : QString(QDir::separator())) + exeBaseName() +
+           QLatin1Char('.') + day + QStringLiteral(".log");
+}
+
+// Deletes this program's daily files dated more than keepDays before today;
+// any other file in the folder stays.
+void removeOldFiles(const QString& folder, qint32 today, qint32 keepDays)
+{
+    const QString prefix = exeBaseName() + QLatin1Char('.');
+    const QString suffix = QStringLiteral(".log");
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        if (name.size() != prefix.size() + 8 + suffix.size() || !name.startsWith(prefix) || !name.endsWith(suffix)) {
+            continue;
+        }
+        const QStringView digits = QStringView(name).sliced(prefix.size(), 8);
+        if (!std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
+            continue;
+        }
+        const int year = digits.sliced(0, 4).toInt();
+        const int month = digits.sliced(4, 2).toInt();
+        const int day = digits.sliced(6, 2).toInt();
+        if (month < 1 || month > 12 || day < 1 || day > 31) {
+            continue;
+        }
+        if (today - CivilTime::DaysSinceBase(year, month, day) > keepDays) {
+            QFile::remove(dir.filePath(name));
+        }
+    }
+}
+
+void writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return; // the line is lost; logging never disturbs the program
+        }
+        done += n;
+    }
+}
+
+// Appends the line unless the day's file has reached its cap; the line that
+// reaches it is followed by one that says so, and nothing comes after that.
+void appendLine(const QString& path, const QByteArray& line, const QString& time, qint64 maxBytes)
+{
+    // One append per line: other copies of the program may write to the same file.
+    // Non-blocking and only into a regular file: a FIFO at the path must not hang the program.
+    const int fd = ::open(
+        QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        return;
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size < maxBytes) {
+        QByteArray bytes = line;
+        if (info.st_size + line.size() >= maxBytes) {
+            bytes += (time + QStringLiteral(" The diagnostic log reached its limit of ") + QString::number(maxBytes) +
+                      QStringLiteral(" bytes for the day; nothing more is written to it today.\r\n"))
+                         .toUtf8();
+        }
+        writeAll(fd, bytes);
+    }
+    ::close(fd);
 }
 
 CivilTime localNow()
@@ -151,10 +229,10 @@ bool DebugLogWanted(qint32 level)
 
 void DebugLog(const QString& message, qint32 level, qint32 logIndent)
 {
-    if (!DebugLogWanted(level)) {
+    LogState& s = logState();
+    if (s.reporting || !DebugLogWanted(level)) {
         return;
     }
-    LogState& s = logState();
     if (logIndent == LogIndentDecrease) {
         s.depth = qMax(0, s.depth - 1);
     } else if (logIndent == LogIndentReset) {
@@ -163,15 +241,31 @@ void DebugLog(const QString& message, qint32 level, qint32 logIndent)
 
     const QString folder = logFolder();
     if (!FileSystemUtility::CreateFolderPath(folder)) {
-        UserInterface::Message(QStringLiteral("The Debug Files folder could not be created in '") + folder +
-                                   QStringLiteral("'!"),
-                               UserInterface::Icon::Exclamation);
+        // Once, and never logged itself: a box or a console that logs what it shows would come back here.
+        if (s.unwritableReported != folder) {
+            s.unwritableReported = folder;
+            s.reporting = true;
+            const auto reported = qScopeGuard([&s] { s.reporting = false; });
+            UserInterface::Message(QStringLiteral("The Debug Files folder could not be created in '") + folder +
+                                       QStringLiteral("'!"),
+                                   UserInterface::Icon::Exclamation);
+        }
         return;
     }
 
     const CivilTime now = localNow();
-    QString line =
+    // Old files go at the first line and at the first after midnight, not at every line.
+    const qint32 today = CivilTime::DaysSinceBase(now.Year, now.Month, now.Day);
+    if (s.prunedDay != today) {
+        s.prunedDay = today;
+        if (s.keepDays > 0) {
+            removeOldFiles(folder, today, s.keepDays);
+        }
+    }
+
+    const QString time =
         twoDigits(now.Hour) + QLatin1Char(':') + twoDigits(now.Minute) + QLatin1Char(':') + twoDigits(now.Second);
+    QString line = time;
     if (GeneralUtility::DebugLevel() >= 10 && SystemUtility::HasProcessMemoryCounters()) {
         qint64 workingSet = 0;
         qint64 pageFile = 0;
@@ -184,24 +278,7 @@ void DebugLog(const QString& message, qint32 level, qint32 logIndent)
     line += message;
     line += QStringLiteral("\r\n");
 
-    // One append per line: other copies of the program may write to the same file.
-    const QByteArray path = QFile::encodeName(logFileIn(folder, now));
-    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        const QByteArray bytes = line.toUtf8();
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break; // the line is lost; logging never disturbs the program
-            }
-            done += n;
-        }
-        ::close(fd);
-    }
+    appendLine(logFileIn(folder, now), line.toUtf8(), time, s.maxBytesPerDay);
 
     if (logIndent == LogIndentIncrease) {
         ++s.depth;
@@ -261,6 +338,12 @@ void GetProcessMemory(qint64& workingSet, qint64& pageFileUsage)
 QString DebugLogFilePath()
 {
     return logFileIn(logFolder(), localNow());
+}
+
+void SetDebugLogLimits(qint64 maxBytesPerDay, qint32 keepDays)
+{
+    logState().maxBytesPerDay = maxBytesPerDay;
+    logState().keepDays = keepDays;
 }
 
 void ResetDebugLogState()

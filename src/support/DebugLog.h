@@ -14,6 +14,11 @@ enum : qint32 {
     LogIndentReset = 3,    // back to the left margin, then write
 };
 
+// The bounds of the daily files: a day's file stops at its cap (a last line
+// says so), and files dated more than the days kept before today are deleted.
+constexpr qint64 kDebugLogMaxBytesPerDay = 64 * 1024 * 1024;
+constexpr qint32 kDebugLogKeepDays = 14;
+
 // Sets the debug level from the program's command line or DebugMode, once.
 void InitDebugLevel();
 // Writes one line when its level passes (-1 stands for the normal level 5).
@@ -37,5 +42,7 @@ void GetProcessMemory(qint64& workingSet, qint64& pageFileUsage);
 
 // The file a line logged now goes to (for tests and the README).
 QString DebugLogFilePath();
+// Sets the bounds (keepDays 0 keeps every file); ResetDebugLogState restores the defaults.
+void SetDebugLogLimits(qint64 maxBytesPerDay, qint32 keepDays);
 // Forgets the process-wide log state (level, folder, depth); for tests.
 void ResetDebugLogState();

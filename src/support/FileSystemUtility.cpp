@@ -3,9 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +29,26 @@ QString stateHome()
         return withoutTrailingSeparator(env);
     }
     return QDir::homePath() + QStringLiteral("/.local/state");
+}
+
+// Why a path that is there is not a file to read, or nothing for a regular file.
+QString notRegular(mode_t mode)
+{
+    if (S_ISREG(mode)) {
+        return {};
+    }
+    const char* kind = S_ISDIR(mode)    ? "a folder"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISSOCK(mode) ? "a socket"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                                        : "no regular file";
+    return QStringLiteral("it is ") + QLatin1String(kind) + QStringLiteral(", not a regular file");
+}
+
+QString tooLarge(qint64 maxBytes)
+{
+    return QStringLiteral("the file is larger than %1 MB").arg(maxBytes / (1024 * 1024));
 }
 
 } // namespace
@@ -98,10 +122,72 @@ bool FileSystemUtility::LastModified(const QString& path, std::time_t& secs)
     }
     struct stat st
     { };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
     }
     secs = st.st_mtim.tv_sec;
+    return true;
+}
+
+bool FileSystemUtility::ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString& error)
+{
+    bytes.clear();
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st
+    { };
+    // Checked first so that no device is even opened, and again on the descriptor, which is what is read.
+    if (::stat(native.constData(), &st) != 0) {
+        error = qt_error_string(errno);
+        return false;
+    }
+    error = notRegular(st.st_mode);
+    if (!error.isEmpty()) {
+        return false;
+    }
+    // Non-blocking: a FIFO swapped in after the check must not hang the open.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = qt_error_string(errno);
+        return false;
+    }
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    if (::fstat(fd, &st) != 0) {
+        error = qt_error_string(errno);
+        return false;
+    }
+    error = notRegular(st.st_mode);
+    if (!error.isEmpty()) {
+        return false;
+    }
+    // The bound is kept while reading (one byte past it tells "larger"), whatever size was reported.
+    const qint64 limit = maxBytes + 1;
+    bytes.resize(qBound<qint64>(1, static_cast<qint64>(st.st_size) + 1, limit));
+    qint64 used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (used >= limit) {
+                bytes.clear();
+                error = tooLarge(maxBytes);
+                return false;
+            }
+            bytes.resize(qMin(limit, 2 * used));
+        }
+        const ssize_t got = ::read(fd, bytes.data() + used, static_cast<size_t>(bytes.size() - used));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = qt_error_string(errno);
+            bytes.clear();
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        used += got;
+    }
+    bytes.truncate(used);
+    error.clear();
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <ctime>
@@ -18,11 +19,16 @@ public:
     [[nodiscard]] static QString ParentFolder(const QString& path);
     // Creates the folder and its missing parents; true when it exists afterwards.
     static bool CreateFolderPath(const QString& folder);
+    // True for a regular file, symlinks followed; folders, FIFOs, sockets and devices are no files to watch.
     [[nodiscard]] static bool FileExists(const QString& path);
     // Size in bytes; 0 or less when the file is missing or empty.
     [[nodiscard]] static qint64 FileSize(const QString& path);
-    // The last-modified time of an existing path, in seconds since the epoch; false when it does not exist.
+    // The last-modified time of a regular file, in seconds since the epoch; false when there is none.
     [[nodiscard]] static bool LastModified(const QString& path, std::time_t& secs);
+    // Reads a whole regular file of at most maxBytes without ever blocking: FIFOs,
+    // sockets, devices and folders are refused, and the bound holds while reading.
+    // False with the reason (for "...: " + reason) when nothing usable was read.
+    [[nodiscard]] static bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString& error);
     [[nodiscard]] static QString FileTitle(const QString& path);
     [[nodiscard]] static QString FileNamePart(const QString& path);
 };

@@ -3,11 +3,18 @@
 #include "support/DebugLog.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QStandardPaths>
-#include <memory>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,7 +24,7 @@ struct State
     QString commandLine;
     qint32 debugLevel = 0;
     QString debugPath;
-    std::unique_ptr<QLockFile> instanceLock;
+    int instanceSocket = -1; // bound to the instance name for the life of the process
 };
 
 State& state()
@@ -96,39 +103,47 @@ QString GeneralUtility::CommandLine()
     return state().commandLine;
 }
 
-QString GeneralUtility::InstanceLockPath(const QString& profileName)
+QString GeneralUtility::InstanceLockName(const QString& profileName)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty()) {
         folder = QDir::tempPath();
     }
-    if (profileName.isEmpty() || profileName == QLatin1String("Profile1")) {
-        return folder + QStringLiteral("/sentrel.lock");
-    }
-    // Percent-encoded, so any profile name gives one plain file name of its own.
-    const QByteArray name = profileName.toUtf8().toPercentEncoding(QByteArray(), QByteArrayLiteral("~"));
-    return folder + QStringLiteral("/sentrel-") + QString::fromLatin1(name) + QStringLiteral(".lock");
+    const QString profile = profileName.isEmpty() ? QStringLiteral("Profile1") : profileName;
+    // The user's runtime folder is part of the key, so a session (or a test) with a folder of its own is apart.
+    const QByteArray key = QFile::encodeName(folder) + '\0' + profile.toUtf8();
+    const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16);
+    return QStringLiteral("@sentrel-") + QString::number(::getuid()) + QLatin1Char('-') + QString::fromLatin1(hash);
 }
 
 bool GeneralUtility::PrevInstance(const QString& profileName)
 {
     State& s = state();
-    if (s.instanceLock) {
+    if (s.instanceSocket >= 0) {
         return false;
     }
-    auto lock = std::make_unique<QLockFile>(InstanceLockPath(profileName));
-    // Only a dead owner makes a lock stale: a copy that has run for hours still counts.
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(0)) {
-        s.instanceLock = std::move(lock);
+    // An abstract name: a NUL byte, then the name without its "@". The kernel frees it when the process ends.
+    const QByteArray name = InstanceLockName(profileName).toUtf8().mid(1);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<size_t>(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+        s.instanceSocket = fd;
         return false;
     }
-    if (lock->error() == QLockFile::LockFailedError) {
+    const int error = errno;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (error == EADDRINUSE) {
         return true;
     }
-    // No lock can be taken (the folder is not writable): run rather than refuse to start.
-    DebugLog(QStringLiteral("The single-instance lock ") + InstanceLockPath(profileName) +
-                 QStringLiteral(" could not be taken; not checking for another copy"),
+    // No name can be bound (no sockets allowed): run rather than refuse to start.
+    DebugLog(QStringLiteral("The single-instance name ") + InstanceLockName(profileName) +
+                 QStringLiteral(" could not be bound (") + QString::fromLocal8Bit(std::strerror(error)) +
+                 QStringLiteral("); not checking for another copy"),
              5);
     return false;
 }

@@ -32,13 +32,14 @@ public:
     [[nodiscard]] static QString CommandLine();
 
     // True when another copy of the program runs for this user on the same
-    // profile. The first call takes the single-instance lock in $XDG_RUNTIME_DIR
-    // and holds it until the process ends; a lock left by a copy that died is
-    // taken over. The window works on "Profile1", the default.
+    // profile. The first call binds the profile's abstract socket name and
+    // holds it until the process ends, however it ends; nothing on disk can be
+    // deleted to let a second copy in. The window works on "Profile1", the default.
     [[nodiscard]] static bool PrevInstance(const QString& profileName = QString());
-    // The lock file PrevInstance uses for a profile: "Profile1" (or none) has
-    // the window's sentrel.lock, other profiles a lock of their own.
-    [[nodiscard]] static QString InstanceLockPath(const QString& profileName = QString());
+    // The name PrevInstance binds for a profile, "@sentrel-<uid>-<hash>" as
+    // ss and /proc/net/unix show it: "Profile1" (or none) the window's,
+    // other profiles one of their own.
+    [[nodiscard]] static QString InstanceLockName(const QString& profileName = QString());
 
     // Takes the text the window hands over when it enables its display; unused.
     static void EnableDisplay(const QString& text);

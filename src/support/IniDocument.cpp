@@ -464,6 +464,26 @@ QByteArray IniDocument::Serialize() const
     return out;
 }
 
+bool IniDocument::LooksLikeIni() const
+{
+    bool known = false;
+    bool unknown = false;
+    for (const Section& section : d->sections) {
+        for (const Line& line : section.lines) {
+            if (line.kind == LineKind::Removed) {
+                continue;
+            }
+            if (d->bytes(line).contains('\0')) {
+                return false;
+            }
+            known =
+                known || line.kind == LineKind::Header || line.kind == LineKind::Key || line.kind == LineKind::Comment;
+            unknown = unknown || line.kind == LineKind::Other;
+        }
+    }
+    return known || !unknown;
+}
+
 std::optional<QString> IniDocument::Value(QStringView section, QStringView key) const
 {
     Section* found = d->findSection(foldedName(section));

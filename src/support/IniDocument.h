@@ -25,6 +25,9 @@ public:
     // Never fails: any bytes give a document.
     [[nodiscard]] static IniDocument Parse(QByteArrayView bytes);
     [[nodiscard]] QByteArray Serialize() const;
+    // False for bytes that are surely no INI text: a NUL byte (binary data,
+    // UTF-16), or lines of which none is a section, a key or a comment.
+    [[nodiscard]] bool LooksLikeIni() const;
 
     // The key's value, or nothing when the section or key is absent.
     [[nodiscard]] std::optional<QString> Value(QStringView section, QStringView key) const;

@@ -9,6 +9,7 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <optional>
@@ -83,6 +84,8 @@ struct CachedFile
     FileIdentity identity;
     // False when the file exists but could not be read: writing would destroy it.
     bool readable = true;
+    // Why it could not be read.
+    QString problem;
     bool pending = false;
     // Unique for each reading of the file, so section versions of two readings never compare equal.
     quint64 load = 0;
@@ -103,7 +106,10 @@ struct Cache
     std::unordered_map<QString, CachedFile> files;
     std::unordered_map<QString, int> transactionDepth;
     std::unordered_map<QString, quint64> outsideChanges;
+    // Why the last replacement of a file failed, until one succeeds.
+    std::unordered_map<QString, QString> writeProblems;
     quint64 replacements = 0;
+    IniFile::FaultInjector faults = nullptr;
 };
 
 Cache& cache()
@@ -184,6 +190,11 @@ void forgetHot()
     return true;
 }
 
+[[nodiscard]] QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 [[nodiscard]] CachedFile load(const QString& key)
 {
     static quint64 loads = 0;
@@ -195,23 +206,30 @@ void forgetHot()
     if (fd.get() < 0) {
         const int error = errno;
         file.identity = currentIdentity(native);
-        file.readable = !file.identity.exists || error == ENOENT;
+        file.readable = error == ENOENT;
+        file.problem = file.readable ? QString() : systemError(error);
         return file;
     }
     struct stat st = {};
-    if (::fstat(fd.get(), &st) != 0) {
-        file.identity = currentIdentity(native);
-        file.readable = false;
-        return file;
-    }
-    file.identity = identityOf(st);
     QByteArray bytes;
-    if (!S_ISREG(st.st_mode) || !readAll(fd.get(), st.st_size, bytes)) {
-        file.readable = false;
-        return file;
+    if (::fstat(fd.get(), &st) != 0 || (S_ISREG(st.st_mode) && !readAll(fd.get(), st.st_size, bytes))) {
+        file.problem = systemError(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        file.problem = QStringLiteral("it is a folder");
+    } else if (!S_ISREG(st.st_mode)) {
+        file.problem = QStringLiteral("it is not a regular file");
+    } else {
+        file.document = IniDocument::Parse(bytes);
+        if (!file.document.LooksLikeIni()) {
+            file.document = IniDocument();
+            file.problem = QStringLiteral("it is not an INI file");
+        }
     }
-    file.document = IniDocument::Parse(bytes);
-    file.onDisk = std::move(bytes);
+    file.identity = st.st_mode ? identityOf(st) : currentIdentity(native);
+    file.readable = file.problem.isEmpty();
+    if (file.readable) {
+        file.onDisk = std::move(bytes);
+    }
     return file;
 }
 
@@ -247,6 +265,7 @@ bool fail(const QString& key, const QString& reason)
 {
     forgetHot();
     cache().files.erase(key);
+    cache().writeProblems[key] = reason;
     DebugLog(QStringLiteral("Profile %1 was not written: %2").arg(key, reason), 5);
     return false;
 }
@@ -261,6 +280,33 @@ void syncFolder(const QString& file)
     }
 }
 
+// Writes past QIODevice's buffer: QSaveFile::commit flushes that buffer and
+// syncs without looking at the outcome, and renames all the same.
+[[nodiscard]] bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += wrote;
+    }
+    return true;
+}
+
+// The error of a step of a replacement: the system's when it failed, else one a test injects.
+[[nodiscard]] int stepError(bool done, IniFile::Step step)
+{
+    if (!done) {
+        return errno ? errno : EIO;
+    }
+    return cache().faults ? cache().faults(step) : 0;
+}
+
 bool replaceFile(const QString& key, CachedFile& entry)
 {
     entry.pending = false;
@@ -273,20 +319,37 @@ bool replaceFile(const QString& key, CachedFile& entry)
     const bool existed = ::stat(native.constData(), &st) == 0;
     QSaveFile out(key);
     if (!out.open(QIODevice::WriteOnly)) {
-        return fail(key, out.errorString());
+        return fail(key, QStringLiteral("cannot create the new file: ") + out.errorString());
+    }
+    // Any failed step leaves the old file as it was: the new one is dropped unnamed.
+    const auto abandon = [&](const char* step, int error) {
+        out.cancelWriting();
+        return fail(key, QLatin1String(step) + QStringLiteral(": ") + systemError(error));
+    };
+    if (const int error = stepError(true, IniFile::Step::Open)) {
+        return abandon("cannot create the new file", error);
     }
     // QSaveFile makes a new file 0666 less the umask and maps an old file's mode
     // through QFile::Permissions; set it exactly: profiles hold passwords.
     const mode_t mode = existed ? (st.st_mode & 07777) : (S_IRUSR | S_IWUSR);
     if (::fchmod(out.handle(), mode) != 0) {
-        out.cancelWriting();
-        return fail(key, QStringLiteral("cannot set the permissions of the new file"));
+        return abandon("cannot set the permissions of the new file", errno);
     }
-    if (out.write(bytes) != bytes.size() || !out.commit()) {
-        return fail(key, out.errorString());
+    if (const int error = stepError(writeAll(out.handle(), bytes), IniFile::Step::Write)) {
+        return abandon("cannot write the new file", error);
+    }
+    if (const int error = stepError(::fdatasync(out.handle()) == 0, IniFile::Step::Sync)) {
+        return abandon("cannot save the new file to disk", error);
+    }
+    if (const int error = stepError(true, IniFile::Step::Commit)) {
+        return abandon("cannot put the new file in place", error);
+    }
+    if (!out.commit()) {
+        return fail(key, QStringLiteral("cannot put the new file in place: ") + out.errorString());
     }
     syncFolder(key);
     ++cache().replacements;
+    cache().writeProblems.erase(key);
     entry.onDisk = bytes;
     entry.identity = currentIdentity(native);
     return true;
@@ -335,7 +398,7 @@ bool IniFile::WriteString(const QString& section,
     const QString path = cacheKey(file);
     CachedFile& entry = cachedFile(path);
     if (!entry.readable) {
-        return fail(path, QStringLiteral("the existing file cannot be read"));
+        return fail(path, QStringLiteral("the file on disk cannot be read: ") + entry.problem);
     }
     if (value && !IniDocument::CanWrite(section, key)) {
         DebugLog(QStringLiteral("Profile %1: no line can hold key \"%2\" of section \"%3\"").arg(path, key, section),
@@ -400,7 +463,7 @@ bool IniFile::Transaction::Commit()
         entry = load(m_file);
         ++cache().outsideChanges[m_file];
         if (!entry.readable) {
-            return fail(m_file, QStringLiteral("the existing file cannot be read"));
+            return fail(m_file, QStringLiteral("the file on disk cannot be read: ") + entry.problem);
         }
         for (const CachedFile::Write& write : journal) {
             if (write.value) {
@@ -452,6 +515,23 @@ bool IniFile::ChangedOnDisk(const QString& file)
     const auto& files = cache().files;
     const auto it = files.find(key);
     return it != files.end() && !(it->second.identity == currentIdentity(QFile::encodeName(key)));
+}
+
+QString IniFile::ReadProblem(const QString& file)
+{
+    return cachedFile(cacheKey(file)).problem;
+}
+
+QString IniFile::WriteProblem(const QString& file)
+{
+    const auto& problems = cache().writeProblems;
+    const auto it = problems.find(cacheKey(file));
+    return it == problems.end() ? QString() : it->second;
+}
+
+void IniFile::SetFaultInjector(FaultInjector injector)
+{
+    cache().faults = injector;
 }
 
 quint64 IniFile::Replacements()

@@ -63,6 +63,20 @@ public:
     // wrote; false when it has not read the file at all.
     [[nodiscard]] static bool ChangedOnDisk(const QString& file);
 
+    // Why the file is there but cannot serve as a profile (a folder, an error
+    // reading it, not an INI file at all): it then reads as empty and is never
+    // replaced. Empty when it was read or does not exist.
+    [[nodiscard]] static QString ReadProblem(const QString& file);
+    // Why the last replacement of the file failed; empty once one succeeded.
+    [[nodiscard]] static QString WriteProblem(const QString& file);
+
+    // The steps of a replacement. A test may fail one: the injector is asked
+    // after each of the first three and before the commit, and an error number
+    // other than 0 fails that step as the system would.
+    enum class Step { Open, Write, Sync, Commit };
+    using FaultInjector = int (*)(Step step);
+    static void SetFaultInjector(FaultInjector injector);
+
     // Number of file replacements made by this process (for tests and benchmarks).
     [[nodiscard]] static quint64 Replacements();
     // Drops every cached document.

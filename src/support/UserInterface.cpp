@@ -25,9 +25,26 @@ UserInterface::Answer UserInterface::Message(const QString& text, Icon icon, But
     }
     // Nobody to ask: warnings go to standard error and the default answer stands.
     if (icon == Icon::Exclamation || icon == Icon::Critical) {
-        std::fprintf(stderr, "sentrel: %s\n", text.toLocal8Bit().constData());
+        std::fprintf(stderr, "sentrel: %s\n", ConsoleText(text).toLocal8Bit().constData());
     }
     return defaultAnswer;
+}
+
+QString UserInterface::ConsoleText(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\') {
+            out += QStringLiteral("\\\\");
+        } else if (u < 0x20 || (u >= 0x7f && u < 0xa0)) {
+            out += QStringLiteral("\\x") + QString::number(u, 16).rightJustified(2, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 UserInterface::Pointer UserInterface::GetPointer()

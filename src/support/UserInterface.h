@@ -27,6 +27,11 @@ public:
     Message(const QString& text, Icon icon, Buttons buttons = Buttons::Ok, Answer defaultAnswer = Answer::Ok);
     [[nodiscard]] static Pointer GetPointer();
     static void SetPointerShape(Pointer pointer);
+
+    // The text for a terminal or the journal: control characters as "\x1b",
+    // a backslash as "\\", so that a file name can neither steer the
+    // terminal nor pass for another.
+    [[nodiscard]] static QString ConsoleText(const QString& text);
 };
 
 // Shows the busy pointer for its lifetime and restores the one before.

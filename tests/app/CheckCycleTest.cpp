@@ -52,6 +52,22 @@ TEST_F(CheckCycle, CountsDownAndChecksOncePerInterval)
     EXPECT_EQ(Progress(*m_window), 100);
 }
 
+TEST_F(CheckCycle, SettingTheSystemClockNeitherStopsNorHastensChecks)
+{
+    for (const qint64 jumpSecs : {-3600, 3600}) {
+        SCOPED_TRACE(jumpSecs);
+        Start(CycleProfile {{File(QStringLiteral("nightly.csv"), 3600)}});
+        m_clock.Set(m_clock.NowMSecsSinceEpoch() + jumpSecs * 1000);
+        Advance(10);
+        Tick();
+        EXPECT_EQ(Status(*m_window), QStringLiteral(" Time until next check : 0:20"));
+        Advance(20);
+        Tick();
+        EXPECT_EQ(Status(*m_window), QStringLiteral(" Checking...Finished"));
+        m_window.reset();
+    }
+}
+
 TEST_F(CheckCycle, TheWindowTimerDrivesTheCycle)
 {
     CycleProfile profile;

@@ -78,7 +78,7 @@ protected:
         ASSERT_TRUE(m_settings.ReadSettings(QStringLiteral("Core")));
         m_view.rows.resize(2);
         m_cycle.SetSettings(&m_settings);
-        m_cycle.SetLastCheck(DateTimeUtility::NowStamp(0));
+        m_cycle.RestartInterval();
     }
 
     FixedClock m_clock {kNow * 1000};

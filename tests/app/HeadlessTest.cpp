@@ -7,7 +7,6 @@
 #include "model/ProfileFormat.h"
 #include "support/ConfigUtility.h"
 #include "support/FileSystemUtility.h"
-#include "support/GeneralUtility.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -23,6 +22,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
 #include <vector>
@@ -174,17 +174,24 @@ protected:
         ASSERT_TRUE(TestEnvironment::WriteFile(ProfilePath(profile), text.toUtf8()));
     }
 
-    Service& Launch(const QStringList& arguments, const char* program = SENTREL_HEADLESS)
+    Service& Launch(const QStringList& arguments,
+                    const char* program = SENTREL_HEADLESS,
+                    const std::function<void()>& inChild = {})
     {
         m_services.push_back(std::make_unique<Service>());
         Service& service = *m_services.back();
+        if (inChild) {
+            service.process.setChildProcessModifier(inChild);
+        }
         service.process.start(QString::fromUtf8(program), arguments);
         EXPECT_TRUE(service.process.waitForStarted(5000));
         return service;
     }
-    Service& LaunchStarted(const QStringList& arguments = {}, const char* program = SENTREL_HEADLESS)
+    Service& LaunchStarted(const QStringList& arguments = {},
+                           const char* program = SENTREL_HEADLESS,
+                           const std::function<void()>& inChild = {})
     {
-        Service& service = Launch(arguments, program);
+        Service& service = Launch(arguments, program, inChild);
         EXPECT_TRUE(service.Prints(QStringLiteral("Sentrel started"))) << service.err.toStdString();
         return service;
     }
@@ -236,6 +243,18 @@ TEST_F(Headless, EachChangeIsMailedOnceAndItsHistoryLineGoesToStandardOutput)
     EXPECT_EQ(
         ConfigUtility::ReadIniString(QStringLiteral("File1"), QStringLiteral("LastModified"), QString(), ProfilePath()),
         Stamp(nightly));
+}
+
+TEST_F(Headless, ControlCharactersOfAFileNameAreWrittenEscaped)
+{
+    const QString odd = File(QStringLiteral("bell\aesc\x1b[2Jback\\slash.csv"), 3600);
+    WriteProfile(ProfileText({odd}));
+    Service& service = LaunchStarted({QStringLiteral("--headless")});
+    SetAge(odd, 600);
+    EXPECT_TRUE(service.Prints(
+        QStringLiteral("File:bell\\x07esc\\x1b[2Jback\\\\slash - Changed Notification Email Sent OK"), 6000))
+        << service.out.toStdString();
+    EXPECT_FALSE(service.out.contains(QChar(0x1b)));
 }
 
 TEST_F(Headless, TheWindowProgramHandsOverToTheServiceWithoutWidgets)
@@ -584,12 +603,80 @@ TEST_F(Headless, WithWatchEventsAChangeIsMailedLongBeforeThePollAndABurstChecksO
     }
 }
 
-TEST_F(Headless, OneCopyPerProfile)
+TEST_F(Headless, AProfileThatCannotBeSavedStaysWholeAndIsReportedOnceOnStandardError)
+{
+    // A stale file: saved as needing a notification at the start and as notified at every check.
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    const QString text = ProfileText({nightly})
+                             .replace(QStringLiteral("[SMTPServer]\n"), QStringLiteral("[SMTPServer]\nEnabled=0\n"))
+                             .replace(QStringLiteral("LastModified="), QStringLiteral("StaleMins=1\nLastModified="));
+    WriteProfile(text);
+    // The system refuses the service every write past the profile's present size.
+    static rlim_t limit = 0;
+    limit = static_cast<rlim_t>(text.toUtf8().size());
+    Service& service = LaunchStarted({}, SENTREL_HEADLESS, [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit fileSize = {limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+    });
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            service.Read();
+            return service.err.contains(QLatin1String("(cannot write the new file: File too large)"));
+        },
+        5000))
+        << service.err.toStdString();
+    Pause(1500); // more checks, each failing to save the same way
+    service.Read();
+    EXPECT_EQ(service.err.count(QLatin1String(" was not saved (")), 1) << service.err.toStdString();
+    EXPECT_TRUE(service.err.contains(QStringLiteral("sentrel: Profile ") + ProfilePath()));
+    EXPECT_EQ(QString::fromUtf8(TestEnvironment::ReadFile(ProfilePath())), text);
+    EXPECT_EQ(service.process.state(), QProcess::Running);
+}
+
+TEST_F(Headless, AProfileThatCannotBeReadEndsItWithStatusOneAndSaysWhereAndWhy)
+{
+    ASSERT_TRUE(QDir().mkpath(ProfilePath(QStringLiteral("Folder"))));
+    WriteProfile(QString::fromLatin1("\x01\x02=\x00\x00", 5), QStringLiteral("Binary"));
+    for (const auto& [profile, problem] :
+         {std::pair {"Folder", "it is a folder"}, std::pair {"Binary", "it is not an INI file"}}) {
+        SCOPED_TRACE(profile);
+        Service& service = Launch({QStringLiteral("--profile"), QLatin1String(profile)});
+        ASSERT_GE(service.Ends(5000), 0);
+        EXPECT_EQ(service.process.exitCode(), 1);
+        EXPECT_TRUE(service.err.contains(QStringLiteral("sentrel: the profile ") + ProfilePath(QLatin1String(profile)) +
+                                         QStringLiteral(" cannot be read: ") + QLatin1String(problem) +
+                                         QLatin1Char('\n')))
+            << service.err.toStdString();
+        EXPECT_FALSE(service.out.contains(QLatin1String("Sentrel started")));
+    }
+}
+
+TEST_F(Headless, TheLargestFileListIsCheckedToItsLastFile)
+{
+    // Clamped to 32,767 files, of which only the last has a name.
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly})
+                     .replace(QStringLiteral("NumberFiles=1"), QStringLiteral("NumberFiles=2000000000"))
+                     .replace(QStringLiteral("[File1]"), QStringLiteral("[File32767]")));
+    Service& service = LaunchStarted();
+    SetAge(nightly, 600);
+    EXPECT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Sent OK")))
+        << service.err.toStdString();
+    EXPECT_EQ(service.process.state(), QProcess::Running);
+}
+
+TEST_F(Headless, OneCopyPerProfileWhateverIsDeletedUntilItEnds)
 {
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
     WriteProfile(ProfileText({nightly}));
     WriteProfile(ProfileText({nightly}), QStringLiteral("Night shift"));
-    LaunchStarted({QStringLiteral("--headless")});
+    Service& first = LaunchStarted({QStringLiteral("--headless")});
+    // Emptying the runtime folder, where a lock file would be, lets no second copy in.
+    const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    for (const QString& name : runtime.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        QFile::remove(runtime.filePath(name));
+    }
 
     Service& again = Launch({QStringLiteral("--headless"), QStringLiteral("--profile"), QStringLiteral("Profile1")});
     EXPECT_GE(again.Ends(5000), 0);
@@ -602,7 +689,30 @@ TEST_F(Headless, OneCopyPerProfile)
     Service& told = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/noprevcheck")});
     EXPECT_EQ(other.process.state(), QProcess::Running);
     EXPECT_EQ(told.process.state(), QProcess::Running);
-    EXPECT_NE(GeneralUtility::InstanceLockPath(QStringLiteral("Night shift")), GeneralUtility::InstanceLockPath());
+
+    // Once the first copy has gone, however it went, the next one runs.
+    first.process.kill();
+    ASSERT_TRUE(first.process.waitForFinished(5000));
+    LaunchStarted({QStringLiteral("--headless")});
+}
+
+TEST_F(Headless, ALogFolderThatCannotBeMadeIsReportedOnceAndTheServiceGoesOn)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    WriteProfile(ProfileText({nightly}));
+    // The default log folder would lie below a regular file, whose name standard error shows escaped.
+    const QString blocker = File(QStringLiteral("block\x1b-er"), 0);
+    const QByteArray stateHome = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(blocker));
+    Service& service = LaunchStarted({QStringLiteral("--headless"), QStringLiteral("/DEBUG")});
+    qputenv("XDG_STATE_HOME", stateHome);
+    SetAge(nightly, 600);
+    ASSERT_TRUE(MailsReach(1)) << service.err.toStdString();
+    service.Read();
+    EXPECT_EQ(service.err,
+              QStringLiteral("sentrel: The Debug Files folder could not be created in '") + m_folder +
+                  QStringLiteral("/block\\x1b-er/DebugFiles'!\n"));
+    EXPECT_EQ(service.process.state(), QProcess::Running);
 }
 
 TEST_F(Headless, BadArgumentsAreRefusedWithTheUsage)

@@ -1,13 +1,14 @@
 // The main window with real widgets (offscreen): start-up, the lists and
 // their layout, the history cap, the tray icon and its menu, and closing.
 #include "AppTestSupport.h"
+#include "ScriptedUi.h"
 #include "model/cSettings.h"
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 #include "support/GeneralUtility.h"
+#include "support/IniFile.h"
 
 #include <QAction>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
@@ -19,6 +20,13 @@
 using namespace AppTest;
 
 namespace {
+
+// Whether a copy of the program (this one, here) holds the window's single-instance name.
+bool instanceNameHeld()
+{
+    return TestEnvironment::ReadFile(QStringLiteral("/proc/net/unix"))
+        .contains(GeneralUtility::InstanceLockName().toUtf8() + '\n');
+}
 
 bool trayPresent()
 {
@@ -139,7 +147,7 @@ TEST_F(MainWindow, StartLogsTheInstanceTestBeforeTheFirstHistoryLine)
     ASSERT_GE(check, 0) << log.toStdString();
     EXPECT_GT(started, check);
     EXPECT_FALSE(log.contains(QStringLiteral("Exit as App already running")));
-    EXPECT_TRUE(QFileInfo::exists(GeneralUtility::InstanceLockPath()));
+    EXPECT_TRUE(instanceNameHeld());
     EXPECT_EQ(GeneralUtility::CommandLine(), QStringLiteral("/DEBUG=NORMAL "));
 }
 
@@ -148,7 +156,7 @@ TEST_F(MainWindow, NoPrevCheckInAnyCaseSkipsTheInstanceTest)
     WriteThreeFiles();
     Start({QStringLiteral("/noPrevCheck"), QStringLiteral("/DEBUG=NORMAL")});
     EXPECT_FALSE(Log().contains(QStringLiteral("Check if already running")));
-    EXPECT_FALSE(QFileInfo::exists(GeneralUtility::InstanceLockPath()));
+    EXPECT_FALSE(instanceNameHeld());
     EXPECT_EQ(HistoryTexts(*m_window), QStringList {QStringLiteral("Sentrel started")});
 }
 
@@ -413,6 +421,93 @@ TEST_F(MainWindow, ExitInEitherMenuEndsTheProgramEvenFromTheTray)
         EXPECT_FALSE(Tray()->isVisible());
         EXPECT_FALSE(m_window->isVisible());
     }
+}
+
+TEST_F(MainWindow, TheLargestFileListIsShownAndCheckedToItsLastFile)
+{
+    // Clamped to 32,767 files, of which only the last has a name.
+    ASSERT_TRUE(
+        WriteProfile(QStringLiteral("[General]\nNumberFiles=2000000000\nWatchEvents=1\n[SMTPServer]\nEnabled=0\n"
+                                    "[File32767]\nFileName=%1\nLastModified=%2\n")
+                         .arg(m_nightly, Stamp(NowSecs() - 3600))));
+    Start();
+    ASSERT_EQ(Files(*m_window)->rowCount(), 32767);
+    ASSERT_TRUE(TestEnvironment::SetModified(m_nightly, NowSecs() - 60));
+    Action("mnuCheckNow")->trigger();
+    EXPECT_EQ(Status(*m_window), QStringLiteral(" Checking...Finished"));
+    EXPECT_EQ(FilesCell(*m_window, 32766, "STATUS"), QStringLiteral("No File"));
+    EXPECT_EQ(FilesCell(*m_window, 32767, "STATUS"), QStringLiteral("Changed!"));
+    EXPECT_FALSE(Log().contains(QStringLiteral(" is gone"))) << "the cycle went past the last file";
+}
+
+TEST_F(MainWindow, AProfileThatCannotBeReadIsToldAtStartAndAMissingOneIsNot)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<bool()> make;
+        QString problem;
+    };
+    const Case cases[] = {
+        {"missing", [] { return !QFileInfo::exists(ProfilePath()); }, QString()},
+        {"binary",
+         [] { return WriteProfile(QStringLiteral("\x01\x02=\x00\x00")); },
+         QStringLiteral("it is not an INI file")},
+        {"folder",
+         [] { return QFile::remove(ProfilePath()) && QDir().mkpath(ProfilePath()); },
+         QStringLiteral("it is a folder")},
+    };
+    const auto removeFolder = qScopeGuard([] { QDir().rmdir(ProfilePath()); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedUi ui;
+        UserInterface::Install(&ui);
+        const auto uninstall = qScopeGuard([] { UserInterface::Install(nullptr); });
+        ASSERT_TRUE(c.make());
+        Start({QStringLiteral("/NOPREVCHECK")});
+        EXPECT_EQ(ui.asked,
+                  c.problem.isEmpty()
+                      ? QStringList()
+                      : QStringList {QStringLiteral("The profile ") + ProfilePath() +
+                                     QStringLiteral(" cannot be read: ") + c.problem +
+                                     QStringLiteral(".\n\nNo files are watched until it can be read.")});
+        EXPECT_TRUE(m_window->isVisible());
+    }
+}
+
+TEST_F(MainWindow, AFailedSaveIsOneHistoryLineForEachReason)
+{
+    WriteThreeFiles();
+    Start();
+    const QString before = ProfileText();
+    static IniFile::Step failing = IniFile::Step::Write;
+    static int error = ENOSPC;
+    IniFile::SetFaultInjector([](IniFile::Step step) { return step == failing ? error : 0; });
+    const auto reset = qScopeGuard([] { IniFile::SetFaultInjector(nullptr); });
+    const auto failures = [&] { return HistoryTexts(*m_window).filter(QStringLiteral(" was not saved (")); };
+
+    // The stale file is saved as notified at every check, and fails every time.
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        Action("mnuCheckNow")->trigger();
+    }
+    EXPECT_EQ(Log().count(QStringLiteral(" was not written: ")), 3);
+    ASSERT_EQ(failures().size(), 1) << HistoryTexts(*m_window).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(failures().at(0),
+              QStringLiteral("Profile ") + ProfilePath() +
+                  QStringLiteral(" was not saved (cannot write the new file: No space left on device); it keeps what "
+                                 "was last saved"));
+    EXPECT_EQ(ProfileText(), before);
+    failing = IniFile::Step::Sync;
+    error = EIO;
+    Action("mnuCheckNow")->trigger();
+    Action("mnuCheckNow")->trigger();
+    ASSERT_EQ(failures().size(), 2);
+    EXPECT_TRUE(failures().at(1).contains(QStringLiteral("(cannot save the new file to disk: Input/output error)")));
+
+    IniFile::SetFaultInjector(nullptr);
+    Action("mnuCheckNow")->trigger();
+    EXPECT_EQ(failures().size(), 2);
+    EXPECT_TRUE(ProfileText().contains(QStringLiteral("BeenNotifed=1")));
 }
 
 TEST_F(MainWindow, ProgramSettingsReloadsOnlyWhenTheDialogIsConfirmed)

@@ -5,10 +5,20 @@
 #include <QFileInfo>
 #include <ctime>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SENTREL_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SENTREL_TEST_ASAN 1
+#endif
+#endif
 
 namespace {
 QString g_root;
@@ -28,6 +38,27 @@ struct Cleanup
         }
     }
 } g_cleanup;
+
+void onDeadline(int)
+{
+    static const char text[] = "The call did not finish in time: it blocks or reads without end\n";
+    (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+    ::_exit(EXIT_FAILURE);
+}
+
+// The process's address space now, in bytes.
+rlim_t addressSpace()
+{
+    unsigned long pages = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%lu", &pages) != 1) {
+            pages = 0;
+        }
+        std::fclose(statm);
+    }
+    return static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+}
+
 } // namespace
 
 namespace TestEnvironment {
@@ -101,6 +132,41 @@ bool SetModified(const QString& path, qint64 secsSinceEpoch)
     times[0].tv_usec = 0;
     times[1] = times[0];
     return ::utimes(QFile::encodeName(path).constData(), times) == 0;
+}
+
+QList<std::pair<QString, QString>> NonRegularFiles()
+{
+    const QString dir = NewFolder(QStringLiteral("non-regular"));
+    const QString fifo = dir + QStringLiteral("/pipe.bin");
+    const QString zero = dir + QStringLiteral("/zero.bin");
+    const QString folder = dir + QStringLiteral("/folder.bin");
+    if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0 || !QFile::link(QStringLiteral("/dev/zero"), zero) ||
+        !QDir().mkdir(folder)) {
+        std::abort();
+    }
+    return {{fifo, QStringLiteral("a FIFO")},
+            {zero, QStringLiteral("a character device")},
+            {folder, QStringLiteral("a folder")}};
+}
+
+Deadline::Deadline(unsigned seconds)
+{
+    ::getrlimit(RLIMIT_AS, &m_memory);
+#ifndef SENTREL_TEST_ASAN // ASan reserves terabytes of address space up front
+    const rlimit bounded {addressSpace() + (rlim_t(512) << 20), m_memory.rlim_max};
+    if (bounded.rlim_cur < m_memory.rlim_cur) {
+        ::setrlimit(RLIMIT_AS, &bounded);
+    }
+#endif
+    std::signal(SIGALRM, onDeadline);
+    ::alarm(seconds);
+}
+
+Deadline::~Deadline()
+{
+    ::alarm(0);
+    std::signal(SIGALRM, SIG_DFL);
+    ::setrlimit(RLIMIT_AS, &m_memory);
 }
 
 QString DataFolder()

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+
+#include <sys/resource.h>
+#include <utility>
 
 // Every test process runs in a fresh folder of its own: the XDG data, config,
 // state and runtime places point into it before any Qt call, because
@@ -19,6 +23,25 @@ QByteArray ReadFile(const QString& path);
 bool SetModified(const QString& path, qint64 secsSinceEpoch);
 // The folder of the hand-written data files in tests/data.
 QString DataFolder();
+
+// Paths that are there but hold no regular file, each with how a refusal names
+// it: a FIFO, a symlink to /dev/zero and a folder.
+QList<std::pair<QString, QString>> NonRegularFiles();
+
+// For calls that block or read without end when broken: ends the test process
+// with a message unless the scope is left within the seconds, and meanwhile
+// keeps the process's memory within 512 MB more than it had (not under ASan).
+class Deadline
+{
+public:
+    explicit Deadline(unsigned seconds);
+    ~Deadline();
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+private:
+    rlimit m_memory {};
+};
 
 // Called first thing by each test main.
 void Isolate();

@@ -18,14 +18,17 @@ made while the client waits; --data-delay waits that long before each answer
 to the message. With --hold the server answers that command (EHLO, AUTH,
 MAIL, RCPT, DATA, QUIT, ...) that many seconds late, or without them never.
 Whenever it starts to hold back an answer for good or to delay the answer to
-a message, it creates DIR/held. It runs until it is killed.
+a message, it creates DIR/held. It runs until it is killed or the process
+that started it ends.
 """
 
 import argparse
 import asyncio
+import ctypes
 import json
 import logging
 import os
+import signal
 import ssl
 import sys
 import warnings
@@ -156,6 +159,8 @@ def main():
     parser.add_argument("--hold", action="append", default=[])
     args = parser.parse_args()
 
+    # Ends with the test that started it, also one that dies without stopping it (PR_SET_PDEATHSIG).
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
     # AUTH without TLS is what the tests want; the library's warnings about it are noise.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)

@@ -25,6 +25,8 @@ namespace {
 
 const QString kNoFilename = QStringLiteral("You must enter the Filename of the file you want to Monitor.");
 const QString kNoFriendlyName = QStringLiteral("You must enter the 'Friendly Name' for the file you want to Monitor.");
+const QString kLineBreak = QStringLiteral(
+    "The Filename may not hold a line break (carriage return or line feed): the profile cannot store it.");
 const QString kNoMinutes =
     QStringLiteral("You must enter the number of minutes that a file must have remained unchanged.");
 
@@ -336,6 +338,7 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndKeepsTheDialogAsItWas)
         QString minutes;
         const char* focus;
         QString message;
+        const char* focusAfter = nullptr; // where the refusal puts the focus; by default it stays
     };
     const Case cases[] = {
         {"empty file name first", QString(), true, QString(), true, QString(), "txtFilename", kNoFilename},
@@ -355,6 +358,15 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndKeepsTheDialogAsItWas)
          QStringLiteral("0"),
          "txtFriendlyName",
          kNoFriendlyName},
+        {"line feed in the file name before the rest",
+         QStringLiteral("/a\nb"),
+         true,
+         QString(),
+         true,
+         QString(),
+         "cmdBrowse",
+         kLineBreak,
+         "txtFilename"},
         {"no minutes", QStringLiteral("/a"), false, QString(), true, QString(), "txtStaleMinutes", kNoMinutes},
         {"zero minutes", QStringLiteral("/a"), false, QString(), true, QStringLiteral("0"), "cmdBrowse", kNoMinutes},
         {"pasted words",
@@ -405,7 +417,7 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndKeepsTheDialogAsItWas)
             EXPECT_FALSE(ui.Shown().title.isEmpty());
             EXPECT_TRUE(dialog->isVisible());
             // The offscreen platform leaves the window inactive after the box; the focus it returns to is still kept.
-            EXPECT_EQ(dialog->focusWidget(), focus);
+            EXPECT_EQ(dialog->focusWidget(), c.focusAfter ? Find<QWidget>(dialog, c.focusAfter) : focus);
             EXPECT_EQ(QStringList({Box(dialog, "txtFilename")->text(),
                                    Box(dialog, "txtFriendlyName")->text(),
                                    Box(dialog, "txtStaleMinutes")->text()}),

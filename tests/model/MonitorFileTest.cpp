@@ -159,6 +159,16 @@ TEST_F(MonitoredFile, MissingFileKeepsItsLastGoodTime)
     EXPECT_FALSE(f.NotifyNeeded());
 }
 
+TEST_F(MonitoredFile, OnlyARegularFileIsFound)
+{
+    for (const auto& [path, kind] : TestEnvironment::NonRegularFiles()) {
+        SCOPED_TRACE(kind.toStdString());
+        cMonitorFile f = Load(0, path);
+        EXPECT_FALSE(f.CheckFile());
+        EXPECT_EQ(f.Status(), QStringLiteral("File not found"));
+    }
+}
+
 TEST_F(MonitoredFile, NamesAndDisplayNames)
 {
     cMonitorFile f;

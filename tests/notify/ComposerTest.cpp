@@ -145,29 +145,37 @@ TEST_F(Composer, StaleRuleUsesItsOwnTemplate)
 TEST_F(Composer, FailuresGoToTheHistoryWithTheirReason)
 {
     const QString path = Watched("x", 60);
+    const QString fifo = TestEnvironment::NonRegularFiles().first().first;
     struct Case
     {
         const char* name;
         qint32 port;
-        bool attachMissing;
-        const char* reasonPart;
+        QString attach; // empty: nothing attached
+        QString reason;
     } const cases[] = {
-        {"port out of range", 70000, false, "The SMTP port 70000 in the profile is not a port number (1 to 65535)"},
-        {"nobody listening", 1, false, "Could not connect to 127.0.0.1 port 1"},
-        {"attachment gone", 0, true, ""},
+        {"port out of range",
+         70000,
+         {},
+         QStringLiteral("The SMTP port 70000 in the profile is not a port number (1 to 65535)")},
+        {"nobody listening", 1, {}, QStringLiteral("Could not connect to 127.0.0.1 port 1")},
+        {"attachment gone", 0, m_dir + QStringLiteral("/gone.bin"), QStringLiteral("Could not attach ")},
+        {"attachment is a FIFO",
+         0,
+         fifo,
+         QStringLiteral("Could not attach %1: it is a FIFO, not a regular file").arg(fifo)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString file = c.attachMissing ? m_dir + QStringLiteral("/gone.bin") : path;
-        cSettings s = Profile(file, 0, c.attachMissing, QStringLiteral("ops@example.com"), c.port);
+        const QString file = c.attach.isEmpty() ? path : c.attach;
+        cSettings s = Profile(file, 0, !c.attach.isEmpty(), QStringLiteral("ops@example.com"), c.port);
         RecordedHistory history;
+        const TestEnvironment::Deadline deadline(10);
         EXPECT_FALSE(NotificationComposer::SendNotification(s, 1, history));
         ASSERT_EQ(history.lines.size(), 1);
-        EXPECT_TRUE(
-            history.lines[0].startsWith(QStringLiteral(" - Changed Notification Email Failed - Reason: ")
-                                            .prepend(QStringLiteral("File:") + QFileInfo(file).completeBaseName())))
+        EXPECT_TRUE(history.lines[0].startsWith(QStringLiteral("File:") + QFileInfo(file).completeBaseName() +
+                                                QStringLiteral(" - Changed Notification Email Failed - Reason: ") +
+                                                c.reason))
             << history.lines[0].toStdString();
-        EXPECT_TRUE(history.lines[0].contains(QString::fromLatin1(c.reasonPart))) << history.lines[0].toStdString();
     }
     EXPECT_TRUE(m_sink.Messages().isEmpty());
 

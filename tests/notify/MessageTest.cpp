@@ -112,6 +112,19 @@ TEST(Message, BodiesAndAttachmentRoundTrip)
     EXPECT_TRUE(again.contains("report.bin"));
 }
 
+TEST(Message, OnlyRegularFilesAreAttached)
+{
+    cMessage m;
+    for (const auto& [path, kind] : TestEnvironment::NonRegularFiles()) {
+        SCOPED_TRACE(kind.toStdString());
+        QString error;
+        const TestEnvironment::Deadline deadline(3);
+        EXPECT_FALSE(m.AddAttachment(path, &error));
+        EXPECT_EQ(error, QStringLiteral("Could not attach %1: it is %2, not a regular file").arg(path, kind));
+    }
+    EXPECT_EQ(m.AttachmentCount(), 0);
+}
+
 TEST(Message, HeadersCannotBeInjected)
 {
     cMessage m;

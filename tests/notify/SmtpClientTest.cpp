@@ -511,7 +511,7 @@ TEST(SmtpTls, CertificatesAreVerified)
     const Certificates& certs = TestCertificates();
     ASSERT_TRUE(certs.Error.isEmpty()) << certs.Error.toStdString();
     using S = enum SmtpConfig::Security;
-    enum class Ca { Ours, None, Stranger, Missing };
+    enum class Ca { Ours, None, Stranger };
     struct Case
     {
         const char* name;
@@ -567,14 +567,6 @@ TEST(SmtpTls, CertificatesAreVerified)
          false,
          QStringLiteral("The TLS connection to 127.0.0.1 port %1 failed: "),
          QStringLiteral("'127.0.0.1'")},
-        {"CA file missing",
-         S::Tls,
-         QStringLiteral("127.0.0.1"),
-         Ca::Missing,
-         false,
-         false,
-         QStringLiteral("Could not read the CA file '"),
-         QStringLiteral("missing-ca.pem")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -595,9 +587,6 @@ TEST(SmtpTls, CertificatesAreVerified)
         case Ca::Stranger:
             config.CAFile = certs.StrangerCa;
             break;
-        case Ca::Missing:
-            config.CAFile = TestEnvironment::Root() + QStringLiteral("/missing-ca.pem");
-            break;
         case Ca::None:
             break;
         }
@@ -609,6 +598,29 @@ TEST(SmtpTls, CertificatesAreVerified)
             EXPECT_TRUE(reason.startsWith(start)) << reason.toStdString();
             EXPECT_TRUE(reason.contains(c.detail)) << reason.toStdString();
         }
+    }
+}
+
+TEST(SmtpTls, CaFileThatIsNoRegularFileIsRefusedBeforeConnecting)
+{
+    const QString missing = TestEnvironment::Root() + QStringLiteral("/missing-ca.pem");
+    auto files = TestEnvironment::NonRegularFiles();
+    files.append({missing, QString()});
+    for (const auto& [path, kind] : files) {
+        SCOPED_TRACE(path.toStdString());
+        SmtpConfig config;
+        config.Server = QStringLiteral("127.0.0.1");
+        config.Port = ClosedPort();
+        config.Security = SmtpConfig::Security::Tls;
+        config.CAFile = path;
+        QString reason;
+        const TestEnvironment::Deadline deadline(3);
+        EXPECT_FALSE(Send(config, reason));
+        EXPECT_EQ(Std(reason),
+                  Std(QStringLiteral("Could not read the CA file '%1': %2")
+                          .arg(path,
+                               kind.isEmpty() ? QStringLiteral("No such file or directory")
+                                              : QStringLiteral("it is %1, not a regular file").arg(kind))));
     }
 }
 

@@ -12,6 +12,7 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -222,6 +223,75 @@ TEST_F(DiagnosticLog, DailyFilesAfterMidnight)
               QByteArray("00:00:01 early\r\n"));
 }
 
+TEST_F(DiagnosticLog, ADayEndsAtItsCapWithALineSayingSo)
+{
+    UseLogFolder();
+    GeneralUtility::SetDebugLevel(5);
+    SetDebugLogLimits(40, kDebugLogKeepDays);
+    DebugLog(QStringLiteral("first line"));  // 21 bytes
+    DebugLog(QStringLiteral("second line")); // reaches 40
+    DebugLog(QStringLiteral("third"));
+    EXPECT_EQ(LogLines(),
+              (QStringList {QStringLiteral("14:05:09 first line"),
+                            QStringLiteral("14:05:09 second line"),
+                            QStringLiteral("14:05:09 The diagnostic log reached its limit of 40 bytes for the day; "
+                                           "nothing more is written to it today.")}));
+    m_clock.AdvanceSeconds(24 * 3600);
+    DebugLog(QStringLiteral("next day"));
+    EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/Sentrel.20250116.log")),
+              QByteArray("14:05:09 next day\r\n"));
+}
+
+TEST_F(DiagnosticLog, AFifoInPlaceOfTheDaysFileNeitherHangsNorTakesLines)
+{
+    UseLogFolder();
+    GeneralUtility::SetDebugLevel(5);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(LogFile()).constData(), 0600), 0);
+    {
+        const TestEnvironment::Deadline deadline(5);
+        DebugLog(QStringLiteral("lost"));
+    }
+    m_clock.AdvanceSeconds(24 * 3600);
+    DebugLog(QStringLiteral("next day"));
+    EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/Sentrel.20250116.log")),
+              QByteArray("14:05:09 next day\r\n"));
+}
+
+TEST_F(DiagnosticLog, ThisProgramsOldDailyFilesGoAtTheFirstLineOfEachDay)
+{
+    UseLogFolder();
+    GeneralUtility::SetDebugLevel(5);
+    struct Case
+    {
+        const char* name;
+        bool keptToday;
+        bool keptTomorrow;
+    } const cases[] = {
+        {"Sentrel.20241231.log", false, false}, // 15 days old
+        {"Sentrel.20250101.log", true, false},  // 14 days old
+        {"Sentrel.20250114.log", true, true},
+        {"Another.20240101.log", true, true},
+        {"Sentrel.20240101.log.gz", true, true},
+        {"Sentrel.2024011.log", true, true},
+        {"Sentrel.2024+101.log", true, true},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(TestEnvironment::WriteFile(m_logDir + QLatin1Char('/') + QLatin1String(c.name), "old\r\n"));
+    }
+    DebugLog(QStringLiteral("today"));
+    m_clock.AdvanceSeconds(24 * 3600);
+    for (const bool tomorrow : {false, true}) {
+        if (tomorrow) {
+            DebugLog(QStringLiteral("tomorrow"));
+        }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (tomorrow ? " tomorrow" : " today"));
+            EXPECT_EQ(QFile::exists(m_logDir + QLatin1Char('/') + QLatin1String(c.name)),
+                      tomorrow ? c.keptTomorrow : c.keptToday);
+        }
+    }
+}
+
 TEST_F(DiagnosticLog, FolderFromTheMachineWideStoreGetsASeparator)
 {
     machineStore().setValue(QStringLiteral("DebugPath"), m_logDir + QStringLiteral("/nested"));
@@ -244,7 +314,7 @@ TEST_F(DiagnosticLog, DefaultFolderIsCreatedOnTheFirstLine)
     EXPECT_TRUE(GeneralUtility::DebugPath().isEmpty()); // the default is not stored
 }
 
-TEST_F(DiagnosticLog, FolderThatCannotBeCreatedIsReportedForEveryLine)
+TEST_F(DiagnosticLog, FolderThatCannotBeCreatedIsReportedOnce)
 {
     const QString blocker = m_logDir + QStringLiteral("/file");
     ASSERT_TRUE(TestEnvironment::WriteFile(blocker, "not a folder"));
@@ -252,7 +322,7 @@ TEST_F(DiagnosticLog, FolderThatCannotBeCreatedIsReportedForEveryLine)
     GeneralUtility::SetDebugLevel(5);
     DebugLog(QStringLiteral("one"));
     DebugLog(QStringLiteral("two"));
-    ASSERT_EQ(m_ui.messages.size(), 2);
+    ASSERT_EQ(m_ui.messages.size(), 1);
     EXPECT_EQ(m_ui.messages[0],
               QStringLiteral("The Debug Files folder could not be created in '") + blocker + QStringLiteral("/sub/'!"));
 }

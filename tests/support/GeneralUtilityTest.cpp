@@ -1,4 +1,5 @@
 #include "support/GeneralUtility.h"
+#include "TestEnvironment.h"
 #include "support/FileSystemUtility.h"
 
 #include <QDir>
@@ -101,5 +102,33 @@ TEST(FileSystemUtility, PathPartsAndFacts)
         EXPECT_EQ(FileSystemUtility::ParentFolder(c.path), c.parent);
         EXPECT_EQ(FileSystemUtility::FileTitle(c.path), c.title);
         EXPECT_EQ(FileSystemUtility::FileNamePart(c.path), c.namePart);
+    }
+}
+
+TEST(FileSystemUtility, ReadingKeepsItsBoundWhateverSizeTheFileReports)
+{
+    const QString tenBytes = TestEnvironment::NewFolder(QStringLiteral("read")) + QStringLiteral("/ten.txt");
+    ASSERT_TRUE(TestEnvironment::WriteFile(tenBytes, "0123456789"));
+    // Files in /proc are regular but report size 0.
+    const QString reportsZero = QStringLiteral("/proc/self/status");
+    struct Case
+    {
+        const char* name;
+        QString path;
+        qint64 maxBytes;
+        QByteArray starts; // empty: refused
+    } const cases[] = {
+        {"exactly the bound", tenBytes, 10, "0123456789"},
+        {"one byte over", tenBytes, 9, {}},
+        {"size 0 reported, read whole", reportsZero, 1 << 20, "Name:"},
+        {"size 0 reported, over the bound", reportsZero, 16, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes;
+        QString error;
+        EXPECT_EQ(FileSystemUtility::ReadRegularFile(c.path, c.maxBytes, bytes, error), !c.starts.isEmpty());
+        EXPECT_TRUE(c.starts.isEmpty() ? bytes.isEmpty() && !error.isEmpty() : bytes.startsWith(c.starts))
+            << error.toStdString();
     }
 }

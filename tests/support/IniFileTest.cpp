@@ -7,12 +7,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <iterator>
 #include <optional>
 #include <ostream>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -56,8 +64,24 @@ protected:
     }
     [[nodiscard]] QString path(const char* name) const { return m_folder + QLatin1Char('/') + QLatin1String(name); }
 
+    // A save the system refuses leaves the old file byte for byte, not renamed, nothing beside it.
+    static void ExpectRefusedAndKept(const QString& file, const QByteArray& old, const QStringList& files)
+    {
+        const struct stat before = statOf(file);
+        const quint64 replacements = IniFile::Replacements();
+        EXPECT_FALSE(IniFile::WriteString(u"File1"_s, u"LastModified"_s, u"2026-12-04T10:00:00"_s, file));
+        EXPECT_EQ(TestEnvironment::ReadFile(file), old);
+        EXPECT_EQ(statOf(file).st_ino, before.st_ino);
+        EXPECT_EQ(IniFile::Replacements(), replacements);
+        EXPECT_EQ(QFileInfo(file).dir().entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), files);
+        EXPECT_EQ(IniFile::ReadString(u"File1"_s, u"LastModified"_s, u"none"_s, file), u"none"_s);
+        EXPECT_NE(IniFile::WriteProblem(file), QString());
+    }
+
     QString m_folder;
 };
+
+const QByteArray kProfile = "[General]\nNumberFiles=1\n[File1]\nFileName=/data/nightly.csv\n";
 
 } // namespace
 
@@ -338,6 +362,97 @@ TEST_F(IniProfileFile, FailedReplacementReturnsFalseAndLosesNothing)
     ASSERT_TRUE(QDir().rmdir(file));
     ASSERT_TRUE(QFile::rename(aside, file));
     EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, QString(), file), u"old"_s);
+}
+
+TEST_F(IniProfileFile, AFullFilesystemKeepsTheOldFile)
+{
+    const QString mountPoint = path("tmpfs");
+    ASSERT_TRUE(QDir().mkdir(mountPoint));
+    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (root only): " << std::strerror(errno);
+    }
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
+    const QString file = mountPoint + u"/Sentrel.ini"_s;
+    ASSERT_TRUE(TestEnvironment::WriteFile(file, kProfile));
+    const QByteArray filler = QFile::encodeName(mountPoint + u"/filler"_s);
+    const int fd = ::open(filler.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    const QByteArray block(4096, 'x');
+    while (::write(fd, block.constData(), size_t(block.size())) > 0) { }
+    EXPECT_EQ(errno, ENOSPC);
+    ::close(fd);
+    ExpectRefusedAndKept(file, kProfile, {u"Sentrel.ini"_s, u"filler"_s});
+}
+
+TEST_F(IniProfileFile, AWritePastTheFileSizeLimitKeepsTheOldFile)
+{
+    const QString file = path("limited.ini");
+    ASSERT_TRUE(TestEnvironment::WriteFile(file, kProfile));
+    // From here the system refuses to write beyond the 16th byte of any file.
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit before = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    struct rlimit limit = before;
+    limit.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &before); });
+    ExpectRefusedAndKept(file, kProfile, {u"limited.ini"_s});
+}
+
+TEST_F(IniProfileFile, AReplacementThatFailsAtAnyStepKeepsTheOldFile)
+{
+    static IniFile::Step failing = IniFile::Step::Open;
+    IniFile::SetFaultInjector([](IniFile::Step step) { return step == failing ? EIO : 0; });
+    const auto reset = qScopeGuard([] { IniFile::SetFaultInjector(nullptr); });
+    const QString file = path("steps.ini");
+    ASSERT_TRUE(TestEnvironment::WriteFile(file, kProfile));
+    for (const IniFile::Step step :
+         {IniFile::Step::Open, IniFile::Step::Write, IniFile::Step::Sync, IniFile::Step::Commit}) {
+        SCOPED_TRACE(int(step));
+        failing = step;
+        ExpectRefusedAndKept(file, kProfile, {u"steps.ini"_s});
+    }
+    IniFile::SetFaultInjector(nullptr);
+    EXPECT_TRUE(IniFile::WriteString(u"File1"_s, u"LastModified"_s, u"2026-12-04T10:00:00"_s, file));
+    EXPECT_EQ(IniFile::WriteProblem(file), QString());
+}
+
+TEST_F(IniProfileFile, AFileThatCannotServeAsAProfileIsNamedAndNeverReplaced)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+        QString problem;
+    };
+    const Case cases[] = {
+        {"binary",
+         QByteArray("\x7F"
+                    "ELF\x02\x01=\x00\x00\n[A]\n",
+                    14),
+         u"it is not an INI file"_s},
+        {"no line a section, key or comment", "just words\nmore words\n", u"it is not an INI file"_s},
+        {"blank lines", "\n  \r\n", QString()},
+        {"one key", "k=v", QString()},
+        {"hand-edited", TestEnvironment::ReadFile(TestEnvironment::DataFolder() + u"/hand-edited.ini"_s), QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(c.name);
+        ASSERT_TRUE(TestEnvironment::WriteFile(file, c.bytes));
+        EXPECT_EQ(IniFile::ReadProblem(file), c.problem);
+        EXPECT_EQ(IniFile::WriteString(u"A"_s, u"k"_s, u"new"_s, file), c.problem.isEmpty());
+        if (!c.problem.isEmpty()) {
+            EXPECT_EQ(TestEnvironment::ReadFile(file), c.bytes);
+            EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, file), u"dflt"_s);
+        }
+    }
+    ASSERT_TRUE(QDir().mkdir(path("folder.ini")));
+    ASSERT_EQ(::symlink("loop.ini", QFile::encodeName(path("loop.ini")).constData()), 0);
+    EXPECT_EQ(IniFile::ReadProblem(path("folder.ini")), u"it is a folder"_s);
+    EXPECT_EQ(IniFile::ReadProblem(path("loop.ini")), QString::fromLocal8Bit(std::strerror(ELOOP)));
+    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, path("loop.ini")));
+    EXPECT_EQ(IniFile::ReadProblem(path("missing.ini")), QString());
 }
 
 TEST_F(IniProfileFile, RefusesNamesNoLineCanHold)
