@@ -63,14 +63,6 @@ void ShowTab(QWidget* dialog, int index)
     Tabs(dialog)->setCurrentIndex(index);
     QApplication::processEvents();
 }
-bool Checked(QWidget* dialog, const char* name)
-{
-    return Button(dialog, name)->isChecked();
-}
-void SetText(QWidget* dialog, const char* name, const QString& text)
-{
-    Box(dialog, name)->setText(text);
-}
 // Leaves a control as a person would: a box holds the text, a check box is
 // clicked, a drop-down list shows the entry of that number.
 void Edit(QWidget* dialog, const char* name, const QString& value)
@@ -81,7 +73,7 @@ void Edit(QWidget* dialog, const char* name, const QString& value)
     } else if (kind == "cbo") {
         Find<QComboBox>(dialog, name)->setCurrentIndex(value.toInt());
     } else {
-        SetText(dialog, name, value);
+        Box(dialog, name)->setText(value);
     }
 }
 void SelectRow(QWidget* dialog, int row, bool twice = false)
@@ -102,21 +94,14 @@ void InFileDialog(QWidget* dialog, const char* button, const std::function<void(
 // or with a friendly name and a staleness rule.
 void FillFileDialog(QWidget* fileDialog, const QString& name, const QString& friendly = {}, int staleMins = 0)
 {
-    Clear(fileDialog, "txtFilename");
-    Type(fileDialog, "txtFilename", name);
+    Edit(fileDialog, "txtFilename", name);
     if (!friendly.isEmpty()) {
-        if (!Checked(fileDialog, "chkUseFriendlyName")) {
-            Click(fileDialog, "chkUseFriendlyName");
-        }
-        Clear(fileDialog, "txtFriendlyName");
-        Type(fileDialog, "txtFriendlyName", friendly);
+        Edit(fileDialog, "chkUseFriendlyName", {});
+        Edit(fileDialog, "txtFriendlyName", friendly);
     }
+    Click(fileDialog, staleMins > 0 ? "optNotifyStale" : "optNotifyOnChange");
     if (staleMins > 0) {
-        Click(fileDialog, "optNotifyStale");
-        Clear(fileDialog, "txtStaleMinutes");
-        Type(fileDialog, "txtStaleMinutes", QString::number(staleMins));
-    } else {
-        Click(fileDialog, "optNotifyOnChange");
+        Edit(fileDialog, "txtStaleMinutes", QString::number(staleMins));
     }
     Click(fileDialog, "cmdOK");
 }
@@ -198,9 +183,9 @@ TEST_F(SettingsDialog, OpensFromTheProfileOnTheFilesTab)
         }
         EXPECT_EQ(Box(dialog, "txtEmailPassword")->echoMode(), QLineEdit::Password);
         EXPECT_EQ(Find<QComboBox>(dialog, "cboEmailSecurity")->currentText(), QStringLiteral("STARTTLS"));
-        EXPECT_TRUE(Checked(dialog, "chkEmailEnabled"));
-        EXPECT_TRUE(Checked(dialog, "chkEmailLogin"));
-        EXPECT_FALSE(Checked(dialog, "chkWatchEvents"));
+        EXPECT_TRUE(Button(dialog, "chkEmailEnabled")->isChecked());
+        EXPECT_TRUE(Button(dialog, "chkEmailLogin")->isChecked());
+        EXPECT_FALSE(Button(dialog, "chkWatchEvents")->isChecked());
         Click(dialog, "cmdCancel");
     }));
     EXPECT_EQ(ProfileText(), m_before);
@@ -248,7 +233,7 @@ TEST_F(SettingsDialog, LoginBoxesAreTypableOnlyWhileBothSwitchesAreOn)
             }
             expectEnabled(email, login);
         }
-        EXPECT_TRUE(Checked(dialog, "chkEmailLogin"));
+        EXPECT_TRUE(Button(dialog, "chkEmailLogin")->isChecked());
         Click(dialog, "cmdCancel");
     });
 }
@@ -355,7 +340,7 @@ TEST_F(SettingsDialog, PickingASecurityMovesOnlyThePlainPort)
         SCOPED_TRACE(c.expected.toStdString());
         Run([&](QWidget* dialog) {
             ShowTab(dialog, 1);
-            SetText(dialog, "txtEmailPort", c.port);
+            Edit(dialog, "txtEmailPort", c.port);
             for (const Qt::Key key : c.keys) {
                 QTest::keyClick(Find<QComboBox>(dialog, "cboEmailSecurity"), key);
             }
@@ -477,7 +462,7 @@ TEST_F(SettingsDialog, StartingAtLoginFollowsTheBoxAfterOkOnly)
         << entry.toStdString();
     // The box shows the entry; the profile does not hold it.
     Run([&](QWidget* dialog) {
-        EXPECT_TRUE(Checked(dialog, "chkAutostart"));
+        EXPECT_TRUE(Button(dialog, "chkAutostart")->isChecked());
         Click(dialog, "cmdCancel");
     });
     EXPECT_FALSE(ProfileText().contains("utostart"));
@@ -530,8 +515,8 @@ protected:
     static void ToLoopback(QWidget* dialog, quint16 port)
     {
         ShowTab(dialog, 1);
-        SetText(dialog, "txtEmailServer", "127.0.0.1");
-        SetText(dialog, "txtEmailPort", QString::number(port));
+        Edit(dialog, "txtEmailServer", "127.0.0.1");
+        Edit(dialog, "txtEmailPort", QString::number(port));
         Find<QComboBox>(dialog, "cboEmailSecurity")->setCurrentIndex(0);
         Click(dialog, "chkEmailLogin");
     }
@@ -579,8 +564,8 @@ TEST_F(SettingsTestEmail, SaysWhyItFailedAndWhatIsMissing)
             << failed.toStdString();
         EXPECT_EQ(m_answer.Shown().icon, QMessageBox::Warning);
 
-        SetText(dialog, "txtEmailNotifyFrom", QString());
-        SetText(dialog, "txtEmailNotifyTo", "  ");
+        Edit(dialog, "txtEmailNotifyFrom", QString());
+        Edit(dialog, "txtEmailNotifyTo", "  ");
         EXPECT_EQ(SendTest(dialog),
                   QStringLiteral("To send a test e-mail, enter the 'From' address and the 'To' address."));
         Click(dialog, "chkEmailEnabled");
