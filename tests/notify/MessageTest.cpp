@@ -240,22 +240,6 @@ TEST_F(EmailFiles, TemplatesAreReadAsIso8859_9)
     EXPECT_EQ(e.Message().Subject(), QStringLiteral("Hello <SENTREL_FILENAME>"));
 }
 
-TEST_F(EmailFiles, SaveCreatesTheFolderAndLoadsBack)
-{
-    cEmail e;
-    e.Message().SetSubject(QStringLiteral("Dosya adı"));
-    e.Message().SetHTMLBody(QStringLiteral("<p>ı ş ğ</p>"));
-    const QString path = m_dir + "/new/deeper/saved.eml";
-    ASSERT_TRUE(e.SaveToFile(path));
-    cEmail back;
-    ASSERT_TRUE(back.LoadFromFile(path));
-    EXPECT_EQ(back.Message().Subject(), QStringLiteral("Dosya adı"));
-    EXPECT_EQ(back.Message().HTMLBody().trimmed(), QStringLiteral("<p>ı ş ğ</p>"));
-    // A folder that cannot be made: a file is in the way.
-    Write("blocker", "x");
-    EXPECT_FALSE(e.SaveToFile(m_dir + "/blocker/saved.eml"));
-}
-
 class EmailChecks : public ::testing::Test
 {
 protected:

@@ -5,30 +5,6 @@
 #include <QDir>
 #include <gtest/gtest.h>
 
-TEST(GeneralUtility, ExtractTokenStopsAtTheNextDelimiter)
-{
-    struct Case
-    {
-        const char* name;
-        QString text;
-        qsizetype start;
-        QString token;
-        qsizetype next;
-    } const cases[] = {
-        {"middle", "a#YYYY#b", 3, "YYYY", 7},
-        {"empty between two", "a##b", 3, "", 3},
-        {"no closing delimiter", "a#bc", 3, "bc", 0},
-        {"start past the end", "abc", 9, "", 0},
-        {"start at one", "x#y", 1, "x", 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        qsizetype next = -1;
-        EXPECT_EQ(GeneralUtility::ExtractToken(c.text, c.start, u"#", &next), c.token);
-        EXPECT_EQ(next, c.next);
-    }
-}
-
 TEST(GeneralUtility, TransformSecretIsItsOwnInverseAndHidesThePassword)
 {
     for (const QString& s : {QString("P@ss w0rd!~"), QStringLiteral("ünïcødé-€"), QString(200, QLatin1Char('a'))}) {
@@ -56,12 +32,6 @@ TEST(GeneralUtility, KeyFilterKeepsDigitsAndBackspaceOnly)
         const bool keep = (key >= '0' && key <= '9') || key == 8;
         EXPECT_EQ(GeneralUtility::FilterKeyPress(key, 1), keep ? key : 0) << key;
     }
-}
-
-TEST(FileSystemUtility, SpecialFoldersFollowTheXdgPlaces)
-{
-    EXPECT_EQ(FileSystemUtility::SpecialFolder(35), qEnvironmentVariable("XDG_DATA_HOME"));
-    EXPECT_EQ(FileSystemUtility::DefaultLogFolder(), qEnvironmentVariable("XDG_STATE_HOME") + "/DebugFiles");
 }
 
 TEST(FileSystemUtility, PathParts)
