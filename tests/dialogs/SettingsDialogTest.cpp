@@ -193,9 +193,8 @@ TEST_F(SettingsDialog, OpensFromTheProfileOnTheFilesTab)
 
 TEST_F(SettingsDialog, OpensWithTheLargestFileList)
 {
-    ASSERT_TRUE(
-        WriteProfile(QStringLiteral("[General]\nNumberFiles=2000000000\n[File32767]\nFileName=/srv/last.csv\n")));
-    ASSERT_TRUE(m_settings.ReadSettings(QStringLiteral("Profile1")));
+    ASSERT_TRUE(WriteProfile("[General]\nNumberFiles=2000000000\n[File32767]\nFileName=/srv/last.csv\n"));
+    ASSERT_TRUE(m_settings.ReadSettings("Profile1"));
     EXPECT_FALSE(Run([](QWidget* dialog) {
         EXPECT_EQ(List(dialog)->count(), 32767);
         EXPECT_EQ(Rows(dialog).constLast(), QStringLiteral("/srv/last.csv - On Change"));

@@ -131,8 +131,7 @@ TEST_F(Composer, StaleRuleUsesItsOwnTemplate)
     ASSERT_EQ(got.size(), 1);
     cMessage message;
     ASSERT_TRUE(message.FromMime(got[0].Raw));
-    EXPECT_NE(message.Subject(), QStringLiteral("Sentrel: Nightly export has changed"));
-    EXPECT_TRUE(message.Subject().contains(QStringLiteral("Nightly export")));
+    EXPECT_EQ(message.Subject(), QStringLiteral("Sentrel: Nightly export is out of date"));
     EXPECT_TRUE(message.HTMLBody().contains(QStringLiteral(">60<")));
     EXPECT_EQ(message.AttachmentCount(), 0);
 }
