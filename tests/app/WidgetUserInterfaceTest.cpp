@@ -9,109 +9,78 @@
 
 namespace {
 
+using UI = UserInterface;
+using MB = QMessageBox;
+
 class WidgetUi : public ::testing::Test
 {
 protected:
-    void SetUp() override { m_previous = UserInterface::Install(&m_ui); }
+    void SetUp() override { m_previous = UI::Install(&m_ui); }
     void TearDown() override
     {
-        UserInterface::Install(m_previous);
+        UI::Install(m_previous);
         while (QApplication::overrideCursor()) {
             QApplication::restoreOverrideCursor();
         }
     }
-    // Clicks the button once the box is up, and remembers what the box showed.
-    void AnswerWith(QMessageBox::StandardButton button)
-    {
-        QTimer::singleShot(0, [this, button] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            m_shownText = box->text();
-            m_shownIcon = box->icon();
-            m_shownButtons = box->standardButtons();
-            box->button(button)->click();
-        });
-    }
-
     WidgetUserInterface m_ui;
-    UserInterface* m_previous = nullptr;
-    QString m_shownText;
-    QMessageBox::Icon m_shownIcon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons m_shownButtons;
+    UI* m_previous = nullptr;
 };
 
 TEST_F(WidgetUi, MessagesShowTheirTextIconAndButtonsAndReturnTheClick)
 {
-    using UI = UserInterface;
     struct Case
     {
         const char* name;
         UI::Icon icon;
         UI::Buttons buttons;
-        QMessageBox::StandardButton click;
+        MB::StandardButton click;
         UI::Answer expected;
-        QMessageBox::Icon shownIcon;
-        QMessageBox::StandardButtons shownButtons;
-    };
-    const Case cases[] = {
-        {"warning",
-         UI::Icon::Exclamation,
-         UI::Buttons::Ok,
-         QMessageBox::Ok,
-         UI::Answer::Ok,
-         QMessageBox::Warning,
-         QMessageBox::Ok},
-        {"question yes",
-         UI::Icon::Question,
-         UI::Buttons::YesNo,
-         QMessageBox::Yes,
-         UI::Answer::Yes,
-         QMessageBox::Question,
-         QMessageBox::Yes | QMessageBox::No},
-        {"question no",
-         UI::Icon::Question,
-         UI::Buttons::YesNo,
-         QMessageBox::No,
-         UI::Answer::No,
-         QMessageBox::Question,
-         QMessageBox::Yes | QMessageBox::No},
-        {"error",
-         UI::Icon::Critical,
-         UI::Buttons::Ok,
-         QMessageBox::Ok,
-         UI::Answer::Ok,
-         QMessageBox::Critical,
-         QMessageBox::Ok},
+        MB::Icon shownIcon;
+    } const cases[] = {
+        {"warning", UI::Icon::Exclamation, UI::Buttons::Ok, MB::Ok, UI::Answer::Ok, MB::Warning},
+        {"question yes", UI::Icon::Question, UI::Buttons::YesNo, MB::Yes, UI::Answer::Yes, MB::Question},
+        {"question no", UI::Icon::Question, UI::Buttons::YesNo, MB::No, UI::Answer::No, MB::Question},
+        {"error", UI::Icon::Critical, UI::Buttons::Ok, MB::Ok, UI::Answer::Ok, MB::Critical},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        AnswerWith(c.click);
+        QString shownText;
+        MB::Icon shownIcon = MB::NoIcon;
+        MB::StandardButtons shownButtons;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<MB*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            shownText = box->text();
+            shownIcon = box->icon();
+            shownButtons = box->standardButtons();
+            box->button(c.click)->click();
+        });
         const QString text = QStringLiteral("There was a problem ") + QLatin1String(c.name);
         EXPECT_EQ(UI::Message(text, c.icon, c.buttons, UI::Answer::Yes), c.expected);
-        EXPECT_EQ(m_shownText, text);
-        EXPECT_EQ(m_shownIcon, c.shownIcon);
-        EXPECT_EQ(m_shownButtons, c.shownButtons);
+        EXPECT_EQ(shownText, text);
+        EXPECT_EQ(shownIcon, c.shownIcon);
+        EXPECT_EQ(shownButtons, c.buttons == UI::Buttons::YesNo ? MB::Yes | MB::No : MB::StandardButtons(MB::Ok));
     }
 }
 
 TEST_F(WidgetUi, BusyPointerNestsAndComesBackToNormal)
 {
-    EXPECT_EQ(UserInterface::GetPointer(), UserInterface::Pointer::Normal);
+    EXPECT_EQ(UI::GetPointer(), UI::Pointer::Normal);
     {
         BusyPointer outer;
         EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         {
             BusyPointer inner;
-            EXPECT_EQ(UserInterface::GetPointer(), UserInterface::Pointer::Busy);
         }
-        EXPECT_EQ(UserInterface::GetPointer(), UserInterface::Pointer::Busy);
+        EXPECT_EQ(UI::GetPointer(), UI::Pointer::Busy);
         // A box shown meanwhile gets the ordinary pointer, and the busy one returns after it.
         Qt::CursorShape during = Qt::WaitCursor;
         QTimer::singleShot(0, [&] {
             during = QApplication::overrideCursor()->shape();
-            qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->button(QMessageBox::Ok)->click();
+            qobject_cast<MB*>(QApplication::activeModalWidget())->button(MB::Ok)->click();
         });
-        UserInterface::Message(QStringLiteral("note"), UserInterface::Icon::Information);
+        UI::Message(QStringLiteral("note"), UI::Icon::Information);
         EXPECT_EQ(during, Qt::ArrowCursor);
         EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     }

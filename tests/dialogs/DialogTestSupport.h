@@ -40,52 +40,32 @@ public:
     MessageAnswerer& operator=(const MessageAnswerer&) = delete;
 
     // Arms the answer; a box that never comes is no failure here, the caller checks Shown().
-    void AnswerNext()
-    {
-        QTimer::singleShot(0, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) {
-                return;
-            }
-            record(box);
-            box->button(QMessageBox::Ok)->click();
-        });
-    }
+    void AnswerNext() { answerWithin(0); }
     // Arms the answer for a box that comes later, after an event loop of the
     // caller's own (a send that keeps the window painting): looks for it every
     // few milliseconds for ten seconds.
-    void AnswerWhenShown()
-    {
-        auto* poll = new QTimer;
-        auto* deadline = new QDeadlineTimer(10000);
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, [this, poll, deadline] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box && !deadline->hasExpired()) {
-                return;
-            }
-            poll->stop();
-            poll->deleteLater();
-            delete deadline;
-            if (box) {
-                record(box);
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        poll->start();
-    }
+    void AnswerWhenShown() { answerWithin(10000); }
     // Lets an armed answer that found no box run out.
     static void Settle() { QApplication::processEvents(); }
     [[nodiscard]] const ShownMessage& Shown() const { return m_shown; }
 
 private:
-    void record(const QMessageBox* box)
+    void answerWithin(int milliseconds)
     {
-        m_shown.title = box->windowTitle();
-        m_shown.text = box->text();
-        m_shown.icon = box->icon();
-        m_shown.buttons = box->standardButtons();
-        ++m_shown.count;
+        auto* poll = new QTimer;
+        poll->callOnTimeout([this, poll, deadline = QDeadlineTimer(milliseconds)] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box && !deadline.hasExpired()) {
+                return;
+            }
+            poll->stop();
+            poll->deleteLater();
+            if (box) {
+                m_shown = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(), m_shown.count + 1};
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        poll->start(milliseconds == 0 ? 0 : 10);
     }
 
     WidgetUserInterface m_ui;
@@ -153,6 +133,15 @@ RunModal(const char* objectName, const std::function<void(QWidget*)>& act, const
     const bool result = show();
     EXPECT_TRUE(seen) << objectName << " was not shown";
     return result;
+}
+// The same for a click or key that opens the dialog and returns nothing.
+inline void
+RunModalFrom(const char* objectName, const std::function<void()>& open, const std::function<void(QWidget*)>& act)
+{
+    RunModal(objectName, act, [&] {
+        open();
+        return true;
+    });
 }
 
 // Runs show, which must open no dialog at all (one that opens anyway fails

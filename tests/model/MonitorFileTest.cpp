@@ -37,17 +37,22 @@ protected:
     // An entry read from its own section, the way a profile load makes it.
     cMonitorFile Load(qint32 staleMins = 0, const QString& raw = QString()) const
     {
-        ConfigUtility::WriteIniString(
-            QStringLiteral("File1"), QStringLiteral("FileName"), raw.isEmpty() ? m_path : raw, m_profile);
-        ConfigUtility::WriteIniString(
-            QStringLiteral("File1"), QStringLiteral("StaleMins"), QString::number(staleMins), m_profile);
+        ConfigUtility::WriteIniString("File1", "FileName", raw.isEmpty() ? m_path : raw, m_profile);
+        ConfigUtility::WriteIniString("File1", "StaleMins", QString::number(staleMins), m_profile);
         cMonitorFile f;
-        f.ReadFromFile(m_profile, QStringLiteral("File1"));
+        f.ReadFromFile(m_profile, "File1");
         return f;
     }
-    QString Key(const QString& key) const
+    QString Key(const QString& key, const QString& section = "File1") const
     {
-        return ConfigUtility::ReadIniString(QStringLiteral("File1"), key, QStringLiteral("<absent>"), m_profile);
+        return ConfigUtility::ReadIniString(section, key, "<absent>", m_profile);
+    }
+    // Checks the file and compares its status and whether a notification is due.
+    static void Expect(cMonitorFile& f, const QString& status, bool notify)
+    {
+        f.CheckFile();
+        EXPECT_EQ(f.Status(), status);
+        EXPECT_EQ(f.NotifyNeeded(), notify);
     }
 
     QString m_dir, m_profile, m_path;
@@ -62,30 +67,19 @@ TEST_F(MonitoredFile, ChangeRuleNotifiesOncePerChange)
     cMonitorFile f = Load();
     // First sighting: the time is recorded, nothing is notified.
     EXPECT_EQ(f.Status(), QStringLiteral("OK"));
-    EXPECT_FALSE(f.NotifyNeeded());
-    EXPECT_TRUE(f.LastModifiedSD().IsSet());
-
-    EXPECT_TRUE(f.CheckFile());
-    EXPECT_EQ(f.Status(), QStringLiteral("OK"));
-    EXPECT_FALSE(f.NotifyNeeded());
+    Expect(f, "OK", false);
 
     Touch(m_path, 10);
-    EXPECT_TRUE(f.CheckFile());
-    EXPECT_EQ(f.Status(), QStringLiteral("Changed!"));
-    EXPECT_TRUE(f.NotifyNeeded());
+    Expect(f, "Changed!", true);
     EXPECT_FALSE(f.BeenNotified());
     // Saved before the new time replaced the old one.
-    EXPECT_EQ(Key(QStringLiteral("NotifyNeeded")), QStringLiteral("1"));
-    EXPECT_EQ(DateTimeUtility::ParseStamp(Key(QStringLiteral("LastModified"))).Seconds,
+    EXPECT_EQ(Key("NotifyNeeded"), QStringLiteral("1"));
+    EXPECT_EQ(DateTimeUtility::ParseStamp(Key("LastModified")).Seconds,
               DateTimeUtility::StampFromDate(QDateTime::fromSecsSinceEpoch(kNow - 3600)).Seconds);
 
     f.MarkAsNotified();
-    EXPECT_TRUE(f.BeenNotified());
-    EXPECT_EQ(Key(QStringLiteral("BeenNotifed")), QStringLiteral("1"));
-
-    EXPECT_TRUE(f.CheckFile());
-    EXPECT_EQ(f.Status(), QStringLiteral("OK"));
-    EXPECT_FALSE(f.NotifyNeeded());
+    EXPECT_EQ(Key("BeenNotifed"), QStringLiteral("1"));
+    Expect(f, "OK", false);
     EXPECT_FALSE(f.BeenNotified());
 }
 
@@ -93,54 +87,36 @@ TEST_F(MonitoredFile, StaleRuleAtTheLimit)
 {
     struct Case
     {
-        const char* name;
+        qint32 staleMins;
         qint64 age;
         const char* status;
         bool notify;
     } const cases[] = {
-        {"599 s", 599, "OK", false},
-        {"600 s", 600, "Out of Date!", true},
-        {"a day", 86400, "Out of Date!", true},
-        {"in the future", -300, "OK", false},
+        {10, 599, "OK", false},
+        {10, 600, "Out of Date!", true},
+        {10, -300, "OK", false},       // in the future
+        {-5, 1, "Out of Date!", true}, // negative minutes: always out of date
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.age);
         Touch(m_path, c.age);
-        cMonitorFile f = Load(10);
-        f.CheckFile();
-        EXPECT_EQ(f.Status(), QLatin1String(c.status));
-        EXPECT_EQ(f.NotifyNeeded(), c.notify);
+        cMonitorFile f = Load(c.staleMins);
+        Expect(f, c.status, c.notify);
     }
+    EXPECT_EQ(Load(-5).MonitorType(), 0); // listed as a change rule, though it checks the age
 }
 
 TEST_F(MonitoredFile, StaleRuleStaysNotifiedUntilTheFileIsYoungAgain)
 {
     Touch(m_path, 7200);
     cMonitorFile f = Load(10);
-    f.CheckFile();
-    ASSERT_TRUE(f.NotifyNeeded());
+    Expect(f, "Out of Date!", true);
     f.MarkAsNotified();
-    for (int i = 0; i < 3; ++i) {
-        f.CheckFile();
-        EXPECT_EQ(f.Status(), QStringLiteral("Out of Date!"));
-        EXPECT_TRUE(f.NotifyNeeded());
-        EXPECT_TRUE(f.BeenNotified());
-    }
+    Expect(f, "Out of Date!", true);
+    EXPECT_TRUE(f.BeenNotified());
     Touch(m_path, 5);
-    f.CheckFile();
-    EXPECT_EQ(f.Status(), QStringLiteral("OK"));
-    EXPECT_FALSE(f.NotifyNeeded());
+    Expect(f, "OK", false);
     EXPECT_FALSE(f.BeenNotified());
-}
-
-TEST_F(MonitoredFile, NegativeStaleMinutesIsAlwaysOutOfDate)
-{
-    Touch(m_path, 1);
-    cMonitorFile f = Load(-5);
-    EXPECT_EQ(f.MonitorType(), 0);
-    f.CheckFile();
-    EXPECT_EQ(f.Status(), QStringLiteral("Out of Date!"));
-    EXPECT_TRUE(f.NotifyNeeded());
 }
 
 TEST_F(MonitoredFile, MissingFileKeepsItsLastGoodTime)
@@ -154,9 +130,7 @@ TEST_F(MonitoredFile, MissingFileKeepsItsLastGoodTime)
     EXPECT_EQ(f.LastModifiedSD(), seen);
     // It comes back with the same time: no change to report.
     Touch(m_path, 3600);
-    EXPECT_TRUE(f.CheckFile());
-    EXPECT_EQ(f.Status(), QStringLiteral("OK"));
-    EXPECT_FALSE(f.NotifyNeeded());
+    Expect(f, "OK", false);
 }
 
 TEST_F(MonitoredFile, OnlyARegularFileIsFound)
@@ -172,21 +146,19 @@ TEST_F(MonitoredFile, OnlyARegularFileIsFound)
 TEST_F(MonitoredFile, NamesAndDisplayNames)
 {
     cMonitorFile f;
-    f.SetRawFileName(QStringLiteral("   "));
+    f.SetRawFileName("   ");
     EXPECT_FALSE(f.CheckFile());
     EXPECT_EQ(f.Status(), QStringLiteral("No File"));
-    EXPECT_EQ(f.Filename(), QStringLiteral("   "));
 
     f.SetRawFileName(m_dir + QStringLiteral("/app.#YYYY-MM-DD#.log"));
     EXPECT_EQ(f.DisplayName(), m_dir + QStringLiteral("/app.2026-12-04.log"));
-    f.SetFriendlyName(QStringLiteral(" "));
+    f.SetFriendlyName(" ");
     EXPECT_EQ(f.DisplayName(), QStringLiteral(" "));
 }
 
 TEST_F(MonitoredFile, DatePatternFollowsTheDay)
 {
-    const QString today = m_dir + QStringLiteral("/app.2026-12-04.log");
-    Touch(today, 60);
+    Touch(m_dir + QStringLiteral("/app.2026-12-04.log"), 60);
     cMonitorFile f = Load(0, m_dir + QStringLiteral("/app.#YYYY-MM-DD#.log"));
     EXPECT_EQ(f.Status(), QStringLiteral("OK"));
     m_clock.AdvanceSeconds(86400);
@@ -201,45 +173,19 @@ TEST_F(MonitoredFile, ChangeWhileNotRunningIsSeenAtLoad)
     before.MarkAsNotified(); // saves the time seen, as adding a file does
     Touch(m_path, 60);
     cMonitorFile later;
-    later.ReadFromFile(m_profile, QStringLiteral("File1"));
+    later.ReadFromFile(m_profile, "File1");
     EXPECT_EQ(later.Status(), QStringLiteral("Changed!"));
     EXPECT_TRUE(later.NotifyNeeded());
 }
 
-TEST_F(MonitoredFile, SectionRoundTripAndDefaultsLeftOut)
+TEST_F(MonitoredFile, DefaultsAreLeftOutOfItsSection)
 {
-    Touch(m_path, 100);
-    cMonitorFile f;
-    f.SetRawFileName(m_path);
-    f.SetFriendlyName(QStringLiteral("Nightly export"));
-    f.SetStaleMins(25);
-    f.SetAttachFileToEmail(true);
-    f.CheckFile();
-    f.WriteToFile(m_profile, QStringLiteral("File7"));
-
-    cMonitorFile back;
-    back.ReadFromFile(m_profile, QStringLiteral("File7"));
-    EXPECT_EQ(back.RawFileName(), m_path);
-    EXPECT_EQ(back.FriendlyName(), QStringLiteral("Nightly export"));
-    EXPECT_EQ(back.StaleMins(), 25);
-    EXPECT_TRUE(back.AttachFileToEmail());
-    EXPECT_TRUE(DateTimeUtility::SameStamp(back.LastModifiedSD(), f.LastModifiedSD()));
-
     cMonitorFile plain;
     plain.SetRawFileName(m_path);
-    plain.WriteToFile(m_profile, QStringLiteral("File7"));
-    const auto key = [&](const char* k) {
-        return ConfigUtility::ReadIniString(
-            QStringLiteral("File7"), QLatin1String(k), QStringLiteral("<absent>"), m_profile);
-    };
-    EXPECT_EQ(key("FriendlyName"), QStringLiteral("<absent>"));
-    EXPECT_EQ(key("StaleMins"), QStringLiteral("<absent>"));
-    EXPECT_EQ(key("AttachFile"), QStringLiteral("<absent>"));
-    EXPECT_EQ(key("BeenNotifed"), QStringLiteral("0"));
-    EXPECT_EQ(key("NotifyNeeded"), QStringLiteral("0"));
-
-    // Empty arguments write nothing and read nothing.
-    cMonitorFile none;
-    EXPECT_FALSE(none.ReadFromFile(QString(), QStringLiteral("File1")));
-    EXPECT_FALSE(none.ReadFromFile(m_profile, QString()));
+    plain.WriteToFile(m_profile, "File7");
+    for (const char* key : {"FriendlyName", "StaleMins", "AttachFile"}) {
+        EXPECT_EQ(Key(key, "File7"), QStringLiteral("<absent>")) << key;
+    }
+    EXPECT_EQ(Key("BeenNotifed", "File7"), QStringLiteral("0"));
+    EXPECT_EQ(Key("NotifyNeeded", "File7"), QStringLiteral("0"));
 }

@@ -6,7 +6,6 @@
 #include "support/ConfigUtility.h"
 #include "support/UserInterface.h"
 
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 
@@ -18,21 +17,16 @@ QByteArray Template(const QByteArray& extraHeaders, const QByteArray& body)
            extraHeaders + "MIME-Version: 1.0\r\n" + body;
 }
 
-QStringList Lines(const QByteArray& mime)
+// A message from sentrel@example.com to ops@example.com, as it goes out.
+QByteArray Sent(cMessage& m)
 {
-    return QString::fromLatin1(mime).split(QStringLiteral("\r\n"));
+    m.SetFrom("sentrel@example.com");
+    m.SetTo("ops@example.com");
+    return m.ToMime(cMessage::Purpose::Send);
 }
 
-// A loopback port with nothing listening on it.
-quint16 ClosedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-const QString kUtils = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
-const QString kMarker = QStringLiteral("SendingToSMTPServer");
+const QString kUtils = "SOFTWARE\\Brackwell\\Utils";
+const QString kMarker = "SendingToSMTPServer";
 
 } // namespace
 
@@ -44,25 +38,18 @@ TEST(HtmlToText, DropsTagsAndDecodesEntities)
         QString html;
         QString text;
     } const cases[] = {
-        {"plain", QStringLiteral("Hello"), QStringLiteral("Hello")},
         // A no-break space is a space of its own: it does not fold into the one before it.
         {"entities",
-         QStringLiteral("a &amp; b &lt;c&gt; &quot;d&quot; &#233; &#x20AC; &nbsp;x"),
+         "a &amp; b &lt;c&gt; &quot;d&quot; &#233; &#x20AC; &nbsp;x",
          QStringLiteral("a & b <c> \"d\" é €  x")},
-        {"unknown entity stays", QStringLiteral("&bogus; &"), QStringLiteral("&bogus; &")},
+        {"unknown entity stays", "&bogus; &", "&bogus; &"},
         // Between two paragraphs one blank line.
-        {"blocks on lines",
-         QStringLiteral("<p>one</p><p>two</p>line<br>break"),
-         QStringLiteral("one\n\ntwo\nline\nbreak")},
-        {"white space folds", QStringLiteral("a \n\t  b"), QStringLiteral("a b")},
-        {"hidden elements",
-         QStringLiteral("<head><title>T</title><style>p{}</style></head><script>x()</script>shown"),
-         QStringLiteral("shown")},
-        {"comment", QStringLiteral("a<!-- hidden -->b"), QStringLiteral("ab")},
-        {"table cells",
-         QStringLiteral("<table><tr><td>File</td><td>x.log</td></tr></table>"),
-         QStringLiteral("File x.log")},
-        {"unfinished tag", QStringLiteral("text <b"), QStringLiteral("text")},
+        {"blocks on lines", "<p>one</p><p>two</p>line<br>break", "one\n\ntwo\nline\nbreak"},
+        {"white space folds", "a \n\t  b", "a b"},
+        {"hidden elements", "<head><title>T</title><style>p{}</style></head><script>x()</script>shown", "shown"},
+        {"comment", "a<!-- hidden -->b", "ab"},
+        {"table cells", "<table><tr><td>File</td><td>x.log</td></tr></table>", "File x.log"},
+        {"unfinished tag", "text <b", "text"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -70,46 +57,29 @@ TEST(HtmlToText, DropsTagsAndDecodesEntities)
     }
 }
 
-TEST(Message, BodiesAndAttachmentRoundTrip)
+TEST(Message, BodiesAndAttachmentGoOutAsOneMail)
 {
-    const QString dir = TestEnvironment::NewFolder(QStringLiteral("attach"));
-    QByteArray binary;
-    for (int i = 0; i < 5000; ++i) {
-        binary += static_cast<char>(i * 7);
-    }
-    ASSERT_TRUE(TestEnvironment::WriteFile(dir + QStringLiteral("/report.bin"), binary));
-
+    const QString dir = TestEnvironment::NewFolder("attach");
+    ASSERT_TRUE(TestEnvironment::WriteFile(dir + "/report.bin", QByteArray(5000, '\xF7')));
     cMessage m;
-    m.SetFrom(QStringLiteral("\"Sentrel Monitor\" <sentrel@example.com>"));
-    m.SetTo(QStringLiteral("ops@example.com"));
-    m.SetSubject(QStringLiteral("Report"));
+    m.SetSubject("Report");
     m.SetAutoGenerateTextBody(true);
-    m.SetHTMLBody(QStringLiteral("<p>The <b>report</b> changed &amp; was mailed.</p>"));
+    m.SetHTMLBody("<p>The <b>report</b> changed &amp; was mailed.</p>");
     EXPECT_EQ(m.TextBody(), QStringLiteral("The report changed & was mailed."));
-    ASSERT_TRUE(m.AddAttachment(dir + QStringLiteral("/report.bin")));
+    ASSERT_TRUE(m.AddAttachment(dir + "/report.bin"));
     QString error;
-    EXPECT_FALSE(m.AddAttachment(dir + QStringLiteral("/gone.bin"), &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("gone.bin"))) << error.toStdString();
+    EXPECT_FALSE(m.AddAttachment(dir + "/gone.bin", &error));
+    EXPECT_TRUE(error.contains("gone.bin")) << error.toStdString();
 
-    const QByteArray mime = m.ToMime(cMessage::Purpose::Send);
-    EXPECT_TRUE(mime.contains("multipart/mixed"));
-    EXPECT_TRUE(mime.contains("multipart/alternative"));
-    EXPECT_TRUE(mime.contains("Date: "));
-    EXPECT_TRUE(mime.contains("Message-Id: ") || mime.contains("Message-ID: "));
-
+    const QByteArray mime = Sent(m);
+    for (const char* part : {"multipart/mixed", "multipart/alternative", "Date: ", "Message-I", "report.bin"}) {
+        EXPECT_TRUE(mime.contains(part)) << part;
+    }
     cMessage back;
     ASSERT_TRUE(back.FromMime(mime));
-    EXPECT_EQ(back.Subject(), QStringLiteral("Report"));
     EXPECT_EQ(back.HTMLBody().trimmed(), QStringLiteral("<p>The <b>report</b> changed &amp; was mailed.</p>"));
     EXPECT_EQ(back.TextBody().trimmed(), QStringLiteral("The report changed & was mailed."));
-    EXPECT_EQ(back.EnvelopeFrom(), QByteArray("sentrel@example.com"));
-    ASSERT_EQ(back.AttachmentCount(), 1);
-    // The attachment survives byte for byte.
-    const QByteArray again = back.ToMime();
-    cMessage third;
-    ASSERT_TRUE(third.FromMime(again));
-    EXPECT_EQ(third.AttachmentCount(), 1);
-    EXPECT_TRUE(again.contains("report.bin"));
+    EXPECT_EQ(back.AttachmentCount(), 1);
 }
 
 TEST(Message, OnlyRegularFilesAreAttached)
@@ -128,14 +98,12 @@ TEST(Message, OnlyRegularFilesAreAttached)
 TEST(Message, HeadersCannotBeInjected)
 {
     cMessage m;
-    m.SetFrom(QStringLiteral("Evil\r\nBcc: victim@example.com <a@example.com>"));
-    m.SetTo(QStringLiteral("ops@example.com"));
-    m.SetSubject(QStringLiteral("Hi\r\nBcc: victim@example.com\r\n\r\nbody"));
-    m.SetTextBody(QStringLiteral("x"));
+    m.SetFrom("Evil\r\nBcc: victim@example.com <a@example.com>");
+    m.SetTo("ops@example.com");
+    m.SetSubject("Hi\r\nBcc: victim@example.com\r\n\r\nbody");
+    m.SetTextBody("x");
     const QByteArray mime = m.ToMime(cMessage::Purpose::Send);
-    for (const QString& line : Lines(mime)) {
-        EXPECT_FALSE(line.startsWith(QStringLiteral("Bcc:"), Qt::CaseInsensitive)) << line.toStdString();
-    }
+    EXPECT_FALSE(("\n" + mime).toLower().contains("\nbcc:")) << mime.toStdString();
     EXPECT_EQ(m.EnvelopeRecipients(), QList<QByteArray> {"ops@example.com"});
 }
 
@@ -143,17 +111,12 @@ TEST(Message, CutShortTemplateHeadersStayOnTheirOwnLines)
 {
     // A template whose header block ends without a line end, or holds a NUL
     // or a lone CR, must not let the next header written run into a value.
-    const QByteArray templates[] = {
-        QByteArray("From: a@example.com\nX-Note: open"),
-        QByteArray("Subject: x\rN\0\0tail\nX-Other: y\0z\n\nbody\n", 29),
-    };
-    for (const QByteArray& bytes : templates) {
+    for (const QByteArray& bytes : {QByteArray("From: a@example.com\nX-Note: open"),
+                                    QByteArray("Subject: x\rN\0\0tail\nX-Other: y\0z\n\nbody\n", 29)}) {
         SCOPED_TRACE(bytes.toStdString());
         cMessage m;
         ASSERT_TRUE(m.FromMime(bytes));
-        m.SetTo(QStringLiteral("ops@example.com"));
-        m.SetFrom(QStringLiteral("sentrel@example.com"));
-        const QByteArray mime = m.ToMime(cMessage::Purpose::Send);
+        const QByteArray mime = Sent(m);
         cMessage back;
         ASSERT_TRUE(back.FromMime(mime));
         EXPECT_EQ(back.EnvelopeRecipients(), QList<QByteArray> {"ops@example.com"});
@@ -166,16 +129,16 @@ TEST(Message, NonAsciiIsEncodedAndLinesStayShort)
 {
     cMessage m;
     m.SetFrom(QStringLiteral("Jürgen Müller <jm@example.com>"));
-    m.SetTo(QStringLiteral("ops@example.com"));
+    m.SetTo("ops@example.com");
     m.SetSubject(QStringLiteral("Größe geändert: ğüşıöç"));
-    m.SetHTMLBody(QStringLiteral("<p>") + QString(5000, QLatin1Char('x')) + QStringLiteral(" ß</p>"));
+    m.SetHTMLBody("<p>" + QString(5000, QLatin1Char('x')) + QStringLiteral(" ß</p>"));
     m.SetTextBody(QString(3000, QLatin1Char('y')));
     const QByteArray mime = m.ToMime(cMessage::Purpose::Send);
     for (const char c : mime) {
         ASSERT_LT(static_cast<unsigned char>(c), 0x80) << "raw 8-bit octet in the message";
     }
-    for (const QString& line : Lines(mime)) {
-        EXPECT_LE(line.size(), 998);
+    for (const QByteArray& line : mime.split('\n')) {
+        EXPECT_LE(line.size(), 999);
     }
     cMessage back;
     ASSERT_TRUE(back.FromMime(mime));
@@ -187,9 +150,9 @@ TEST(Message, NonAsciiIsEncodedAndLinesStayShort)
 TEST(Message, RecipientsAsEntered)
 {
     cMessage m;
-    m.SetTo(QStringLiteral("a@example.com; \"Doe, Jo\" <b@example.com>, c@example.com;; a@EXAMPLE.com"));
+    m.SetTo("a@example.com; \"Doe, Jo\" <b@example.com>, c@example.com;; a@EXAMPLE.com");
     EXPECT_EQ(m.EnvelopeRecipients(), (QList<QByteArray> {"a@example.com", "b@example.com", "c@example.com"}));
-    EXPECT_TRUE(m.To().contains(QStringLiteral("Doe, Jo")));
+    EXPECT_TRUE(m.To().contains("Doe, Jo"));
 }
 
 TEST(Message, TemplateHeadersGoOutUnchangedButFromAndToAreReplaced)
@@ -198,27 +161,24 @@ TEST(Message, TemplateHeadersGoOutUnchangedButFromAndToAreReplaced)
     ASSERT_TRUE(m.FromMime(Template("Cc: boss@example.com\r\nBcc: audit@example.com\r\nReply-To: desk@example.com\r\n"
                                     "X-Priority: 1\r\n",
                                     "Content-Type: text/html\r\n\r\n<p>hi</p>\r\n")));
-    m.SetFrom(QStringLiteral("sentrel@example.com"));
-    m.SetTo(QStringLiteral("ops@example.com"));
-    const QByteArray mime = m.ToMime(cMessage::Purpose::Send);
-    EXPECT_TRUE(mime.contains("Cc: boss@example.com"));
-    EXPECT_TRUE(mime.contains("Reply-To: desk@example.com"));
-    EXPECT_TRUE(mime.contains("X-Priority: 1"));
-    EXPECT_FALSE(mime.contains("audit@example.com"));
-    EXPECT_FALSE(mime.contains("t@example.com"));
-    EXPECT_FALSE(mime.contains("nobody@example.com"));
+    const QByteArray mime = Sent(m);
+    for (const char* kept : {"Cc: boss@example.com", "Reply-To: desk@example.com", "X-Priority: 1"}) {
+        EXPECT_TRUE(mime.contains(kept)) << kept;
+    }
+    for (const char* gone : {"audit@example.com", "t@example.com", "nobody@example.com"}) {
+        EXPECT_FALSE(mime.contains(gone)) << gone;
+    }
     EXPECT_EQ(m.EnvelopeRecipients(), (QList<QByteArray> {"ops@example.com", "boss@example.com", "audit@example.com"}));
 }
 
 class EmailFiles : public ::testing::Test
 {
 protected:
-    void SetUp() override { m_dir = TestEnvironment::NewFolder(QStringLiteral("templates")); }
+    void SetUp() override { m_dir = TestEnvironment::NewFolder("templates"); }
     QString Write(const QString& name, const QByteArray& bytes) const
     {
-        const QString path = m_dir + QLatin1Char('/') + name;
-        EXPECT_TRUE(TestEnvironment::WriteFile(path, bytes));
-        return path;
+        EXPECT_TRUE(TestEnvironment::WriteFile(m_dir + "/" + name, bytes));
+        return m_dir + "/" + name;
     }
     QString m_dir;
 };
@@ -226,9 +186,9 @@ protected:
 TEST_F(EmailFiles, MissingOrEmptyFileKeepsTheMessage)
 {
     cEmail e;
-    e.Message().SetSubject(QStringLiteral("kept"));
-    EXPECT_FALSE(e.LoadFromFile(m_dir + QStringLiteral("/missing.eml")));
-    EXPECT_FALSE(e.LoadFromFile(Write(QStringLiteral("empty.eml"), QByteArray())));
+    e.Message().SetSubject("kept");
+    EXPECT_FALSE(e.LoadFromFile(m_dir + "/missing.eml"));
+    EXPECT_FALSE(e.LoadFromFile(Write("empty.eml", QByteArray())));
     EXPECT_EQ(e.Message().Subject(), QStringLiteral("kept"));
 }
 
@@ -249,21 +209,19 @@ TEST_F(EmailFiles, HostileTemplatesGiveFalseOrAUsableMessage)
         {"truncated multipart", good.left(good.size() - 20)},
         {"unterminated boundary", Template("", "Content-Type: multipart/mixed; boundary=\"zz\"\r\n\r\n--zz\r\nabc")},
         {"binary", binary},
-        {"no headers", QByteArray("just some text\r\nwithout headers\r\n")},
-        {"headers only", QByteArray("Subject: only\r\n")},
+        {"no headers", "just some text\r\nwithout headers\r\n"},
+        {"headers only", "Subject: only\r\n"},
         {"nested without end", QByteArray("Content-Type: message/rfc822\r\n\r\n").repeated(200)},
-        {"50 MB", QByteArray("Subject: big\r\n\r\n") + QByteArray(50 * 1024 * 1024, 'a')},
+        {"50 MB", "Subject: big\r\n\r\n" + QByteArray(50 * 1024 * 1024, 'a')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         cEmail e;
-        e.Message().SetSubject(QStringLiteral("before"));
-        const bool loaded = e.LoadFromFile(Write(QStringLiteral("hostile.eml"), c.bytes));
-        if (loaded) {
+        e.Message().SetSubject("before");
+        if (e.LoadFromFile(Write("hostile.eml", c.bytes))) {
             // Usable: it can be filled in and written out.
-            e.Message().SetTo(QStringLiteral("ops@example.com"));
-            e.Message().SetHTMLBody(QStringLiteral("<p>x</p>"));
-            EXPECT_FALSE(e.Message().ToMime(cMessage::Purpose::Send).isEmpty());
+            e.Message().SetHTMLBody("<p>x</p>");
+            EXPECT_FALSE(Sent(e.Message()).isEmpty());
         } else {
             EXPECT_NE(e.Message().Subject(), QStringLiteral("before")); // replaced by a fresh message
         }
@@ -273,64 +231,34 @@ TEST_F(EmailFiles, HostileTemplatesGiveFalseOrAUsableMessage)
 TEST_F(EmailFiles, TemplatesAreReadAsIso8859_9)
 {
     // 0xFD is dotless i and 0xDE is S-cedilla in ISO-8859-9 (not Latin-1's ý and Þ).
-    const QString path = Write(QStringLiteral("turkish.eml"),
-                               Template("",
-                                        "Content-Type: text/html\r\nContent-Transfer-Encoding: 8bit"
-                                        "\r\n\r\n<p>Dosya ad\xFD \xDE</p>\r\n"));
     cEmail e;
-    ASSERT_TRUE(e.LoadFromFile(path));
+    ASSERT_TRUE(e.LoadFromFile(Write(
+        "turkish.eml",
+        Template("",
+                 "Content-Type: text/html\r\nContent-Transfer-Encoding: 8bit\r\n\r\n<p>Dosya ad\xFD \xDE</p>\r\n"))));
     EXPECT_EQ(e.Message().HTMLBody().trimmed(), QStringLiteral("<p>Dosya adı Ş</p>"));
     EXPECT_EQ(e.Message().Subject(), QStringLiteral("Hello <SENTREL_FILENAME>"));
-}
-
-TEST_F(EmailFiles, SaveCreatesTheFolderAndLoadsBack)
-{
-    cEmail e;
-    e.Message().SetFrom(QStringLiteral("sentrel@example.com"));
-    e.Message().SetTo(QStringLiteral("ops@example.com"));
-    e.Message().SetSubject(QStringLiteral("Dosya adı"));
-    e.Message().SetHTMLBody(QStringLiteral("<p>ı ş ğ</p>"));
-    const QString path = m_dir + QStringLiteral("/new/deeper/saved.eml");
-    ASSERT_TRUE(e.SaveToFile(path));
-    cEmail back;
-    ASSERT_TRUE(back.LoadFromFile(path));
-    EXPECT_EQ(back.Message().Subject(), QStringLiteral("Dosya adı"));
-    EXPECT_EQ(back.Message().HTMLBody().trimmed(), QStringLiteral("<p>ı ş ğ</p>"));
-    // A folder that cannot be made: a file is in the way.
-    Write(QStringLiteral("blocker"), "x");
-    EXPECT_FALSE(e.SaveToFile(m_dir + QStringLiteral("/blocker/saved.eml")));
 }
 
 class EmailChecks : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        UserInterface::Install(&m_ui);
-        m_email.MailServer = QStringLiteral("127.0.0.1");
-        m_email.Port = ClosedPort();
-        m_email.TimeoutMilliseconds = 2000;
-        m_email.Message().SetFrom(QStringLiteral("sentrel@example.com"));
-        m_email.Message().SetTo(QStringLiteral("ops@example.com"));
-        m_email.Message().SetSubject(QStringLiteral("subject only"));
-    }
+    void SetUp() override { UserInterface::Install(&m_ui); }
     void TearDown() override
     {
         UserInterface::Install(nullptr);
         ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtils, kMarker);
     }
-    QString Marker() const
+    static QString Marker()
     {
-        return ConfigUtility::ReadRegString(
-            ConfigUtility::Root::CurrentUser, kUtils, kMarker, QStringLiteral("<absent>"));
+        return ConfigUtility::ReadRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, "<absent>");
     }
     ScriptedUi m_ui;
-    cEmail m_email;
 };
 
 TEST_F(EmailChecks, ChecksBeforeSending)
 {
-    QString reason = QStringLiteral("unchanged");
+    QString reason = "unchanged";
     cEmail noServer;
     EXPECT_FALSE(noServer.SendEmail(reason, true));
     EXPECT_EQ(reason, QStringLiteral("Mail Server not configured."));
@@ -338,16 +266,16 @@ TEST_F(EmailChecks, ChecksBeforeSending)
     struct Case
     {
         const char* name;
-        QString from, to, subject, html;
+        QString from, to, subject;
     } const cases[] = {
-        {"no sender", QString(), QStringLiteral("a@x.org"), QStringLiteral("s"), QString()},
-        {"no recipients", QStringLiteral("a@x.org"), QString(), QStringLiteral("s"), QString()},
-        {"nothing to say", QStringLiteral("a@x.org"), QStringLiteral("b@x.org"), QString(), QString()},
+        {"no sender", "", "a@x.org", "s"},
+        {"no recipients", "a@x.org", "", "s"},
+        {"nothing to say", "a@x.org", "b@x.org", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         cEmail e;
-        e.MailServer = QStringLiteral("127.0.0.1");
+        e.MailServer = "127.0.0.1";
         e.Message().SetFrom(c.from);
         e.Message().SetTo(c.to);
         e.Message().SetSubject(c.subject);
@@ -358,44 +286,59 @@ TEST_F(EmailChecks, ChecksBeforeSending)
     EXPECT_EQ(Marker(), QStringLiteral("<absent>")); // nothing got as far as the server
 }
 
-TEST_F(EmailChecks, InterruptedServerIsQuestionedWhenNotSilent)
+TEST_F(EmailChecks, AServerLeftMarkedIsQuestionedAndTheMarkerGoesAfterAFailedSend)
 {
-    ConfigUtility::WriteRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, QStringLiteral("127.0.0.1"));
-    m_email.MailServer = QStringLiteral("127.0.0.1");
-    QString reason;
-    EXPECT_FALSE(m_email.SendEmail(reason, false));
-    ASSERT_EQ(m_ui.asked.size(), 1);
-    EXPECT_EQ(m_ui.asked[0],
-              QStringLiteral("The last time an email was being sent via the mail server '127.0.0.1', "
-                             "it was not successfully sent.\n\nAre you sure you want to try and use "
-                             "this server again?"));
-    EXPECT_EQ(reason, QStringLiteral("User decided not to use the previously failed mail server '127.0.0.1'"));
-    EXPECT_EQ(Marker(), QStringLiteral("127.0.0.1")); // not sent, so left as found
-}
-
-TEST_F(EmailChecks, MarkerIsRemovedAfterAFailedSend)
-{
+    const QString question = "The last time an email was being sent via the mail server '%1', it was not successfully "
+                             "sent.\n\nAre you sure you want to try and use this server again?";
     struct Case
     {
         const char* name;
         QString marker;
         bool silent;
-        qsizetype questions;
+        UserInterface::Answer answer;
+        QStringList asked;
+        QString markerAfter; // the failed send removes it when it was tried
     } const cases[] = {
-        {"same server, other case, answered yes", QStringLiteral("LOCALHOST"), false, 1},
-        {"another server", QStringLiteral("mail.example.com"), false, 0},
-        {"silent never asks", QStringLiteral("localhost"), true, 0},
+        {"same server, answered no",
+         "localhost",
+         false,
+         UserInterface::Answer::No,
+         {question.arg("localhost")},
+         "localhost"},
+        {"same server, other case, answered yes",
+         "LOCALHOST",
+         false,
+         UserInterface::Answer::Yes,
+         {question.arg("localhost")},
+         "<absent>"},
+        {"another server", "mail.example.com", false, UserInterface::Answer::No, {}, "<absent>"},
+        {"silent never asks", "localhost", true, UserInterface::Answer::No, {}, "<absent>"},
     };
+    // Nothing listens on the port, so every send that is tried fails.
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = closed.serverPort();
+    closed.close();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         m_ui.asked.clear();
-        m_ui.answer = UserInterface::Answer::Yes;
-        m_email.MailServer = QStringLiteral("localhost");
+        m_ui.answer = c.answer;
         ConfigUtility::WriteRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, c.marker);
+        cEmail e;
+        e.MailServer = "localhost";
+        e.Port = port;
+        e.TimeoutMilliseconds = 2000;
+        e.Message().SetFrom("sentrel@example.com");
+        e.Message().SetTo("ops@example.com");
+        e.Message().SetSubject("subject only");
         QString reason;
-        EXPECT_FALSE(m_email.SendEmail(reason, c.silent));
-        EXPECT_EQ(m_ui.asked.size(), c.questions);
-        EXPECT_FALSE(reason.isEmpty());
-        EXPECT_EQ(Marker(), QStringLiteral("<absent>"));
+        EXPECT_FALSE(e.SendEmail(reason, c.silent));
+        EXPECT_EQ(m_ui.asked, c.asked);
+        EXPECT_EQ(Marker(), c.markerAfter);
+        if (c.answer == UserInterface::Answer::No && !c.asked.isEmpty()) {
+            EXPECT_EQ(reason, QStringLiteral("User decided not to use the previously failed mail server 'localhost'"));
+        } else {
+            EXPECT_FALSE(reason.isEmpty());
+        }
     }
 }

@@ -21,19 +21,3 @@ TEST(SettingsStores, MachineWideValuesLiveUnderTheFirstConfigDir)
     // The per-user store is another place.
     EXPECT_EQ(ConfigUtility::ReadRegNumber(Root::CurrentUser, key, QStringLiteral("DebugMode"), 0), 0);
 }
-
-TEST(SettingsStores, PerUserValueIsWrittenAndDeleted)
-{
-    const QString key = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
-    const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Brackwell/Utils.conf");
-    ASSERT_TRUE(ConfigUtility::WriteRegString(
-        Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), QStringLiteral("mail.example.com")));
-    // Written through to the file at once, where another process sees it.
-    EXPECT_TRUE(TestEnvironment::ReadFile(file).contains("SendingToSMTPServer=mail.example.com"));
-    EXPECT_EQ(ConfigUtility::ReadRegString(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), QString()),
-              QStringLiteral("mail.example.com"));
-    EXPECT_TRUE(ConfigUtility::DeleteRegValue(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer")));
-    EXPECT_FALSE(TestEnvironment::ReadFile(file).contains("SendingToSMTPServer"));
-    QString value;
-    EXPECT_FALSE(ConfigUtility::TryReadReg(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), value));
-}

@@ -72,12 +72,7 @@ TEST(IniDocument, ReadsFollowTheLineRules)
         {"byte order mark", "\xEF\xBB\xBF[A]\nk=1\n", "A", "k", "1"},
         {"byte order mark inside is text", "[A]\n\xEF\xBB\xBFk=1\n", "A", QStringLiteral("\uFEFFk"), "1"},
         {"byte order mark inside is not skipped", "[A]\n\xEF\xBB\xBFk=1\n", "A", "k", std::nullopt},
-        {"invalid UTF-8",
-         "[A]\nk=a\xFF"
-         "b\n",
-         "A",
-         "k",
-         QStringLiteral("a\uFFFDb")},
+        {"invalid UTF-8", "[A]\nk=a\377b\n", "A", "k", QStringLiteral("a\uFFFDb")},
         {"missing section", "[A]\nk=1\n", "B", "k", std::nullopt},
         {"missing key", "[A]\nk=1\n", "A", "j", std::nullopt},
     };
@@ -168,17 +163,6 @@ TEST(IniDocument, WritesThatChangeNothingReportNoChange)
                                    : doc.RemoveKey(c.write.section, c.write.key));
         EXPECT_EQ(doc.Serialize(), c.text);
     }
-}
-
-TEST(IniDocument, RemovingTheFirstDuplicateRevealsTheNext)
-{
-    IniDocument doc = IniDocument::Parse("[A]\nk=1\nx=0\nK=2\n");
-    EXPECT_TRUE(doc.RemoveKey(u"A", u"k"));
-    EXPECT_EQ(doc.Value(u"A", u"k"), QStringLiteral("2"));
-    EXPECT_TRUE(doc.RemoveKey(u"A", u"k"));
-    EXPECT_EQ(doc.Value(u"A", u"k"), std::nullopt);
-    EXPECT_FALSE(doc.RemoveKey(u"A", u"k"));
-    EXPECT_EQ(doc.Serialize(), "[A]\nx=0\n");
 }
 
 TEST(IniDocument, AwkwardValuesReadBackExactly)
@@ -290,8 +274,7 @@ TEST(IniDocument, SectionsOfEverySizeFindTheirKeys)
         for (int i = 1; i <= count; ++i) {
             text += "Key" + QByteArray::number(i) + " = v" + QByteArray::number(i) + "\n";
         }
-        text += "key1=second\nGr\xC3\xB6\xC3\x9F"
-                "e=ascii-less\nOdd\rKey=inner CR\n";
+        text += "key1=second\nGr\303\266\303\237e=ascii-less\nOdd\rKey=inner CR\n";
         IniDocument doc = IniDocument::Parse(text);
         for (int i = 1; i <= count; ++i) {
             EXPECT_EQ(doc.Value(u"s", QStringLiteral("KEY%1").arg(i)), QStringLiteral("v%1").arg(i));
