@@ -77,6 +77,20 @@ TEST_F(AutostartEntry, AnEntryTheUserSwitchedOffCountsAsOff)
     }
 }
 
+TEST_F(AutostartEntry, WhatIsNoRegularFileThereIsNoEntryAndDoesNotHang)
+{
+    QDir().mkpath(QFileInfo(Autostart::EntryPath()).absolutePath());
+    for (const auto& [path, kind] : TestEnvironment::NonRegularFiles()) {
+        SCOPED_TRACE(kind.toStdString());
+        QFile::remove(Autostart::EntryPath());
+        QDir().rmdir(Autostart::EntryPath());
+        ASSERT_TRUE(QFile::rename(path, Autostart::EntryPath()));
+        const TestEnvironment::Deadline deadline(5);
+        EXPECT_FALSE(Autostart::Enabled());
+    }
+    QDir().rmdir(Autostart::EntryPath());
+}
+
 TEST_F(AutostartEntry, AFolderThatCannotBeMadeIsReportedAndNothingIsWritten)
 {
     // A file where the autostart folder should be.
