@@ -47,7 +47,7 @@ void onDeadline(int)
 }
 
 // The process's address space now, in bytes.
-rlim_t addressSpace()
+[[maybe_unused]] rlim_t addressSpace()
 {
     unsigned long pages = 0;
     if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
