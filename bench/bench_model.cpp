@@ -4,7 +4,7 @@
 #include "model/ProfileFormat.h"
 #include "model/cSettings.h"
 #include "support/DateTimeUtility.h"
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -126,13 +126,13 @@ void checkAll(benchmark::State& state, Kind kind)
     for (qint16 i = 1; i <= s.NumberFiles(); ++i) {
         (void)s.MonitorFile(i)->CheckFile(); // the first cycle after loading
     }
-    const quint64 before = IniFile::Replacements();
+    const quint64 before = s.Store()->Replacements();
     for (auto _ : state) {
         for (qint16 i = 1; i <= s.NumberFiles(); ++i) {
             benchmark::DoNotOptimize(s.MonitorFile(i)->CheckFile());
         }
     }
-    state.counters["replacements"] = static_cast<double>(IniFile::Replacements() - before);
+    state.counters["replacements"] = static_cast<double>(s.Store()->Replacements() - before);
     state.SetItemsProcessed(state.iterations() * count);
 }
 
@@ -172,8 +172,7 @@ void BM_ReadSettings(benchmark::State& state)
 {
     const QString name = Profile(static_cast<int>(state.range(0)), Kind::Unchanged);
     for (auto _ : state) {
-        IniFile::ForgetAll(); // read from disk every time, as a fresh start does
-        cSettings s;
+        cSettings s; // reads from disk every time, as a fresh start does
         benchmark::DoNotOptimize(s.ReadSettings(name));
     }
 }
@@ -200,14 +199,14 @@ void BM_WriteSettings(benchmark::State& state)
     const QString name = Profile(static_cast<int>(state.range(0)), Kind::Unchanged);
     cSettings s;
     s.ReadSettings(name);
-    const quint64 before = IniFile::Replacements();
+    const quint64 before = s.Store()->Replacements();
     int poll = 31;
     for (auto _ : state) {
         s.SetPollInterval(poll++); // one real change, so the file is replaced each time
         benchmark::DoNotOptimize(s.WriteSettings());
     }
     state.counters["replacements_per_write"] =
-        static_cast<double>(IniFile::Replacements() - before) / static_cast<double>(state.iterations());
+        static_cast<double>(s.Store()->Replacements() - before) / static_cast<double>(state.iterations());
 }
 
 // What the settings dialog's OK does: every file removed, then the edited list
@@ -223,7 +222,7 @@ void BM_ReplaceAllFiles(benchmark::State& state)
     }
     const bool batched = state.range(1) != 0;
     for (auto _ : state) {
-        IniFile::Transaction transaction(s.ProfilePath());
+        ProfileStore::Transaction transaction(*s.Store());
         std::optional<cSettings::WriteBatch> batch;
         if (batched) {
             batch.emplace(s);

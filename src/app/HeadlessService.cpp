@@ -3,7 +3,7 @@
 #include "notify/cEmail.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 #include "support/UserInterface.h"
 
 #include <QCoreApplication>
@@ -115,7 +115,6 @@ bool HeadlessService::LoadProfile()
     if (!m_settings.ReadSettings(m_profileName)) {
         return false;
     }
-    m_outsideChangesSeen = IniFile::OutsideChanges(m_settings.ProfilePath());
     if (!m_settings.ReadProblem().isEmpty()) {
         std::fprintf(stderr,
                      "sentrel: the profile %s cannot be read: %s\n",
@@ -265,10 +264,8 @@ void HeadlessService::ProfileTouched()
 
 bool HeadlessService::ProfileEditedElsewhere() const
 {
-    // The profile functions know the file as this process last read or wrote
-    // it, and count the edits by others they found and merged since.
-    const QString& path = m_settings.ProfilePath();
-    return IniFile::ChangedOnDisk(path) || IniFile::OutsideChanges(path) != m_outsideChangesSeen;
+    // The store knows the file as the service last read or wrote it, and the edits by others it merged since.
+    return m_settings.Store() && m_settings.Store()->EditedElsewhere();
 }
 
 void HeadlessService::AddHistory(const QDateTime& when, const QString& text)

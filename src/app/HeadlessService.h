@@ -80,8 +80,6 @@ private:
     QTimer m_cycleTimer;
     QTimer m_profileSettle;
     QFileSystemWatcher m_profileWatcher;
-    // Edits by others that the profile functions had found when the profile was last read.
-    quint64 m_outsideChangesSeen = 0;
     bool m_reloadPending = false;
     cChangeWatcher m_changes;
     bool m_stopping = false;

@@ -8,7 +8,7 @@
 #include "notify/cEmail.h"
 #include "support/Autostart.h"
 #include "support/GeneralUtility.h"
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 #include "support/SystemUtility.h"
 #include "support/UserInterface.h"
 
@@ -32,6 +32,7 @@
 #include <QTabWidget>
 
 #include <memory>
+#include <optional>
 #include <thread>
 
 using DialogGeometry::Px;
@@ -423,7 +424,11 @@ bool frmSettings::DisplaySettings(cSettings* settings, QWidget* parent)
     }
     // Whatever Save() writes reaches the disk as one replacement.
     {
-        IniFile::Transaction transaction(settings->ProfilePath());
+        const std::shared_ptr<ProfileStore> store = settings->Store();
+        std::optional<ProfileStore::Transaction> transaction;
+        if (store) {
+            transaction.emplace(*store);
+        }
         dialog.Save();
     }
     dialog.SaveAutostart();

@@ -1,7 +1,7 @@
 #include "model/ProfileFormat.h"
 
-#include "support/ConfigUtility.h"
 #include "support/FileSystemUtility.h"
+#include "support/ProfileStore.h"
 
 #include <QDir>
 
@@ -13,19 +13,19 @@ QString ProfileFormat::ProfilePath(const QString& profileName)
            profileName + sep + QStringLiteral("Sentrel.ini");
 }
 
-bool ProfileFormat::WriteIniValue(const QString& section,
+bool ProfileFormat::WriteIniValue(ProfileStore& store,
+                                  const QString& section,
                                   const QString& key,
                                   const QString& value,
-                                  const QString& iniFile,
                                   const QString& defaultValue)
 {
     if (value == defaultValue) {
-        return ConfigUtility::WriteIniString(section, key, std::nullopt, iniFile);
+        return store.WriteString(section, key, std::nullopt);
     }
-    return ConfigUtility::WriteIniString(section, key, value, iniFile);
+    return store.WriteString(section, key, value);
 }
 
-bool ProfileFormat::ReadIniBool(const QString& section, const QString& key, bool defaultValue, const QString& iniFile)
+bool ProfileFormat::ReadIniBool(ProfileStore& store, const QString& section, const QString& key, bool defaultValue)
 {
-    return ConfigUtility::ReadIniInt(section, key, defaultValue ? 1 : 0, iniFile) != 0;
+    return store.ReadInt(section, key, defaultValue ? 1 : 0) != 0;
 }

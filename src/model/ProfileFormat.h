@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class ProfileStore;
+
 // Where profiles live and how values go into them.
 class ProfileFormat
 {
@@ -9,12 +11,12 @@ public:
     // <data folder>/Brackwell/Utilities/Sentrel v1/Profiles/<name>/Sentrel.ini
     [[nodiscard]] static QString ProfilePath(const QString& profileName);
     // Deletes the key when the value equals the default exactly, otherwise writes it.
-    static bool WriteIniValue(const QString& section,
+    static bool WriteIniValue(ProfileStore& store,
+                              const QString& section,
                               const QString& key,
                               const QString& value,
-                              const QString& iniFile,
                               const QString& defaultValue);
     // Reads a whole-number key as a Boolean: any non-zero number is true.
     [[nodiscard]] static bool
-    ReadIniBool(const QString& section, const QString& key, bool defaultValue, const QString& iniFile);
+    ReadIniBool(ProfileStore& store, const QString& section, const QString& key, bool defaultValue);
 };

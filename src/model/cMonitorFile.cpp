@@ -2,11 +2,10 @@
 
 #include "model/ProfileFormat.h"
 #include "support/Clock.h"
-#include "support/ConfigUtility.h"
 #include "support/DatePattern.h"
 #include "support/DateTimeUtility.h"
 #include "support/FileSystemUtility.h"
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 
 namespace {
 
@@ -26,11 +25,20 @@ QString flag(bool on)
 
 } // namespace
 
+std::shared_ptr<ProfileStore> cMonitorFile::StoreFor(const QString& iniFile) const
+{
+    if (m_store && m_store->IsFor(iniFile)) {
+        return m_store;
+    }
+    return std::make_shared<ProfileStore>(iniFile);
+}
+
 void cMonitorFile::WriteToFile(const QString& iniFile, const QString& fileSection) const
 {
     if (iniFile.isEmpty() || fileSection.isEmpty()) {
         return;
     }
+    const std::shared_ptr<ProfileStore> store = StoreFor(iniFile);
     const auto unchanged = [&] {
         const auto same = [](const QString& a, const QString& b) {
             // Saved texts share their data with the entry's until either changes.
@@ -40,27 +48,27 @@ void cMonitorFile::WriteToFile(const QString& iniFile, const QString& fileSectio
                m_saved->beenNotified == m_beenNotified && m_saved->notifyNeeded == m_notifyNeeded &&
                m_saved->lastModified == m_lastModified && same(m_saved->rawFileName, m_rawFileName) &&
                same(m_saved->friendlyName, m_friendlyName) && same(m_saved->section, fileSection) &&
-               same(m_saved->file, iniFile) && IniFile::Unchanged(m_saved->state, iniFile);
+               m_saved->store.lock() == store && store->Unchanged(m_saved->state);
     };
     if (unchanged()) {
         return; // every key already holds what would be written
     }
     m_saved.reset();
     const QString zero = QStringLiteral("0");
-    IniFile::Transaction transaction(iniFile);
-    ProfileFormat::WriteIniValue(fileSection, kFileName, m_rawFileName, iniFile, QString());
-    ProfileFormat::WriteIniValue(fileSection, kFriendlyName, m_friendlyName, iniFile, QString());
-    ProfileFormat::WriteIniValue(fileSection, kStaleMins, QString::number(m_staleMins), iniFile, zero);
-    ProfileFormat::WriteIniValue(fileSection, kAttachFile, flag(m_attachFileToEmail), iniFile, zero);
-    ProfileFormat::WriteIniValue(fileSection, kBeenNotified, flag(m_beenNotified), iniFile, QString());
-    ProfileFormat::WriteIniValue(fileSection, kNotifyNeeded, flag(m_notifyNeeded), iniFile, QString());
+    ProfileStore::Transaction transaction(*store);
+    ProfileFormat::WriteIniValue(*store, fileSection, kFileName, m_rawFileName, QString());
+    ProfileFormat::WriteIniValue(*store, fileSection, kFriendlyName, m_friendlyName, QString());
+    ProfileFormat::WriteIniValue(*store, fileSection, kStaleMins, QString::number(m_staleMins), zero);
+    ProfileFormat::WriteIniValue(*store, fileSection, kAttachFile, flag(m_attachFileToEmail), zero);
+    ProfileFormat::WriteIniValue(*store, fileSection, kBeenNotified, flag(m_beenNotified), QString());
+    ProfileFormat::WriteIniValue(*store, fileSection, kNotifyNeeded, flag(m_notifyNeeded), QString());
     ProfileFormat::WriteIniValue(
-        fileSection, kLastModified, DateTimeUtility::FormatDateStamp(m_lastModified), iniFile, QString());
-    const std::optional<IniFile::SectionState> state = IniFile::StateOf(fileSection, iniFile);
-    if (transaction.Commit() && state) {
+        *store, fileSection, kLastModified, DateTimeUtility::FormatDateStamp(m_lastModified), QString());
+    const std::optional<ProfileStore::SectionState> state = store->StateOf(fileSection);
+    if (transaction.Commit() && state && store == m_store) {
         // Read before the commit: a successful replacement keeps the document,
         // a failed one drops it, and the next reading gets a new load number.
-        m_saved = std::make_shared<const Saved>(Saved {iniFile,
+        m_saved = std::make_shared<const Saved>(Saved {store,
                                                        fileSection,
                                                        *state,
                                                        m_rawFileName,
@@ -153,14 +161,21 @@ bool cMonitorFile::ReadFromFile(const QString& iniFile, const QString& fileSecti
     }
     m_profilePath = iniFile;
     m_sectionName = fileSection;
-    m_rawFileName = ConfigUtility::ReadIniString(fileSection, kFileName, QString(), iniFile);
-    m_friendlyName = ConfigUtility::ReadIniString(fileSection, kFriendlyName, QString(), iniFile);
-    m_staleMins = ConfigUtility::ReadIniInt(fileSection, kStaleMins, 0, iniFile);
-    m_attachFileToEmail = ProfileFormat::ReadIniBool(fileSection, kAttachFile, false, iniFile);
-    m_beenNotified = ProfileFormat::ReadIniBool(fileSection, kBeenNotified, false, iniFile);
-    m_notifyNeeded = ProfileFormat::ReadIniBool(fileSection, kNotifyNeeded, false, iniFile);
-    m_lastModified =
-        DateTimeUtility::ParseStamp(ConfigUtility::ReadIniString(fileSection, kLastModified, QString(), iniFile));
+    if (!m_store || !m_store->IsFor(iniFile)) {
+        m_store = std::make_shared<ProfileStore>(iniFile);
+    }
+    ProfileStore& store = *m_store;
+    {
+        // One look at the file for all the keys.
+        const ProfileStore::Transaction transaction(store);
+        m_rawFileName = store.ReadString(fileSection, kFileName, QString());
+        m_friendlyName = store.ReadString(fileSection, kFriendlyName, QString());
+        m_staleMins = store.ReadInt(fileSection, kStaleMins, 0);
+        m_attachFileToEmail = ProfileFormat::ReadIniBool(store, fileSection, kAttachFile, false);
+        m_beenNotified = ProfileFormat::ReadIniBool(store, fileSection, kBeenNotified, false);
+        m_notifyNeeded = ProfileFormat::ReadIniBool(store, fileSection, kNotifyNeeded, false);
+        m_lastModified = DateTimeUtility::ParseStamp(store.ReadString(fileSection, kLastModified, QString()));
+    }
     CheckFile();
     return true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "support/DateTimeStamp.h"
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 
 #include <QDateTime>
 #include <QString>
@@ -52,8 +52,13 @@ public:
     [[nodiscard]] const QString& ProfilePath() const { return m_profilePath; }
     [[nodiscard]] const QString& SectionName() const { return m_sectionName; }
 
+    // The store of the settings this entry belongs to: reads and writes of its file go through it.
+    void SetStore(std::shared_ptr<ProfileStore> store) { m_store = std::move(store); }
+
 private:
     void SetLastModified(const DateTimeStamp& stamp) { m_lastModified = stamp; }
+    // The entry's store when it serves that file, else a store of its own for it.
+    [[nodiscard]] std::shared_ptr<ProfileStore> StoreFor(const QString& iniFile) const;
 
     QString m_rawFileName;
     QString m_friendlyName;
@@ -65,14 +70,15 @@ private:
     bool m_notifyNeeded = false;
     bool m_beenNotified = false;
     DateTimeStamp m_lastModified;
+    std::shared_ptr<ProfileStore> m_store;
 
     // What the last WriteToFile left in its section, so that saving an entry
     // that has not changed, into a section nobody has touched since, is skipped.
     struct Saved
     {
-        QString file;
+        std::weak_ptr<const ProfileStore> store;
         QString section;
-        IniFile::SectionState state;
+        ProfileStore::SectionState state;
         QString rawFileName;
         QString friendlyName;
         qint32 staleMins = 0;

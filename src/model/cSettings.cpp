@@ -1,11 +1,10 @@
 #include "model/cSettings.h"
 
 #include "model/ProfileFormat.h"
-#include "support/ConfigUtility.h"
 #include "support/DebugLog.h"
 #include "support/FileSystemUtility.h"
 #include "support/GeneralUtility.h"
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 
 namespace {
 
@@ -42,13 +41,18 @@ bool cSettings::ReadSettings(const QString& profileName)
 
     // One look at the file for the whole read; the saves of files that need a
     // notification reach the disk together at the end.
-    IniFile::Transaction transaction(m_profilePath);
-    m_readProblem = IniFile::ReadProblem(m_profilePath);
+    if (!m_store || !m_store->IsFor(m_profilePath)) {
+        m_store = std::make_shared<ProfileStore>(m_profilePath);
+    }
+    ProfileStore& store = *m_store;
+    store.Reload();
+    ProfileStore::Transaction transaction(store);
+    m_readProblem = store.ReadProblem();
     if (!m_readProblem.isEmpty()) {
         DebugLog(QStringLiteral("Profile ") + m_profilePath + QStringLiteral(" cannot be read: ") + m_readProblem, 5);
     }
 
-    qint32 count = ConfigUtility::ReadIniInt(kGeneral, QStringLiteral("NumberFiles"), 0, m_profilePath);
+    qint32 count = store.ReadInt(kGeneral, QStringLiteral("NumberFiles"), 0);
     if (count > MaxFiles) {
         DebugLog(QStringLiteral("NumberFiles=") + QString::number(count) + QStringLiteral(" in ") + m_profilePath +
                      QStringLiteral(" is more than ") + QString::number(MaxFiles) +
@@ -60,22 +64,21 @@ bool cSettings::ReadSettings(const QString& profileName)
     m_files.clear();
     m_files.resize(static_cast<size_t>(qMax(0, count)));
 
-    m_pollInterval = ConfigUtility::ReadIniInt(kGeneral, QStringLiteral("PollInterval"), 30, m_profilePath);
-    m_watchEvents = ProfileFormat::ReadIniBool(kGeneral, QStringLiteral("WatchEvents"), false, m_profilePath);
-    m_smtpEnabled = ProfileFormat::ReadIniBool(kSMTPServer, QStringLiteral("Enabled"), true, m_profilePath);
-    m_smtpServerAddress =
-        ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Address"), QString(), m_profilePath);
-    m_smtpLoginName = ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("LoginName"), QString(), m_profilePath);
-    m_smtpPassword = GeneralUtility::TransformSecret(
-        ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Password"), QString(), m_profilePath), true);
-    m_smtpPort = ConfigUtility::ReadIniInt(kSMTPServer, QStringLiteral("Port"), 25, m_profilePath);
-    m_smtpSecurity =
-        ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("Security"), QStringLiteral("None"), m_profilePath);
-    m_smtpCAFile = ConfigUtility::ReadIniString(kSMTPServer, QStringLiteral("CAFile"), QString(), m_profilePath);
-    m_emailFrom = ConfigUtility::ReadIniString(kEmail, QStringLiteral("From"), QString(), m_profilePath);
-    m_emailTo = ConfigUtility::ReadIniString(kEmail, QStringLiteral("To"), QString(), m_profilePath);
+    m_pollInterval = store.ReadInt(kGeneral, QStringLiteral("PollInterval"), 30);
+    m_watchEvents = ProfileFormat::ReadIniBool(store, kGeneral, QStringLiteral("WatchEvents"), false);
+    m_smtpEnabled = ProfileFormat::ReadIniBool(store, kSMTPServer, QStringLiteral("Enabled"), true);
+    m_smtpServerAddress = store.ReadString(kSMTPServer, QStringLiteral("Address"), QString());
+    m_smtpLoginName = store.ReadString(kSMTPServer, QStringLiteral("LoginName"), QString());
+    m_smtpPassword =
+        GeneralUtility::TransformSecret(store.ReadString(kSMTPServer, QStringLiteral("Password"), QString()), true);
+    m_smtpPort = store.ReadInt(kSMTPServer, QStringLiteral("Port"), 25);
+    m_smtpSecurity = store.ReadString(kSMTPServer, QStringLiteral("Security"), QStringLiteral("None"));
+    m_smtpCAFile = store.ReadString(kSMTPServer, QStringLiteral("CAFile"), QString());
+    m_emailFrom = store.ReadString(kEmail, QStringLiteral("From"), QString());
+    m_emailTo = store.ReadString(kEmail, QStringLiteral("To"), QString());
 
     for (size_t i = 0; i < m_files.size(); ++i) {
+        m_files[i].SetStore(m_store);
         m_files[i].ReadFromFile(m_profilePath, fileSection(static_cast<qint32>(i + 1)));
     }
     return true;
@@ -93,35 +96,41 @@ bool cSettings::WriteSettings(const QString& profileName)
     }
 
     const QString& path = m_profilePath;
-    IniFile::Transaction transaction(path);
-    ProfileFormat::WriteIniValue(kSMTPServer,
+    if (!m_store || !m_store->IsFor(path)) {
+        m_store = std::make_shared<ProfileStore>(path);
+    }
+    ProfileStore& store = *m_store;
+    ProfileStore::Transaction transaction(store);
+    ProfileFormat::WriteIniValue(store,
+                                 kSMTPServer,
                                  QStringLiteral("Enabled"),
                                  m_smtpEnabled ? QStringLiteral("1") : QStringLiteral("0"),
-                                 path,
                                  QStringLiteral("1"));
-    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Address"), m_smtpServerAddress, path, QString());
-    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("LoginName"), m_smtpLoginName, path, QString());
-    ProfileFormat::WriteIniValue(kSMTPServer,
+    ProfileFormat::WriteIniValue(store, kSMTPServer, QStringLiteral("Address"), m_smtpServerAddress, QString());
+    ProfileFormat::WriteIniValue(store, kSMTPServer, QStringLiteral("LoginName"), m_smtpLoginName, QString());
+    ProfileFormat::WriteIniValue(store,
+                                 kSMTPServer,
                                  QStringLiteral("Password"),
                                  GeneralUtility::TransformSecret(m_smtpPassword, true),
-                                 path,
                                  QString());
     ProfileFormat::WriteIniValue(
-        kSMTPServer, QStringLiteral("Port"), QString::number(m_smtpPort), path, QStringLiteral("25"));
-    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("Security"), m_smtpSecurity, path, QStringLiteral("None"));
-    ProfileFormat::WriteIniValue(kSMTPServer, QStringLiteral("CAFile"), m_smtpCAFile, path, QString());
-    ProfileFormat::WriteIniValue(kEmail, QStringLiteral("From"), m_emailFrom, path, QString());
-    ProfileFormat::WriteIniValue(kEmail, QStringLiteral("To"), m_emailTo, path, QString());
+        store, kSMTPServer, QStringLiteral("Port"), QString::number(m_smtpPort), QStringLiteral("25"));
     ProfileFormat::WriteIniValue(
-        kGeneral, QStringLiteral("NumberFiles"), QString::number(NumberFiles()), path, QStringLiteral("0"));
+        store, kSMTPServer, QStringLiteral("Security"), m_smtpSecurity, QStringLiteral("None"));
+    ProfileFormat::WriteIniValue(store, kSMTPServer, QStringLiteral("CAFile"), m_smtpCAFile, QString());
+    ProfileFormat::WriteIniValue(store, kEmail, QStringLiteral("From"), m_emailFrom, QString());
+    ProfileFormat::WriteIniValue(store, kEmail, QStringLiteral("To"), m_emailTo, QString());
     ProfileFormat::WriteIniValue(
-        kGeneral, QStringLiteral("PollInterval"), QString::number(m_pollInterval), path, QStringLiteral("30"));
-    ProfileFormat::WriteIniValue(kGeneral,
+        store, kGeneral, QStringLiteral("NumberFiles"), QString::number(NumberFiles()), QStringLiteral("0"));
+    ProfileFormat::WriteIniValue(
+        store, kGeneral, QStringLiteral("PollInterval"), QString::number(m_pollInterval), QStringLiteral("30"));
+    ProfileFormat::WriteIniValue(store,
+                                 kGeneral,
                                  QStringLiteral("WatchEvents"),
                                  m_watchEvents ? QStringLiteral("1") : QStringLiteral("0"),
-                                 path,
                                  QStringLiteral("0"));
     for (size_t i = 0; i < m_files.size(); ++i) {
+        m_files[i].SetStore(m_store);
         m_files[i].WriteToFile(path, fileSection(static_cast<qint32>(i + 1)));
     }
     transaction.Commit();
@@ -139,7 +148,7 @@ bool cSettings::DisplaySettings()
 
 QString cSettings::SaveFailureToReport()
 {
-    const QString problem = m_profilePath.isEmpty() ? QString() : IniFile::WriteProblem(m_profilePath);
+    const QString problem = m_store ? m_store->WriteProblem() : QString();
     if (problem == m_reportedSaveFailure) {
         return QString();
     }
@@ -190,6 +199,7 @@ qint16 cSettings::AddFile(const cMonitorFile* file)
     }
     m_files.push_back(*file);
     cMonitorFile& added = m_files.back();
+    added.SetStore(m_store);
     added.CheckFile();
     added.MarkAsNotified();
     SaveAfterListChange();

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // One profile: the poll interval, the SMTP server, sender and recipients, and
@@ -62,6 +63,9 @@ public:
 
     [[nodiscard]] const QString& ProfileName() const { return m_profileName; }
     [[nodiscard]] const QString& ProfilePath() const { return m_profilePath; }
+    // The store of the profile file, shared by copies of these settings and by
+    // their entries. Null before the first read or write.
+    [[nodiscard]] const std::shared_ptr<ProfileStore>& Store() const { return m_store; }
 
     // The window program installs the settings dialog here; without one DisplaySettings returns false.
     using DialogHook = std::function<bool(cSettings&)>;
@@ -89,6 +93,7 @@ private:
     bool m_savePending = false;
     QString m_profileName;
     QString m_profilePath;
+    std::shared_ptr<ProfileStore> m_store;
     QString m_readProblem;
     QString m_reportedSaveFailure;
     std::vector<cMonitorFile> m_files;

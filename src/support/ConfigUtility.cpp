@@ -1,6 +1,6 @@
 #include "support/ConfigUtility.h"
 
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 
 #include <QSettings>
 #include <QStringList>
@@ -39,13 +39,13 @@ QString ConfigUtility::ReadIniString(const QString& section,
                                      const QString& defaultValue,
                                      const QString& iniFile)
 {
-    return IniFile::ReadString(section, key, defaultValue, iniFile);
+    return ProfileStore(iniFile).ReadString(section, key, defaultValue);
 }
 
 qint32
 ConfigUtility::ReadIniInt(const QString& section, const QString& key, qint32 defaultValue, const QString& iniFile)
 {
-    return IniFile::ReadInt(section, key, defaultValue, iniFile);
+    return ProfileStore(iniFile).ReadInt(section, key, defaultValue);
 }
 
 bool ConfigUtility::WriteIniString(const QString& section,
@@ -53,7 +53,7 @@ bool ConfigUtility::WriteIniString(const QString& section,
                                    const std::optional<QString>& value,
                                    const QString& iniFile)
 {
-    return IniFile::WriteString(section, key, value, iniFile);
+    return ProfileStore(iniFile).WriteString(section, key, value);
 }
 
 bool ConfigUtility::TryReadReg(Root root, const QString& keyPath, const QString& valueName, QString& value)

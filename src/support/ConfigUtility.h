@@ -12,6 +12,8 @@ class ConfigUtility
 public:
     enum class Root { LocalMachine, CurrentUser };
 
+    // One-off reads and writes of a named profile file; the profile itself goes through its ProfileStore.
+
     [[nodiscard]] static QString
     ReadIniString(const QString& section, const QString& key, const QString& defaultValue, const QString& iniFile);
     [[nodiscard]] static qint32

@@ -6,7 +6,7 @@
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 #include "support/GeneralUtility.h"
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -480,10 +480,10 @@ TEST_F(MainWindow, AFailedSaveIsOneHistoryLineForEachReason)
     WriteThreeFiles();
     Start();
     const QString before = ProfileText();
-    static IniFile::Step failing = IniFile::Step::Write;
+    static ProfileStore::Step failing = ProfileStore::Step::Write;
     static int error = ENOSPC;
-    IniFile::SetFaultInjector([](IniFile::Step step) { return step == failing ? error : 0; });
-    const auto reset = qScopeGuard([] { IniFile::SetFaultInjector(nullptr); });
+    ProfileStore::SetFaultInjector([](ProfileStore::Step step) { return step == failing ? error : 0; });
+    const auto reset = qScopeGuard([] { ProfileStore::SetFaultInjector(nullptr); });
     const auto failures = [&] { return HistoryTexts(*m_window).filter(QStringLiteral(" was not saved (")); };
 
     // The stale file is saved as notified at every check, and fails every time.
@@ -497,14 +497,14 @@ TEST_F(MainWindow, AFailedSaveIsOneHistoryLineForEachReason)
                   QStringLiteral(" was not saved (cannot write the new file: No space left on device); it keeps what "
                                  "was last saved"));
     EXPECT_EQ(ProfileText(), before);
-    failing = IniFile::Step::Sync;
+    failing = ProfileStore::Step::Sync;
     error = EIO;
     Action("mnuCheckNow")->trigger();
     Action("mnuCheckNow")->trigger();
     ASSERT_EQ(failures().size(), 2);
     EXPECT_TRUE(failures().at(1).contains(QStringLiteral("(cannot save the new file to disk: Input/output error)")));
 
-    IniFile::SetFaultInjector(nullptr);
+    ProfileStore::SetFaultInjector(nullptr);
     Action("mnuCheckNow")->trigger();
     EXPECT_EQ(failures().size(), 2);
     EXPECT_TRUE(ProfileText().contains(QStringLiteral("BeenNotifed=1")));

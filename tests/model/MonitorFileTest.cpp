@@ -4,7 +4,6 @@
 #include "support/Clock.h"
 #include "support/ConfigUtility.h"
 #include "support/DateTimeUtility.h"
-#include "support/IniFile.h"
 
 #include <QDateTime>
 #include <QFile>

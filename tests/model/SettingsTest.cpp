@@ -5,7 +5,7 @@
 #include "support/ConfigUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -36,7 +36,7 @@ FileIdentity Identity(const QString& path)
     return {st.st_ino, static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-class ProfileStore : public ::testing::Test
+class ProfileSettings : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -91,7 +91,7 @@ protected:
 
 } // namespace
 
-TEST_F(ProfileStore, MissingProfileReadsTheDefaults)
+TEST_F(ProfileSettings, MissingProfileReadsTheDefaults)
 {
     cSettings s;
     ASSERT_TRUE(s.ReadSettings(m_name));
@@ -107,7 +107,7 @@ TEST_F(ProfileStore, MissingProfileReadsTheDefaults)
                   m_name + QStringLiteral("/Sentrel.ini"));
 }
 
-TEST_F(ProfileStore, WatchEventsIsOffUnlessTheProfileSaysSoAndOffIsNotWritten)
+TEST_F(ProfileSettings, WatchEventsIsOffUnlessTheProfileSaysSoAndOffIsNotWritten)
 {
     cSettings s;
     ASSERT_TRUE(s.ReadSettings(m_name));
@@ -131,7 +131,7 @@ TEST_F(ProfileStore, WatchEventsIsOffUnlessTheProfileSaysSoAndOffIsNotWritten)
     }
 }
 
-TEST_F(ProfileStore, DefaultsAreLeftOutOfTheFile)
+TEST_F(ProfileSettings, DefaultsAreLeftOutOfTheFile)
 {
     cSettings s;
     s.ReadSettings(m_name);
@@ -164,7 +164,7 @@ TEST_F(ProfileStore, DefaultsAreLeftOutOfTheFile)
     EXPECT_EQ(back.EmailFrom(), QStringLiteral("sentrel@example.com"));
 }
 
-TEST_F(ProfileStore, SectionsOfANewFileInWritingOrder)
+TEST_F(ProfileSettings, SectionsOfANewFileInWritingOrder)
 {
     // Adding files already writes the profile, so the whole profile goes to a
     // profile name that has no file yet.
@@ -186,7 +186,7 @@ TEST_F(ProfileStore, SectionsOfANewFileInWritingOrder)
               QFileDevice::Permissions());
 }
 
-TEST_F(ProfileStore, AddedFileIsCheckedAndMarkedNotified)
+TEST_F(ProfileSettings, AddedFileIsCheckedAndMarkedNotified)
 {
     cSettings s = WithFiles(1);
     ASSERT_EQ(s.NumberFiles(), 1);
@@ -197,7 +197,7 @@ TEST_F(ProfileStore, AddedFileIsCheckedAndMarkedNotified)
     EXPECT_EQ(s.AddFile(nullptr), 0);
 }
 
-TEST_F(ProfileStore, RemovingTheLastFileLeavesItsSection)
+TEST_F(ProfileSettings, RemovingTheLastFileLeavesItsSection)
 {
     cSettings s = WithFiles(3);
     ASSERT_TRUE(s.RemoveFile(3));
@@ -210,7 +210,7 @@ TEST_F(ProfileStore, RemovingTheLastFileLeavesItsSection)
     EXPECT_FALSE(s.RemoveFile(3));
 }
 
-TEST_F(ProfileStore, RemovingTheFirstFileMovesTheOthersUp)
+TEST_F(ProfileSettings, RemovingTheFirstFileMovesTheOthersUp)
 {
     cSettings s = WithFiles(3);
     const QString second = s.MonitorFile(2)->RawFileName();
@@ -223,7 +223,7 @@ TEST_F(ProfileStore, RemovingTheFirstFileMovesTheOthersUp)
     EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("StaleMins")), QStringLiteral("<absent>"));
 }
 
-TEST_F(ProfileStore, ABatchSavesTheReplacedListOnceWhenTheOutermostEnds)
+TEST_F(ProfileSettings, ABatchSavesTheReplacedListOnceWhenTheOutermostEnds)
 {
     cSettings s = WithFiles(3);
     std::vector<cMonitorFile> reversed;
@@ -231,7 +231,7 @@ TEST_F(ProfileStore, ABatchSavesTheReplacedListOnceWhenTheOutermostEnds)
         reversed.push_back(*s.MonitorFile(n));
     }
     const FileIdentity before = Identity(m_path);
-    const quint64 replacements = IniFile::Replacements();
+    const quint64 replacements = s.Store()->Replacements();
     {
         const cSettings::WriteBatch outer(s);
         {
@@ -244,9 +244,9 @@ TEST_F(ProfileStore, ABatchSavesTheReplacedListOnceWhenTheOutermostEnds)
             ASSERT_EQ(s.AddFile(&file), qint16(&file - reversed.data() + 1));
         }
         EXPECT_EQ(Identity(m_path), before);
-        EXPECT_EQ(IniFile::Replacements(), replacements);
+        EXPECT_EQ(s.Store()->Replacements(), replacements);
     }
-    EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+    EXPECT_EQ(s.Store()->Replacements(), replacements + 1);
 
     // What the calls without a batch leave on disk, one save each, in a second profile.
     const QString first = m_name;
@@ -277,14 +277,14 @@ TEST_F(ProfileStore, ABatchSavesTheReplacedListOnceWhenTheOutermostEnds)
     EXPECT_EQ(batched.MonitorFile(3)->FriendlyName(), QStringLiteral("First"));
 
     // A batch in which the list did not change saves nothing.
-    const quint64 settled = IniFile::Replacements();
+    const quint64 settled = s.Store()->Replacements();
     {
         const cSettings::WriteBatch idle(s);
     }
-    EXPECT_EQ(IniFile::Replacements(), settled);
+    EXPECT_EQ(s.Store()->Replacements(), settled);
 }
 
-TEST_F(ProfileStore, HandWrittenFileCounts)
+TEST_F(ProfileSettings, HandWrittenFileCounts)
 {
     struct Case
     {
@@ -313,7 +313,7 @@ TEST_F(ProfileStore, HandWrittenFileCounts)
     }
 }
 
-TEST_F(ProfileStore, HugeFileCountIsClampedAndLogged)
+TEST_F(ProfileSettings, HugeFileCountIsClampedAndLogged)
 {
     GeneralUtility::SetDebugLevel(5);
     TestEnvironment::WriteFile(m_path, "[General]\nNumberFiles=2000000000\n");
@@ -325,7 +325,7 @@ TEST_F(ProfileStore, HugeFileCountIsClampedAndLogged)
     ResetDebugLogState();
 }
 
-TEST_F(ProfileStore, HandEditedProfileKeepsWhatItDoesNotKnow)
+TEST_F(ProfileSettings, HandEditedProfileKeepsWhatItDoesNotKnow)
 {
     const QByteArray original =
         TestEnvironment::ReadFile(TestEnvironment::DataFolder() + QStringLiteral("/hand-edited.ini"));
@@ -348,19 +348,19 @@ TEST_F(ProfileStore, HandEditedProfileKeepsWhatItDoesNotKnow)
     EXPECT_TRUE(text.contains(QStringLiteral("pollinterval=60")));
 }
 
-TEST_F(ProfileStore, UnchangedCycleWritesNothing)
+TEST_F(ProfileSettings, UnchangedCycleWritesNothing)
 {
     cSettings s = WithFiles(50);
     const FileIdentity before = Identity(m_path);
-    const quint64 replacements = IniFile::Replacements();
+    const quint64 replacements = s.Store()->Replacements();
     for (qint16 i = 1; i <= s.NumberFiles(); ++i) {
         s.MonitorFile(i)->CheckFile();
     }
-    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_EQ(s.Store()->Replacements(), replacements);
     EXPECT_EQ(Identity(m_path), before);
 }
 
-TEST_F(ProfileStore, NotifiedStaleFilesWriteOnlyOnce)
+TEST_F(ProfileSettings, NotifiedStaleFilesWriteOnlyOnce)
 {
     cSettings s;
     s.ReadSettings(m_name);
@@ -372,7 +372,7 @@ TEST_F(ProfileStore, NotifiedStaleFilesWriteOnlyOnce)
     }
     cSettings loaded;
     loaded.ReadSettings(m_name); // saves NotifyNeeded=1 for every file, in one replacement
-    const quint64 replacements = IniFile::Replacements();
+    const quint64 replacements = loaded.Store()->Replacements();
     const FileIdentity before = Identity(m_path);
     for (int cycle = 0; cycle < 3; ++cycle) {
         for (qint16 i = 1; i <= loaded.NumberFiles(); ++i) {
@@ -381,59 +381,62 @@ TEST_F(ProfileStore, NotifiedStaleFilesWriteOnlyOnce)
             ASSERT_TRUE(loaded.MonitorFile(i)->BeenNotified());
         }
     }
-    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_EQ(loaded.Store()->Replacements(), replacements);
     EXPECT_EQ(Identity(m_path), before);
 }
 
-TEST_F(ProfileStore, ReadingSavesEveryChangeInOneReplacement)
+TEST_F(ProfileSettings, ReadingSavesEveryChangeInOneReplacement)
 {
     cSettings s = WithFiles(10);
     for (int i = 1; i <= 10; ++i) {
         Watched(i, 10); // all changed since they were added
     }
-    const quint64 replacements = IniFile::Replacements();
     cSettings loaded;
     loaded.ReadSettings(m_name);
-    EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+    EXPECT_EQ(loaded.Store()->Replacements(), 1u);
     for (qint16 i = 1; i <= 10; ++i) {
         EXPECT_EQ(loaded.MonitorFile(i)->Status(), i == 1 ? QStringLiteral("OK") : QStringLiteral("Changed!"));
     }
 }
 
-TEST_F(ProfileStore, SavingAgainRestoresWhatOthersChangedInBetween)
+TEST_F(ProfileSettings, SavingAgainRestoresWhatOthersChangedInBetween)
 {
     struct Case
     {
         const char* name;
-        std::function<void(const QString& profile)> interfere;
+        // Through the settings' own store, or through the file.
+        std::function<void(ProfileStore& store)> interfere;
     };
     const Case cases[] = {
         {"hand edit of the file",
-         [](const QString& profile) {
-             QByteArray bytes = TestEnvironment::ReadFile(profile);
+         [](ProfileStore& store) {
+             QByteArray bytes = TestEnvironment::ReadFile(store.Path());
              bytes.replace("FriendlyName=Second", "FriendlyName=Edited by hand");
-             ASSERT_TRUE(TestEnvironment::WriteFile(profile, bytes));
+             ASSERT_TRUE(TestEnvironment::WriteFile(store.Path(), bytes));
          }},
         {"key written in this process",
-         [](const QString& profile) {
-             ASSERT_TRUE(ConfigUtility::WriteIniString(
-                 QStringLiteral("File2"), QStringLiteral("FriendlyName"), QStringLiteral("Other"), profile));
+         [](ProfileStore& store) {
+             ASSERT_TRUE(
+                 store.WriteString(QStringLiteral("File2"), QStringLiteral("FriendlyName"), QStringLiteral("Other")));
          }},
         {"key deleted in this process",
-         [](const QString& profile) {
-             ASSERT_TRUE(ConfigUtility::WriteIniString(
-                 QStringLiteral("File2"), QStringLiteral("FriendlyName"), std::nullopt, profile));
+         [](ProfileStore& store) {
+             ASSERT_TRUE(store.WriteString(QStringLiteral("File2"), QStringLiteral("FriendlyName"), std::nullopt));
          }},
         {"section emptied and filled again",
-         [](const QString& profile) {
+         [](ProfileStore& store) {
              for (const char* key : {"FileName", "FriendlyName", "StaleMins", "LastModified"}) {
-                 ASSERT_TRUE(ConfigUtility::WriteIniString(
-                     QStringLiteral("File2"), QString::fromLatin1(key), std::nullopt, profile));
+                 ASSERT_TRUE(store.WriteString(QStringLiteral("File2"), QString::fromLatin1(key), std::nullopt));
              }
-             ASSERT_TRUE(ConfigUtility::WriteIniString(
-                 QStringLiteral("File2"), QStringLiteral("FriendlyName"), QStringLiteral("Second"), profile));
+             ASSERT_TRUE(
+                 store.WriteString(QStringLiteral("File2"), QStringLiteral("FriendlyName"), QStringLiteral("Second")));
          }},
-        {"file removed", [](const QString& profile) { ASSERT_TRUE(QFile::remove(profile)); }},
+        {"key written through another store",
+         [](ProfileStore& store) {
+             ASSERT_TRUE(ConfigUtility::WriteIniString(
+                 QStringLiteral("File2"), QStringLiteral("FriendlyName"), QStringLiteral("Other"), store.Path()));
+         }},
+        {"file removed", [](ProfileStore& store) { ASSERT_TRUE(QFile::remove(store.Path())); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -450,7 +453,7 @@ TEST_F(ProfileStore, SavingAgainRestoresWhatOthersChangedInBetween)
         for (const QString& key : keys) {
             expected << Key(QStringLiteral("File2"), key);
         }
-        c.interfere(m_path);
+        c.interfere(*s.Store());
         ASSERT_NE(Text(), saved);
         ASSERT_TRUE(s.WriteSettings());
         QStringList found;
@@ -461,7 +464,7 @@ TEST_F(ProfileStore, SavingAgainRestoresWhatOthersChangedInBetween)
     }
 }
 
-TEST_F(ProfileStore, FailedSaveIsRepeatedByTheNextOne)
+TEST_F(ProfileSettings, FailedSaveIsRepeatedByTheNextOne)
 {
     cSettings s = WithFiles(3);
     const QString before = Text();
@@ -478,7 +481,7 @@ TEST_F(ProfileStore, FailedSaveIsRepeatedByTheNextOne)
     EXPECT_EQ(Key(QStringLiteral("File1"), QStringLiteral("FriendlyName")), QStringLiteral("First"));
 }
 
-TEST_F(ProfileStore, NamesThatCannotBeUsed)
+TEST_F(ProfileSettings, NamesThatCannotBeUsed)
 {
     cSettings s;
     EXPECT_FALSE(s.ReadSettings(QString()));
@@ -494,7 +497,7 @@ TEST_F(ProfileStore, NamesThatCannotBeUsed)
     EXPECT_EQ(s.PollInterval(), 30);
 }
 
-TEST_F(ProfileStore, DialogHookDecidesWhetherTheProfileIsWritten)
+TEST_F(ProfileSettings, DialogHookDecidesWhetherTheProfileIsWritten)
 {
     cSettings s;
     s.ReadSettings(m_name);

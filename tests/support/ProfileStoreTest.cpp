@@ -1,4 +1,4 @@
-#include "support/IniFile.h"
+#include "support/ProfileStore.h"
 
 #include "TestEnvironment.h"
 
@@ -15,6 +15,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <sys/mount.h>
@@ -57,28 +59,34 @@ struct Write
 class IniProfileFile : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        IniFile::ForgetAll();
-        m_folder = TestEnvironment::NewFolder(QStringLiteral("ini"));
-    }
+    void SetUp() override { m_folder = TestEnvironment::NewFolder(QStringLiteral("ini")); }
     [[nodiscard]] QString path(const char* name) const { return m_folder + QLatin1Char('/') + QLatin1String(name); }
+    // One store for each file, kept for the test, as the settings keep theirs.
+    ProfileStore& Store(const QString& file)
+    {
+        std::unique_ptr<ProfileStore>& store = m_stores[file];
+        if (!store) {
+            store = std::make_unique<ProfileStore>(file);
+        }
+        return *store;
+    }
 
     // A save the system refuses leaves the old file byte for byte, not renamed, nothing beside it.
-    static void ExpectRefusedAndKept(const QString& file, const QByteArray& old, const QStringList& files)
+    void ExpectRefusedAndKept(const QString& file, const QByteArray& old, const QStringList& files)
     {
         const struct stat before = statOf(file);
-        const quint64 replacements = IniFile::Replacements();
-        EXPECT_FALSE(IniFile::WriteString(u"File1"_s, u"LastModified"_s, u"2026-12-04T10:00:00"_s, file));
+        const quint64 replacements = Store(file).Replacements();
+        EXPECT_FALSE(Store(file).WriteString(u"File1"_s, u"LastModified"_s, u"2026-12-04T10:00:00"_s));
         EXPECT_EQ(TestEnvironment::ReadFile(file), old);
         EXPECT_EQ(statOf(file).st_ino, before.st_ino);
-        EXPECT_EQ(IniFile::Replacements(), replacements);
+        EXPECT_EQ(Store(file).Replacements(), replacements);
         EXPECT_EQ(QFileInfo(file).dir().entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), files);
-        EXPECT_EQ(IniFile::ReadString(u"File1"_s, u"LastModified"_s, u"none"_s, file), u"none"_s);
-        EXPECT_NE(IniFile::WriteProblem(file), QString());
+        EXPECT_EQ(Store(file).ReadString(u"File1"_s, u"LastModified"_s, u"none"_s), u"none"_s);
+        EXPECT_NE(Store(file).WriteProblem(), QString());
     }
 
     QString m_folder;
+    std::map<QString, std::unique_ptr<ProfileStore>> m_stores;
 };
 
 const QByteArray kProfile = "[General]\nNumberFiles=1\n[File1]\nFileName=/data/nightly.csv\n";
@@ -120,14 +128,14 @@ TEST_F(IniProfileFile, ReadsTextAndWholeNumbers)
     ASSERT_TRUE(TestEnvironment::WriteFile(file, text));
     for (size_t i = 0; i < std::size(numbers); ++i) {
         SCOPED_TRACE(numbers[i].text.constData());
-        EXPECT_EQ(IniFile::ReadInt(u"numbers"_s, u"N%1"_s.arg(i), -5, file), numbers[i].expected);
+        EXPECT_EQ(Store(file).ReadInt(u"numbers"_s, u"N%1"_s.arg(i), -5), numbers[i].expected);
     }
-    EXPECT_EQ(IniFile::ReadInt(u"Numbers"_s, u"absent"_s, -5, file), -5);
-    EXPECT_EQ(IniFile::ReadString(u"TEXT"_s, u"Name"_s, u"dflt"_s, file), u"Some One"_s);
-    EXPECT_EQ(IniFile::ReadString(u"Text"_s, u"empty"_s, u"dflt"_s, file), u""_s);
-    EXPECT_EQ(IniFile::ReadString(u"Text"_s, u"absent"_s, u"dflt"_s, file), u"dflt"_s);
-    EXPECT_EQ(IniFile::ReadString(u"Absent"_s, u"name"_s, u"dflt"_s, file), u"dflt"_s);
-    EXPECT_EQ(IniFile::ReadString(u"Text"_s, u"name"_s, u"dflt"_s, path("missing.ini")), u"dflt"_s);
+    EXPECT_EQ(Store(file).ReadInt(u"Numbers"_s, u"absent"_s, -5), -5);
+    EXPECT_EQ(Store(file).ReadString(u"TEXT"_s, u"Name"_s, u"dflt"_s), u"Some One"_s);
+    EXPECT_EQ(Store(file).ReadString(u"Text"_s, u"empty"_s, u"dflt"_s), u""_s);
+    EXPECT_EQ(Store(file).ReadString(u"Text"_s, u"absent"_s, u"dflt"_s), u"dflt"_s);
+    EXPECT_EQ(Store(file).ReadString(u"Absent"_s, u"name"_s, u"dflt"_s), u"dflt"_s);
+    EXPECT_EQ(Store(path("missing.ini")).ReadString(u"Text"_s, u"name"_s, u"dflt"_s), u"dflt"_s);
 }
 
 TEST_F(IniProfileFile, UnchangedWriteLeavesFileUntouched)
@@ -137,27 +145,27 @@ TEST_F(IniProfileFile, UnchangedWriteLeavesFileUntouched)
     ASSERT_TRUE(TestEnvironment::WriteFile(file, text));
     ASSERT_TRUE(TestEnvironment::SetModified(file, 1000000000));
     const struct stat before = statOf(file);
-    const quint64 replacements = IniFile::Replacements();
-    EXPECT_TRUE(IniFile::WriteString(u"a"_s, u"K"_s, u"1"_s, file));
-    EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"absent"_s, std::nullopt, file));
-    EXPECT_TRUE(IniFile::WriteString(u"Absent"_s, u"k"_s, std::nullopt, file));
+    const quint64 replacements = Store(file).Replacements();
+    EXPECT_TRUE(Store(file).WriteString(u"a"_s, u"K"_s, u"1"_s));
+    EXPECT_TRUE(Store(file).WriteString(u"A"_s, u"absent"_s, std::nullopt));
+    EXPECT_TRUE(Store(file).WriteString(u"Absent"_s, u"k"_s, std::nullopt));
     EXPECT_TRUE(sameFileState(statOf(file), before));
-    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_EQ(Store(file).Replacements(), replacements);
     EXPECT_EQ(TestEnvironment::ReadFile(file), text);
 }
 
 TEST_F(IniProfileFile, NewFileOnlyWhenSomethingIsWrittenAndOwnerOnly)
 {
     const QString file = path("new.ini");
-    EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, std::nullopt, file));
+    EXPECT_TRUE(Store(file).WriteString(u"A"_s, u"k"_s, std::nullopt));
     {
-        IniFile::Transaction transaction(file);
-        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, std::nullopt, file));
+        ProfileStore::Transaction transaction(Store(file));
+        EXPECT_TRUE(Store(file).WriteString(u"A"_s, u"k"_s, std::nullopt));
     }
     EXPECT_FALSE(QFile::exists(file));
 
     const mode_t oldMask = ::umask(022);
-    const bool written = IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, file);
+    const bool written = Store(file).WriteString(u"A"_s, u"k"_s, u"v"_s);
     ::umask(oldMask);
     EXPECT_TRUE(written);
     EXPECT_EQ(TestEnvironment::ReadFile(file), "[A]\nk=v\n");
@@ -172,9 +180,9 @@ TEST_F(IniProfileFile, ReplacementKeepsTheModeOfAnExistingFile)
         ASSERT_TRUE(TestEnvironment::WriteFile(file, "[A]\nk=1\n"));
         ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), mode), 0);
         const ino_t inode = statOf(file).st_ino;
-        const quint64 replacements = IniFile::Replacements();
-        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"2"_s, file));
-        EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+        const quint64 replacements = Store(file).Replacements();
+        EXPECT_TRUE(Store(file).WriteString(u"A"_s, u"k"_s, u"2"_s));
+        EXPECT_EQ(Store(file).Replacements(), replacements + 1);
         EXPECT_EQ(TestEnvironment::ReadFile(file), "[A]\nk=2\n");
         EXPECT_NE(statOf(file).st_ino, inode); // replaced, not rewritten in place
         EXPECT_EQ(statOf(file).st_mode & 07777, mode);
@@ -199,31 +207,32 @@ TEST_F(IniProfileFile, HandEditBetweenCallsIsSeen)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString file = path(c.name);
-        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"1"_s, file));
-        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"h"_s, u"0"_s, file));
+        ProfileStore& store = Store(file);
+        ASSERT_TRUE(store.WriteString(u"A"_s, u"k"_s, u"1"_s));
+        ASSERT_TRUE(store.WriteString(u"A"_s, u"h"_s, u"0"_s));
         ASSERT_TRUE(TestEnvironment::SetModified(file, 1000000000));
-        EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, QString(), file), u"1"_s);
-        const quint64 outside = IniFile::OutsideChanges(file);
-        EXPECT_FALSE(IniFile::ChangedOnDisk(file));
-        EXPECT_FALSE(IniFile::ChangedOnDisk(file + u".never-read"_s));
+        store.Reload();
+        EXPECT_FALSE(store.EditedElsewhere());
+        EXPECT_FALSE(ProfileStore(file + u".never-read"_s).EditedElsewhere());
         const QString written = c.replaceInode ? file + QStringLiteral(".new") : file;
         ASSERT_TRUE(TestEnvironment::WriteFile(written, c.edited));
         ASSERT_TRUE(TestEnvironment::SetModified(written, c.modified));
         if (c.replaceInode) {
             ASSERT_EQ(std::rename(QFile::encodeName(written).constData(), QFile::encodeName(file).constData()), 0);
         }
-        EXPECT_TRUE(IniFile::ChangedOnDisk(file));
-        EXPECT_EQ(IniFile::ReadString(u"A"_s, u"h"_s, QString(), file), u"1"_s);
-        EXPECT_FALSE(IniFile::ChangedOnDisk(file));
-        // A write merges into the file as it is now.
-        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"n"_s, u"3"_s, file));
+        EXPECT_TRUE(store.EditedElsewhere());
+        EXPECT_EQ(store.ReadString(u"A"_s, u"h"_s, QString()), u"1"_s);
+        // A write merges into the file as it is now; the edit stays reported until the next Reload.
+        ASSERT_TRUE(store.WriteString(u"A"_s, u"n"_s, u"3"_s));
         EXPECT_EQ(TestEnvironment::ReadFile(file), c.edited + "n=3\n");
-        // The edit is counted once; this process's own write is not counted.
-        EXPECT_EQ(IniFile::OutsideChanges(file), outside + 1);
-        EXPECT_FALSE(IniFile::ChangedOnDisk(file));
+        EXPECT_TRUE(store.EditedElsewhere());
+        store.Reload();
+        // The store's own saves are no edits.
+        ASSERT_TRUE(store.WriteString(u"A"_s, u"n"_s, u"4"_s));
+        EXPECT_FALSE(store.EditedElsewhere());
         ASSERT_TRUE(QFile::remove(file));
-        EXPECT_EQ(IniFile::ReadString(u"A"_s, u"h"_s, u"gone"_s, file), u"gone"_s);
-        EXPECT_EQ(IniFile::OutsideChanges(file), outside + 2);
+        EXPECT_TRUE(store.EditedElsewhere());
+        EXPECT_EQ(store.ReadString(u"A"_s, u"h"_s, u"gone"_s), u"gone"_s);
     }
 }
 
@@ -246,28 +255,28 @@ TEST_F(IniProfileFile, TransactionIsOneReplacementWithTheBytesOfSingleWrites)
     ASSERT_TRUE(TestEnvironment::WriteFile(single, start));
     ASSERT_TRUE(TestEnvironment::WriteFile(grouped, start));
     for (const Write& w : writes) {
-        ASSERT_TRUE(IniFile::WriteString(w.section, w.key, w.value, single));
+        ASSERT_TRUE(Store(single).WriteString(w.section, w.key, w.value));
     }
-    const quint64 replacements = IniFile::Replacements();
+    const quint64 replacements = Store(grouped).Replacements();
     {
-        IniFile::Transaction outer(grouped);
+        ProfileStore::Transaction outer(Store(grouped));
         for (size_t i = 0; i < writes.size(); ++i) {
-            IniFile::Transaction inner(grouped);
-            ASSERT_TRUE(IniFile::WriteString(writes[i].section, writes[i].key, writes[i].value, grouped));
+            ProfileStore::Transaction inner(Store(grouped));
+            ASSERT_TRUE(Store(grouped).WriteString(writes[i].section, writes[i].key, writes[i].value));
         }
-        EXPECT_EQ(IniFile::ReadInt(u"General"_s, u"NumberFiles"_s, 0, grouped), 4);
+        EXPECT_EQ(Store(grouped).ReadInt(u"General"_s, u"NumberFiles"_s, 0), 4);
         EXPECT_EQ(TestEnvironment::ReadFile(grouped), start);
-        EXPECT_EQ(IniFile::Replacements(), replacements);
+        EXPECT_EQ(Store(grouped).Replacements(), replacements);
     }
-    EXPECT_EQ(IniFile::Replacements(), replacements + 1);
+    EXPECT_EQ(Store(grouped).Replacements(), replacements + 1);
     EXPECT_EQ(TestEnvironment::ReadFile(grouped), TestEnvironment::ReadFile(single));
 
-    IniFile::Transaction early(grouped);
-    ASSERT_TRUE(IniFile::WriteString(u"General"_s, u"NumberFiles"_s, u"5"_s, grouped));
+    ProfileStore::Transaction early(Store(grouped));
+    ASSERT_TRUE(Store(grouped).WriteString(u"General"_s, u"NumberFiles"_s, u"5"_s));
     EXPECT_TRUE(early.Commit());
-    EXPECT_EQ(IniFile::Replacements(), replacements + 2);
-    EXPECT_TRUE(IniFile::WriteString(u"General"_s, u"NumberFiles"_s, u"6"_s, grouped));
-    EXPECT_EQ(IniFile::Replacements(), replacements + 3);
+    EXPECT_EQ(Store(grouped).Replacements(), replacements + 2);
+    EXPECT_TRUE(Store(grouped).WriteString(u"General"_s, u"NumberFiles"_s, u"6"_s));
+    EXPECT_EQ(Store(grouped).Replacements(), replacements + 3);
 }
 
 TEST_F(IniProfileFile, ASaveByAnotherDuringATransactionIsKeptWithTheWritesMadeOnIt)
@@ -294,19 +303,19 @@ TEST_F(IniProfileFile, ASaveByAnotherDuringATransactionIsKeptWithTheWritesMadeOn
         SCOPED_TRACE(c.name);
         const QString file = path(c.name);
         ASSERT_TRUE(TestEnvironment::WriteFile(file, "[A]\nx=1\n[B]\ny=1\n"));
-        EXPECT_EQ(IniFile::ReadString(u"B"_s, u"y"_s, QString(), file), u"1"_s);
-        const quint64 outside = IniFile::OutsideChanges(file);
+        EXPECT_EQ(Store(file).ReadString(u"B"_s, u"y"_s, QString()), u"1"_s);
+        EXPECT_FALSE(Store(file).EditedElsewhere());
         {
-            IniFile::Transaction transaction(file);
-            ASSERT_TRUE(IniFile::WriteString(c.writes[0].section, c.writes[0].key, c.writes[0].value, file));
+            ProfileStore::Transaction transaction(Store(file));
+            ASSERT_TRUE(Store(file).WriteString(c.writes[0].section, c.writes[0].key, c.writes[0].value));
             ASSERT_TRUE(TestEnvironment::WriteFile(file, c.theirs));
             for (size_t i = 1; i < c.writes.size(); ++i) {
-                ASSERT_TRUE(IniFile::WriteString(c.writes[i].section, c.writes[i].key, c.writes[i].value, file));
+                ASSERT_TRUE(Store(file).WriteString(c.writes[i].section, c.writes[i].key, c.writes[i].value));
             }
         }
         EXPECT_EQ(TestEnvironment::ReadFile(file), c.expected);
-        EXPECT_EQ(IniFile::OutsideChanges(file), outside + 1);
-        EXPECT_FALSE(IniFile::ChangedOnDisk(file));
+        // An edit merged into this store's save is still an edit.
+        EXPECT_TRUE(Store(file).EditedElsewhere());
     }
 }
 
@@ -315,15 +324,15 @@ TEST_F(IniProfileFile, TransactionThatEndsWhereItStartedReplacesNothing)
     const QString file = path("undo.ini");
     ASSERT_TRUE(TestEnvironment::WriteFile(file, "[A]\nk=1\n"));
     const struct stat before = statOf(file);
-    const quint64 replacements = IniFile::Replacements();
+    const quint64 replacements = Store(file).Replacements();
     {
-        IniFile::Transaction transaction(file);
-        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"2"_s, file));
-        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"n"_s, u"5"_s, file));
-        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"1"_s, file));
-        EXPECT_TRUE(IniFile::WriteString(u"A"_s, u"n"_s, std::nullopt, file));
+        ProfileStore::Transaction transaction(Store(file));
+        EXPECT_TRUE(Store(file).WriteString(u"A"_s, u"k"_s, u"2"_s));
+        EXPECT_TRUE(Store(file).WriteString(u"A"_s, u"n"_s, u"5"_s));
+        EXPECT_TRUE(Store(file).WriteString(u"A"_s, u"k"_s, u"1"_s));
+        EXPECT_TRUE(Store(file).WriteString(u"A"_s, u"n"_s, std::nullopt));
     }
-    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_EQ(Store(file).Replacements(), replacements);
     EXPECT_TRUE(sameFileState(statOf(file), before));
 }
 
@@ -331,37 +340,37 @@ TEST_F(IniProfileFile, FailedReplacementReturnsFalseAndLosesNothing)
 {
     const QString folderAtPath = path("folder.ini");
     ASSERT_TRUE(TestEnvironment::WriteFile(folderAtPath + QStringLiteral("/inside"), "keep"));
-    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, folderAtPath));
-    EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, folderAtPath), u"dflt"_s);
+    EXPECT_FALSE(Store(folderAtPath).WriteString(u"A"_s, u"k"_s, u"v"_s));
+    EXPECT_EQ(Store(folderAtPath).ReadString(u"A"_s, u"k"_s, u"dflt"_s), u"dflt"_s);
     EXPECT_EQ(TestEnvironment::ReadFile(folderAtPath + QStringLiteral("/inside")), "keep");
 
     // Not a regular file: reads as empty without blocking, and is not replaced.
     const QString fifo = path("fifo.ini");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, fifo), u"dflt"_s);
-    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, fifo));
+    EXPECT_EQ(Store(fifo).ReadString(u"A"_s, u"k"_s, u"dflt"_s), u"dflt"_s);
+    EXPECT_FALSE(Store(fifo).WriteString(u"A"_s, u"k"_s, u"v"_s));
     EXPECT_TRUE(S_ISFIFO(statOf(fifo).st_mode));
 
     // The unsaved value must not be served from the cache afterwards.
     const QString noFolder = path("missing/p.ini");
-    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, noFolder));
-    EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, noFolder), u"dflt"_s);
+    EXPECT_FALSE(Store(noFolder).WriteString(u"A"_s, u"k"_s, u"v"_s));
+    EXPECT_EQ(Store(noFolder).ReadString(u"A"_s, u"k"_s, u"dflt"_s), u"dflt"_s);
     EXPECT_FALSE(QFile::exists(path("missing")));
 
     const QString file = path("swapped.ini");
     const QString aside = path("aside.ini");
     ASSERT_TRUE(TestEnvironment::WriteFile(file, "[A]\nk=old\n"));
-    const quint64 replacements = IniFile::Replacements();
-    IniFile::Transaction transaction(file);
-    ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"new"_s, file));
+    const quint64 replacements = Store(file).Replacements();
+    ProfileStore::Transaction transaction(Store(file));
+    ASSERT_TRUE(Store(file).WriteString(u"A"_s, u"k"_s, u"new"_s));
     ASSERT_TRUE(QFile::rename(file, aside));
     ASSERT_TRUE(QDir().mkdir(file));
     EXPECT_FALSE(transaction.Commit());
-    EXPECT_EQ(IniFile::Replacements(), replacements);
+    EXPECT_EQ(Store(file).Replacements(), replacements);
     EXPECT_TRUE(QFileInfo(file).isDir());
     ASSERT_TRUE(QDir().rmdir(file));
     ASSERT_TRUE(QFile::rename(aside, file));
-    EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, QString(), file), u"old"_s);
+    EXPECT_EQ(Store(file).ReadString(u"A"_s, u"k"_s, QString()), u"old"_s);
 }
 
 TEST_F(IniProfileFile, AFullFilesystemKeepsTheOldFile)
@@ -401,20 +410,20 @@ TEST_F(IniProfileFile, AWritePastTheFileSizeLimitKeepsTheOldFile)
 
 TEST_F(IniProfileFile, AReplacementThatFailsAtAnyStepKeepsTheOldFile)
 {
-    static IniFile::Step failing = IniFile::Step::Open;
-    IniFile::SetFaultInjector([](IniFile::Step step) { return step == failing ? EIO : 0; });
-    const auto reset = qScopeGuard([] { IniFile::SetFaultInjector(nullptr); });
+    static ProfileStore::Step failing = ProfileStore::Step::Open;
+    ProfileStore::SetFaultInjector([](ProfileStore::Step step) { return step == failing ? EIO : 0; });
+    const auto reset = qScopeGuard([] { ProfileStore::SetFaultInjector(nullptr); });
     const QString file = path("steps.ini");
     ASSERT_TRUE(TestEnvironment::WriteFile(file, kProfile));
-    for (const IniFile::Step step :
-         {IniFile::Step::Open, IniFile::Step::Write, IniFile::Step::Sync, IniFile::Step::Commit}) {
+    for (const ProfileStore::Step step :
+         {ProfileStore::Step::Open, ProfileStore::Step::Write, ProfileStore::Step::Sync, ProfileStore::Step::Commit}) {
         SCOPED_TRACE(int(step));
         failing = step;
         ExpectRefusedAndKept(file, kProfile, {u"steps.ini"_s});
     }
-    IniFile::SetFaultInjector(nullptr);
-    EXPECT_TRUE(IniFile::WriteString(u"File1"_s, u"LastModified"_s, u"2026-12-04T10:00:00"_s, file));
-    EXPECT_EQ(IniFile::WriteProblem(file), QString());
+    ProfileStore::SetFaultInjector(nullptr);
+    EXPECT_TRUE(Store(file).WriteString(u"File1"_s, u"LastModified"_s, u"2026-12-04T10:00:00"_s));
+    EXPECT_EQ(Store(file).WriteProblem(), QString());
 }
 
 TEST_F(IniProfileFile, AFileThatCannotServeAsAProfileIsNamedAndNeverReplaced)
@@ -440,38 +449,33 @@ TEST_F(IniProfileFile, AFileThatCannotServeAsAProfileIsNamedAndNeverReplaced)
         SCOPED_TRACE(c.name);
         const QString file = path(c.name);
         ASSERT_TRUE(TestEnvironment::WriteFile(file, c.bytes));
-        EXPECT_EQ(IniFile::ReadProblem(file), c.problem);
-        EXPECT_EQ(IniFile::WriteString(u"A"_s, u"k"_s, u"new"_s, file), c.problem.isEmpty());
+        EXPECT_EQ(Store(file).ReadProblem(), c.problem);
+        EXPECT_EQ(Store(file).WriteString(u"A"_s, u"k"_s, u"new"_s), c.problem.isEmpty());
         if (!c.problem.isEmpty()) {
             EXPECT_EQ(TestEnvironment::ReadFile(file), c.bytes);
-            EXPECT_EQ(IniFile::ReadString(u"A"_s, u"k"_s, u"dflt"_s, file), u"dflt"_s);
+            EXPECT_EQ(Store(file).ReadString(u"A"_s, u"k"_s, u"dflt"_s), u"dflt"_s);
         }
     }
     ASSERT_TRUE(QDir().mkdir(path("folder.ini")));
     ASSERT_EQ(::symlink("loop.ini", QFile::encodeName(path("loop.ini")).constData()), 0);
-    EXPECT_EQ(IniFile::ReadProblem(path("folder.ini")), u"it is a folder"_s);
-    EXPECT_EQ(IniFile::ReadProblem(path("loop.ini")), QString::fromLocal8Bit(std::strerror(ELOOP)));
-    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"k"_s, u"v"_s, path("loop.ini")));
-    EXPECT_EQ(IniFile::ReadProblem(path("missing.ini")), QString());
+    EXPECT_EQ(Store(path("folder.ini")).ReadProblem(), u"it is a folder"_s);
+    EXPECT_EQ(Store(path("loop.ini")).ReadProblem(), QString::fromLocal8Bit(std::strerror(ELOOP)));
+    EXPECT_FALSE(Store(path("loop.ini")).WriteString(u"A"_s, u"k"_s, u"v"_s));
+    EXPECT_EQ(Store(path("missing.ini")).ReadProblem(), QString());
 }
 
 TEST_F(IniProfileFile, RefusesNamesNoLineCanHold)
 {
     const QString file = path("names.ini");
-    EXPECT_FALSE(IniFile::WriteString(u"A"_s, u"a=b"_s, u"1"_s, file));
-    EXPECT_FALSE(IniFile::WriteString(u"A]"_s, u"k"_s, u"1"_s, file));
+    EXPECT_FALSE(Store(file).WriteString(u"A"_s, u"a=b"_s, u"1"_s));
+    EXPECT_FALSE(Store(file).WriteString(u"A]"_s, u"k"_s, u"1"_s));
     EXPECT_FALSE(QFile::exists(file));
 }
 
-TEST_F(IniProfileFile, PathSpellingsShareOneDocument)
+TEST_F(IniProfileFile, PathSpellingsNameOneStore)
 {
-    const QString file = path("p.ini");
-    const quint64 replacements = IniFile::Replacements();
-    {
-        IniFile::Transaction transaction(m_folder + QStringLiteral("/sub/../p.ini"));
-        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"k"_s, u"1"_s, file));
-        ASSERT_TRUE(IniFile::WriteString(u"A"_s, u"j"_s, u"2"_s, m_folder + QStringLiteral("//./p.ini")));
-    }
-    EXPECT_EQ(IniFile::Replacements(), replacements + 1);
-    EXPECT_EQ(TestEnvironment::ReadFile(file), "[A]\nk=1\nj=2\n");
+    const ProfileStore store(m_folder + QStringLiteral("/sub/../p.ini"));
+    EXPECT_TRUE(store.IsFor(path("p.ini")));
+    EXPECT_TRUE(store.IsFor(m_folder + QStringLiteral("//./p.ini")));
+    EXPECT_FALSE(store.IsFor(path("q.ini")));
 }
