@@ -28,14 +28,6 @@ inline void PrintTo(const QStringList& list, std::ostream* os)
 {
     *os << '[' << list.join(QStringLiteral(" | ")).toStdString() << ']';
 }
-inline void PrintTo(const QRect& r, std::ostream* os)
-{
-    *os << "QRect(" << r.x() << ", " << r.y() << ", " << r.width() << ", " << r.height() << ')';
-}
-inline void PrintTo(const QPoint& p, std::ostream* os)
-{
-    *os << "QPoint(" << p.x() << ", " << p.y() << ')';
-}
 inline void PrintTo(const QColor& c, std::ostream* os)
 {
     *os << c.name().toStdString();

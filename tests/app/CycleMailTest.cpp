@@ -6,6 +6,7 @@
 #include "SmtpSink.h"
 #include "model/cSettings.h"
 #include "notify/NotificationComposer.h"
+#include "support/DateTimeUtility.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
@@ -130,7 +131,10 @@ TEST_F(CycleMail, StaleFileIsMailedOnceWhileItStaysStaleAndAgainAfterItRecovered
     Advance(30);
     Tick();
     EXPECT_EQ(FilesCell(*m_window, 1, "STATUS"), QStringLiteral("OK"));
+    EXPECT_EQ(FilesCell(*m_window, 1, "LASTMODIFIED"),
+              DateTimeUtility::GeneralDate(QDateTime::fromSecsSinceEpoch(NowSecs() + 390)));
     EXPECT_EQ(RowColour(*m_window, 1), QColor(Qt::white));
+    EXPECT_FALSE(RowBold(*m_window, 1));
 
     Advance(600);
     Tick();
@@ -190,7 +194,9 @@ TEST_F(CycleMail, EventWithEmailOffIsNeverMailedEvenAfterSwitchingItOn)
     Advance(300);
     Tick();
     EXPECT_EQ(FilesCell(*m_window, 1, "STATUS"), QStringLiteral("Out of Date!"));
+    EXPECT_EQ(RowColour(*m_window, 1), QColor(Qt::red));
     EXPECT_EQ(m_sink.Messages().size(), 0);
+    EXPECT_EQ(Key(1, "BeenNotifed"), QStringLiteral("1")); // marked as notified all the same
 
     // E-mail switched on in the settings dialog; the profile is saved and read again.
     cSettings::SetDialogHook([](cSettings& settings) {

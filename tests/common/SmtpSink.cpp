@@ -32,36 +32,23 @@ SmtpSink::SmtpSink(const Options& options)
     : m_folder(TestEnvironment::NewFolder(QStringLiteral("smtp-sink")))
 {
     QList<QByteArray> args {kPython, SENTREL_SMTP_SINK, "--port", "0", "--out", QFile::encodeName(m_folder)};
-    if (options.Auth) {
-        args << "--auth";
-        if (!options.AuthMechanisms.isEmpty()) {
-            args << "--auth-mechanisms" << options.AuthMechanisms.toLatin1();
+    const auto add = [&args](bool on, std::initializer_list<QByteArray> more) {
+        if (on) {
+            args << QList<QByteArray>(more);
         }
-    }
-    if (!options.RejectRcpt.isEmpty()) {
-        args << "--reject-rcpt" << options.RejectRcpt.toUtf8();
-    }
-    if (options.RejectData) {
-        args << "--reject-data";
-    }
-    if (options.Silent) {
-        args << "--silent";
-    }
-    if (!options.StartTlsCert.isEmpty()) {
-        args << "--starttls" << QFile::encodeName(options.StartTlsCert) << QFile::encodeName(options.StartTlsKey);
-    }
-    if (!options.TlsCert.isEmpty()) {
-        args << "--tls" << QFile::encodeName(options.TlsCert) << QFile::encodeName(options.TlsKey);
-    }
-    if (!options.MarkerFile.isEmpty()) {
-        args << "--marker-file" << QFile::encodeName(options.MarkerFile);
-    }
-    if (!options.CopyFrom.isEmpty()) {
-        args << "--copy-on-data" << QFile::encodeName(options.CopyFrom) << QFile::encodeName(options.CopyTo);
-    }
-    if (options.DataDelayMs > 0) {
-        args << "--data-delay" << QByteArray::number(options.DataDelayMs / 1000.0);
-    }
+    };
+    add(options.Auth, {"--auth"});
+    add(options.Auth && !options.AuthMechanisms.isEmpty(), {"--auth-mechanisms", options.AuthMechanisms.toLatin1()});
+    add(!options.RejectRcpt.isEmpty(), {"--reject-rcpt", options.RejectRcpt.toUtf8()});
+    add(options.RejectData, {"--reject-data"});
+    add(options.Silent, {"--silent"});
+    add(!options.StartTlsCert.isEmpty(),
+        {"--starttls", QFile::encodeName(options.StartTlsCert), QFile::encodeName(options.StartTlsKey)});
+    add(!options.TlsCert.isEmpty(), {"--tls", QFile::encodeName(options.TlsCert), QFile::encodeName(options.TlsKey)});
+    add(!options.MarkerFile.isEmpty(), {"--marker-file", QFile::encodeName(options.MarkerFile)});
+    add(!options.CopyFrom.isEmpty(),
+        {"--copy-on-data", QFile::encodeName(options.CopyFrom), QFile::encodeName(options.CopyTo)});
+    add(options.DataDelayMs > 0, {"--data-delay", QByteArray::number(options.DataDelayMs / 1000.0)});
     for (const QString& hold : options.Hold) {
         args << "--hold" << hold.toLatin1();
     }
@@ -162,7 +149,6 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
         if (marker.isString()) {
             m.Marker = marker.toString();
         }
-        m.Accepted = envelope.value(QStringLiteral("accepted")).toBool(true);
         messages << m;
     }
     return messages;

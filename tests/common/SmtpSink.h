@@ -36,7 +36,6 @@ public:
         QString AuthUser;
         QString AuthMechanism;
         QString Marker; // the marker file's text, "(absent)", or null without one
-        bool Accepted = true;
     };
 
     SmtpSink()

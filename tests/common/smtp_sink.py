@@ -1,25 +1,13 @@
 #!/usr/bin/python3
-"""A mail server on loopback for the tests: it accepts what it is sent and
-writes every delivered message into a folder.
-
-    smtp_sink.py --port 0 --out DIR [--auth] [--auth-mechanisms PLAIN,LOGIN]
-                 [--reject-rcpt ADDR] [--silent] [--starttls CERT KEY]
-                 [--tls CERT KEY] [--marker-file PATH] [--reject-data]
-                 [--copy-on-data SOURCE TARGET] [--data-delay SECONDS]
-                 [--hold COMMAND[=SECONDS]]...
+"""A mail server on loopback for the tests (options: see main below).
 
 The first line on standard output is the port it listens on. Each message
-goes to DIR/NNN.eml (the bytes after dot-unstuffing) with DIR/NNN.json beside
-it: {"mail_from", "rcpt_tos", "auth_user", "auth_mechanism", "marker",
-"accepted"}. With --reject-data a message is written down and then refused
-with 554. With --copy-on-data the bytes of SOURCE are written over TARGET
-after each message is written down and before it is answered, as a hand edit
-made while the client waits; --data-delay waits that long before each answer
-to the message. With --hold the server answers that command (EHLO, AUTH,
-MAIL, RCPT, DATA, QUIT, ...) that many seconds late, or without them never.
-Whenever it starts to hold back an answer for good or to delay the answer to
-a message, it creates DIR/held. It runs until it is killed or the process
-that started it ends.
+goes to DIR/NNN.eml (the bytes after dot-unstuffing) with its envelope in
+DIR/NNN.json. --reject-data refuses a message with 554 after writing it down;
+--copy-on-data copies SOURCE over TARGET before answering a message, as a hand
+edit made while the client waits; --hold answers a command that many seconds
+late, or never. Whenever it starts to hold back an answer it creates DIR/held.
+It runs until it is killed or the process that started it ends.
 """
 
 import argparse
@@ -81,7 +69,6 @@ class Sink:
             "auth_user": login,
             "auth_mechanism": mechanism,
             "marker": marker,
-            "accepted": not self.reject_data,
         }
         # The message first, its envelope last: a reader that sees the .json sees both.
         with open(base + ".eml", "wb") as f:
