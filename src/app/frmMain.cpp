@@ -1,7 +1,7 @@
 #include "app/frmMain.h"
 
-#include "app/ControlUtility.h"
 #include "app/FilesListModel.h"
+#include "dialogs/ControlUtility.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
