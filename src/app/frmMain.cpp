@@ -9,6 +9,7 @@
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
+#include "support/InstanceLock.h"
 #include "support/UserInterface.h"
 
 #include <QAction>
@@ -346,7 +347,7 @@ bool frmMain::Load(const QStringList& arguments)
     const QString commandLine = GeneralUtility::CommandLine();
     if (!commandLine.contains(QLatin1String("/NOPREVCHECK"))) {
         DebugLog(QStringLiteral("Check if already running"), -1, LogIndentKeep);
-        if (GeneralUtility::PrevInstance()) {
+        if (InstanceLock::PrevInstance()) {
             DebugLog(QStringLiteral("Exit as App already running"), 5, LogIndentDecrease);
             Unload();
             return false;

@@ -7,6 +7,7 @@
 #include "support/DateTimeUtility.h"
 #include "support/GeneralUtility.h"
 #include "support/IniFile.h"
+#include "support/InstanceLock.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -24,8 +25,7 @@ namespace {
 // Whether a copy of the program (this one, here) holds the window's single-instance name.
 bool instanceNameHeld()
 {
-    return TestEnvironment::ReadFile(QStringLiteral("/proc/net/unix"))
-        .contains(GeneralUtility::InstanceLockName().toUtf8() + '\n');
+    return TestEnvironment::ReadFile(QStringLiteral("/proc/net/unix")).contains(InstanceLock::Name().toUtf8() + '\n');
 }
 
 bool trayPresent()

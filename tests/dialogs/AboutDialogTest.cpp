@@ -3,9 +3,9 @@
 // its fallbacks, and opening it from the main window.
 #include "DialogTestSupport.h"
 #include "dialogs/frmAbout.h"
-#include "support/ConfigUtility.h"
 #include "support/DateTimeUtility.h"
 #include "support/GeneralUtility.h"
+#include "support/MachineStore.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -89,7 +89,7 @@ protected:
     }
     static void Register(const QString& key, const QString& value, const QString& text)
     {
-        ASSERT_TRUE(ConfigUtility::WriteRegString(ConfigUtility::Root::LocalMachine, key, value, text));
+        ASSERT_TRUE(MachineStore::WriteRegString(MachineStore::Root::LocalMachine, key, value, text));
     }
     QString Text(const char* name) const { return Find<QLabel>(m_about.get(), name)->text(); }
     void Open()

@@ -3,7 +3,7 @@
 #include "notify/HtmlToText.h"
 #include "notify/cEmail.h"
 #include "notify/cMessage.h"
-#include "support/ConfigUtility.h"
+#include "support/MachineStore.h"
 #include "support/UserInterface.h"
 
 #include <QRegularExpression>
@@ -317,12 +317,12 @@ protected:
     void TearDown() override
     {
         UserInterface::Install(nullptr);
-        ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtils, kMarker);
+        MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtils, kMarker);
     }
     QString Marker() const
     {
-        return ConfigUtility::ReadRegString(
-            ConfigUtility::Root::CurrentUser, kUtils, kMarker, QStringLiteral("<absent>"));
+        return MachineStore::ReadRegString(
+            MachineStore::Root::CurrentUser, kUtils, kMarker, QStringLiteral("<absent>"));
     }
     ScriptedUi m_ui;
     cEmail m_email;
@@ -360,7 +360,7 @@ TEST_F(EmailChecks, ChecksBeforeSending)
 
 TEST_F(EmailChecks, InterruptedServerIsQuestionedWhenNotSilent)
 {
-    ConfigUtility::WriteRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, QStringLiteral("127.0.0.1"));
+    MachineStore::WriteRegString(MachineStore::Root::CurrentUser, kUtils, kMarker, QStringLiteral("127.0.0.1"));
     m_email.MailServer = QStringLiteral("127.0.0.1");
     QString reason;
     EXPECT_FALSE(m_email.SendEmail(reason, false));
@@ -391,7 +391,7 @@ TEST_F(EmailChecks, MarkerIsRemovedAfterAFailedSend)
         m_ui.asked.clear();
         m_ui.answer = UserInterface::Answer::Yes;
         m_email.MailServer = QStringLiteral("localhost");
-        ConfigUtility::WriteRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, c.marker);
+        MachineStore::WriteRegString(MachineStore::Root::CurrentUser, kUtils, kMarker, c.marker);
         QString reason;
         EXPECT_FALSE(m_email.SendEmail(reason, c.silent));
         EXPECT_EQ(m_ui.asked.size(), c.questions);

@@ -4,9 +4,9 @@
 #include "TestEnvironment.h"
 #include "notify/cEmail.h"
 #include "notify/cMessage.h"
-#include "support/ConfigUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
+#include "support/MachineStore.h"
 #include "support/UserInterface.h"
 
 #include <QCoreApplication>
@@ -676,8 +676,8 @@ protected:
     static void FreshLog()
     {
         ResetDebugLogState();
-        GeneralUtility::SetDebugPath(TestEnvironment::NewFolder(QStringLiteral("log")) + QLatin1Char('/'));
-        GeneralUtility::SetDebugLevel(10);
+        SetDebugPath(TestEnvironment::NewFolder(QStringLiteral("log")) + QLatin1Char('/'));
+        SetDebugLevel(10);
     }
 
     // The password as it is, and as PLAIN and LOGIN carry it.
@@ -817,19 +817,19 @@ protected:
     void SetUp() override
     {
         UserInterface::Install(&m_ui);
-        ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtils, kMarker);
+        MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtils, kMarker);
     }
     void TearDown() override
     {
         UserInterface::Install(nullptr);
-        ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtils, kMarker);
+        MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtils, kMarker);
     }
     // The per-user store the marker is written to.
     static QString StoreFile() { return QSettings(QSettings::UserScope, "Brackwell", "Utils").fileName(); }
     static QString Marker()
     {
-        return ConfigUtility::ReadRegString(
-            ConfigUtility::Root::CurrentUser, kUtils, kMarker, QStringLiteral("<absent>"));
+        return MachineStore::ReadRegString(
+            MachineStore::Root::CurrentUser, kUtils, kMarker, QStringLiteral("<absent>"));
     }
     static void Fill(cEmail& email, quint16 port)
     {
@@ -968,7 +968,7 @@ TEST_F(EmailSend, PreviouslyFailedServerIsTriedOnlyWhenTheUserSaysYes)
         SCOPED_TRACE(c.name);
         SmtpSink sink;
         START_SINK(sink);
-        ConfigUtility::WriteRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, QStringLiteral("127.0.0.1"));
+        MachineStore::WriteRegString(MachineStore::Root::CurrentUser, kUtils, kMarker, QStringLiteral("127.0.0.1"));
         m_ui.asked.clear();
         m_ui.answer = c.answer;
         cEmail email;

@@ -1,11 +1,11 @@
-#include "support/ConfigUtility.h"
+#include "support/MachineStore.h"
 #include "TestEnvironment.h"
 
 #include <QFile>
 #include <QSettings>
 #include <gtest/gtest.h>
 
-using Root = ConfigUtility::Root;
+using Root = MachineStore::Root;
 
 TEST(SettingsStores, MachineWideValuesLiveUnderTheFirstConfigDir)
 {
@@ -13,27 +13,27 @@ TEST(SettingsStores, MachineWideValuesLiveUnderTheFirstConfigDir)
         qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':')).first() + QStringLiteral("/Brackwell.conf");
     ASSERT_TRUE(TestEnvironment::WriteFile(file, "[General]\nDebugMode=7\nDebugPath=/var/log/x\nWord=abc\n"));
     const QString key = QStringLiteral("SOFTWARE\\Brackwell");
-    EXPECT_EQ(ConfigUtility::ReadRegNumber(Root::LocalMachine, key, QStringLiteral("DebugMode"), 0), 7);
-    EXPECT_EQ(ConfigUtility::ReadRegString(Root::LocalMachine, key, QStringLiteral("DebugPath"), QString()),
+    EXPECT_EQ(MachineStore::ReadRegNumber(Root::LocalMachine, key, QStringLiteral("DebugMode"), 0), 7);
+    EXPECT_EQ(MachineStore::ReadRegString(Root::LocalMachine, key, QStringLiteral("DebugPath"), QString()),
               QStringLiteral("/var/log/x"));
-    EXPECT_EQ(ConfigUtility::ReadRegNumber(Root::LocalMachine, key, QStringLiteral("Word"), 3), 3);
-    EXPECT_EQ(ConfigUtility::ReadRegNumber(Root::LocalMachine, key, QStringLiteral("Missing"), -4), -4);
+    EXPECT_EQ(MachineStore::ReadRegNumber(Root::LocalMachine, key, QStringLiteral("Word"), 3), 3);
+    EXPECT_EQ(MachineStore::ReadRegNumber(Root::LocalMachine, key, QStringLiteral("Missing"), -4), -4);
     // The per-user store is another place.
-    EXPECT_EQ(ConfigUtility::ReadRegNumber(Root::CurrentUser, key, QStringLiteral("DebugMode"), 0), 0);
+    EXPECT_EQ(MachineStore::ReadRegNumber(Root::CurrentUser, key, QStringLiteral("DebugMode"), 0), 0);
 }
 
 TEST(SettingsStores, PerUserValueIsWrittenAndDeleted)
 {
     const QString key = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
     const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Brackwell/Utils.conf");
-    ASSERT_TRUE(ConfigUtility::WriteRegString(
+    ASSERT_TRUE(MachineStore::WriteRegString(
         Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), QStringLiteral("mail.example.com")));
     // Written through to the file at once, where another process sees it.
     EXPECT_TRUE(TestEnvironment::ReadFile(file).contains("SendingToSMTPServer=mail.example.com"));
-    EXPECT_EQ(ConfigUtility::ReadRegString(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), QString()),
+    EXPECT_EQ(MachineStore::ReadRegString(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), QString()),
               QStringLiteral("mail.example.com"));
-    EXPECT_TRUE(ConfigUtility::DeleteRegValue(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer")));
+    EXPECT_TRUE(MachineStore::DeleteRegValue(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer")));
     EXPECT_FALSE(TestEnvironment::ReadFile(file).contains("SendingToSMTPServer"));
     QString value;
-    EXPECT_FALSE(ConfigUtility::TryReadReg(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), value));
+    EXPECT_FALSE(MachineStore::TryReadReg(Root::CurrentUser, key, QStringLiteral("SendingToSMTPServer"), value));
 }
