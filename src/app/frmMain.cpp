@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "SentrelConfig.h"
 #include "app/FilesListModel.h"
 #include "dialogs/ControlUtility.h"
 #include "dialogs/frmAbout.h"
@@ -390,7 +391,6 @@ bool frmMain::LoadProfile()
         return false;
     }
     ShowStatus(QStringLiteral(" Loading Settings..."));
-    GeneralUtility::EnableDisplay(QStringLiteral("Enabling Importer Display"));
     m_cmdSettings->setVisible(true);
     UpdateDisplay();
     m_tmrCheckFiles.start();

@@ -1,5 +1,6 @@
 #include "dialogs/frmAbout.h"
 
+#include "SentrelConfig.h"
 #include "dialogs/DialogGeometry.h"
 #include "dialogs/DialogParts.h"
 #include "support/DateTimeUtility.h"

@@ -1,5 +1,6 @@
 // The service program: the check cycle without a window, for servers and for
 // a user's systemd session. It links no widgets, so it stays a small process.
+#include "SentrelConfig.h"
 #include "service/HeadlessService.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"

@@ -1,5 +1,7 @@
 #include "support/GeneralUtility.h"
 
+#include "SentrelConfig.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -86,8 +88,6 @@ QString GeneralUtility::CommandLine()
 {
     return state().commandLine;
 }
-
-void GeneralUtility::EnableDisplay(const QString&) { }
 
 QString
 GeneralUtility::ExtractToken(const QString& text, qsizetype start, QStringView delimiter, qsizetype* nextPosition)

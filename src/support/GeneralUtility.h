@@ -31,9 +31,6 @@ public:
     static void SetCommandLine(const QString& text);
     [[nodiscard]] static QString CommandLine();
 
-    // Takes the text the window hands over when it enables its display; unused.
-    static void EnableDisplay(const QString& text);
-
     [[nodiscard]] static qint32 MaxOf(qint32 a, qint32 b) { return a > b ? a : b; }
 
     // The text from the 1-based start position up to, not including, the next

@@ -2,6 +2,7 @@
 // without the build date, the support links, the system-information tool and
 // its fallbacks, and opening it from the main window.
 #include "DialogTestSupport.h"
+#include "SentrelConfig.h"
 #include "dialogs/frmAbout.h"
 #include "support/DateTimeUtility.h"
 #include "support/GeneralUtility.h"
