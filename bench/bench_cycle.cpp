@@ -1,11 +1,11 @@
 // The check cycle over 1,000 and 10,000 monitored files: with the main
 // window (rows, status label, progress bar and the repaint that follows)
 // beside its floor, the same core cycle driving a plain table of rows.
-#include "app/cCheckCycle.h"
-#include "app/cCycleView.h"
 #include "app/frmMain.h"
 #include "model/ProfileFormat.h"
 #include "model/cSettings.h"
+#include "monitor/cCheckCycle.h"
+#include "monitor/cCycleView.h"
 #include "support/DateTimeUtility.h"
 
 #include <QApplication>

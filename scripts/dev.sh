@@ -43,17 +43,16 @@ shift || true
 case "$mode" in
 run)
     install_missing
-    cmake -S . -B build -G Ninja
-    cmake --build build
+    cmake --preset default
+    cmake --build --preset default
     exec ./build/sentrel "$@"
     ;;
 test)
     install_missing
     rm -rf build-test
-    cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build build-test
-    cd build-test
-    ctest --output-on-failure -j"$(nproc)"
+    cmake --preset test
+    cmake --build --preset test
+    ctest --preset test -j"$(nproc)"
     ;;
 *)
     echo "usage: $0 run [arguments...] | test" >&2

@@ -1,7 +1,8 @@
 #include "app/frmMain.h"
 
-#include "app/ControlUtility.h"
+#include "SentrelConfig.h"
 #include "app/FilesListModel.h"
+#include "dialogs/ControlUtility.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
@@ -9,6 +10,7 @@
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
+#include "support/InstanceLock.h"
 #include "support/UserInterface.h"
 
 #include <QAction>
@@ -346,7 +348,7 @@ bool frmMain::Load(const QStringList& arguments)
     const QString commandLine = GeneralUtility::CommandLine();
     if (!commandLine.contains(QLatin1String("/NOPREVCHECK"))) {
         DebugLog(QStringLiteral("Check if already running"), -1, LogIndentKeep);
-        if (GeneralUtility::PrevInstance()) {
+        if (InstanceLock::PrevInstance()) {
             DebugLog(QStringLiteral("Exit as App already running"), 5, LogIndentDecrease);
             Unload();
             return false;
@@ -389,7 +391,6 @@ bool frmMain::LoadProfile()
         return false;
     }
     ShowStatus(QStringLiteral(" Loading Settings..."));
-    GeneralUtility::EnableDisplay(QStringLiteral("Enabling Importer Display"));
     m_cmdSettings->setVisible(true);
     UpdateDisplay();
     m_tmrCheckFiles.start();

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/cChangeWatcher.h"
-#include "app/cCheckCycle.h"
-#include "app/cCycleView.h"
+#include "monitor/cChangeWatcher.h"
+#include "monitor/cCheckCycle.h"
+#include "monitor/cCycleView.h"
 
 #include <QMainWindow>
 #include <QStringList>

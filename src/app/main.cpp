@@ -1,3 +1,4 @@
+#include "SentrelConfig.h"
 #include "app/WidgetUserInterface.h"
 #include "app/frmMain.h"
 #include "support/UserInterface.h"

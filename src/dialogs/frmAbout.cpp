@@ -1,11 +1,12 @@
 #include "dialogs/frmAbout.h"
 
+#include "SentrelConfig.h"
 #include "dialogs/DialogGeometry.h"
 #include "dialogs/DialogParts.h"
-#include "support/ConfigUtility.h"
 #include "support/DateTimeUtility.h"
 #include "support/FileSystemUtility.h"
 #include "support/GeneralUtility.h"
+#include "support/MachineStore.h"
 #include "support/UserInterface.h"
 
 #include <QDesktopServices>
@@ -105,13 +106,13 @@ bool startTool(const QString& program, const QStringList& arguments = {})
 
 bool startSysInfoTool()
 {
-    using Root = ConfigUtility::Root;
+    using Root = MachineStore::Root;
     QString path;
-    if (ConfigUtility::TryReadReg(Root::LocalMachine, kMsInfoKey, QStringLiteral("PATH"), path)) {
+    if (MachineStore::TryReadReg(Root::LocalMachine, kMsInfoKey, QStringLiteral("PATH"), path)) {
         return startTool(path);
     }
     QString folder;
-    if (ConfigUtility::TryReadReg(Root::LocalMachine, kToolsLocationKey, QStringLiteral("MSINFO"), folder)) {
+    if (MachineStore::TryReadReg(Root::LocalMachine, kToolsLocationKey, QStringLiteral("MSINFO"), folder)) {
         const QString tool = folder + QStringLiteral("/MSINFO32.EXE");
         return FileSystemUtility::FileExists(tool) && startTool(tool);
     }

@@ -1,6 +1,6 @@
 #include "dialogs/frmMonitorFile.h"
 
-#include "app/ControlUtility.h"
+#include "dialogs/ControlUtility.h"
 #include "dialogs/DialogGeometry.h"
 #include "dialogs/DialogParts.h"
 #include "model/cMonitorFile.h"

@@ -1,6 +1,6 @@
 #include "dialogs/frmSettings.h"
 
-#include "app/ControlUtility.h"
+#include "dialogs/ControlUtility.h"
 #include "dialogs/DialogGeometry.h"
 #include "dialogs/DialogParts.h"
 #include "dialogs/frmMonitorFile.h"

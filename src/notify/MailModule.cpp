@@ -3,6 +3,7 @@
 // profile, the log, the dates) it takes from the program that loaded it.
 #include "notify/MailModule.h"
 
+#include "SentrelConfig.h"
 #include "notify/NotificationComposer.h"
 #include "notify/cEmail.h"
 

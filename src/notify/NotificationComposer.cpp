@@ -1,5 +1,6 @@
 #include "notify/NotificationComposer.h"
 
+#include "SentrelConfig.h"
 #include "model/cSettings.h"
 #include "notify/HistorySink.h"
 #include "notify/NotificationText.h"

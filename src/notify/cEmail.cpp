@@ -1,9 +1,9 @@
 #include "notify/cEmail.h"
 
 #include "notify/SmtpClient.h"
-#include "support/ConfigUtility.h"
 #include "support/DebugLog.h"
 #include "support/FileSystemUtility.h"
+#include "support/MachineStore.h"
 #include "support/UserInterface.h"
 
 #include <QFile>
@@ -130,7 +130,7 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
     }
     if (!silentMode) {
         const QString interrupted =
-            ConfigUtility::ReadRegString(ConfigUtility::Root::CurrentUser, kUtilsKey, kMarker, QString());
+            MachineStore::ReadRegString(MachineStore::Root::CurrentUser, kUtilsKey, kMarker, QString());
         if (interrupted.compare(MailServer, Qt::CaseInsensitive) == 0) {
             const auto answer = UserInterface::Message(
                 QStringLiteral("The last time an email was being sent via the mail server '") + MailServer +
@@ -175,14 +175,14 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
     const QByteArray from = message.EnvelopeFrom();
     const QList<QByteArray> recipients = message.EnvelopeRecipients();
 
-    ConfigUtility::WriteRegString(ConfigUtility::Root::CurrentUser, kUtilsKey, kMarker, MailServer);
+    MachineStore::WriteRegString(MachineStore::Root::CurrentUser, kUtilsKey, kMarker, MailServer);
     QString reason;
     bool sent = false;
     {
         BusyPointer busy;
         sent = SmtpClient::Send(config, from, recipients, mime, reason, &sendsCancelled());
     }
-    ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtilsKey, kMarker);
+    MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtilsKey, kMarker);
     if (!sent) {
         failReason = reason;
     }

@@ -2,9 +2,9 @@
 
 #include "support/CivilTime.h"
 #include "support/Clock.h"
-#include "support/ConfigUtility.h"
 #include "support/FileSystemUtility.h"
 #include "support/GeneralUtility.h"
+#include "support/MachineStore.h"
 #include "support/SystemUtility.h"
 #include "support/UserInterface.h"
 
@@ -26,6 +26,8 @@ const QString kMachineKey = QStringLiteral("SOFTWARE\\Brackwell");
 
 struct LogState
 {
+    qint32 level = 0;
+    QString path; // the folder, ending in a separator; empty for the default
     qint32 depth = 0;
     bool registryRead = false;
     bool reporting = false;     // the folder failure is being shown; what that logs is dropped
@@ -50,17 +52,17 @@ bool endsWithSeparator(const QString& path)
 // else the default folder, worked out afresh each time.
 QString logFolder()
 {
-    QString folder = GeneralUtility::DebugPath();
+    QString folder = DebugPath();
     LogState& s = logState();
     if (folder.isEmpty() && !s.registryRead) {
         s.registryRead = true;
-        QString fromStore = ConfigUtility::ReadRegString(
-            ConfigUtility::Root::LocalMachine, kMachineKey, QStringLiteral("DebugPath"), QString());
+        QString fromStore = MachineStore::ReadRegString(
+            MachineStore::Root::LocalMachine, kMachineKey, QStringLiteral("DebugPath"), QString());
         if (!fromStore.isEmpty()) {
             if (!endsWithSeparator(fromStore)) {
                 fromStore += QDir::separator();
             }
-            GeneralUtility::SetDebugPath(fromStore);
+            SetDebugPath(fromStore);
             folder = fromStore;
         }
     }
@@ -178,18 +180,18 @@ qint32 levelFromName(const QString& name)
 
 void InitDebugLevel()
 {
-    if (GeneralUtility::DebugLevel() != 0) {
+    if (DebugLevel() != 0) {
         return;
     }
     const QString commandLine = GeneralUtility::App().CommandLine;
     if (commandLine.contains(QLatin1String("/DEBUG"), Qt::CaseInsensitive)) {
         const QString value = GetSwitchValue(
             commandLine.trimmed().toUpper(), QStringLiteral("/DEBUG"), QStringLiteral("="), QStringLiteral(" "));
-        GeneralUtility::SetDebugLevel(levelFromName(value.toUpper()));
+        SetDebugLevel(levelFromName(value.toUpper()));
         return;
     }
-    GeneralUtility::SetDebugLevel(
-        ConfigUtility::ReadRegNumber(ConfigUtility::Root::LocalMachine, kMachineKey, QStringLiteral("DebugMode"), 0));
+    SetDebugLevel(
+        MachineStore::ReadRegNumber(MachineStore::Root::LocalMachine, kMachineKey, QStringLiteral("DebugMode"), 0));
 }
 
 QString GetSwitchValue(const QString& text, const QString& key, const QString& assign, const QString& separator)
@@ -220,7 +222,7 @@ QString GetSwitchValue(const QString& text, const QString& key, const QString& a
 
 bool DebugLogWanted(qint32 level)
 {
-    const qint32 debugLevel = GeneralUtility::DebugLevel();
+    const qint32 debugLevel = DebugLevel();
     if (debugLevel == 0) {
         return false;
     }
@@ -266,7 +268,7 @@ void DebugLog(const QString& message, qint32 level, qint32 logIndent)
     const QString time =
         twoDigits(now.Hour) + QLatin1Char(':') + twoDigits(now.Minute) + QLatin1Char(':') + twoDigits(now.Second);
     QString line = time;
-    if (GeneralUtility::DebugLevel() >= 10 && SystemUtility::HasProcessMemoryCounters()) {
+    if (DebugLevel() >= 10 && SystemUtility::HasProcessMemoryCounters()) {
         qint64 workingSet = 0;
         qint64 pageFile = 0;
         GetProcessMemory(workingSet, pageFile);
@@ -349,6 +351,24 @@ void SetDebugLogLimits(qint64 maxBytesPerDay, qint32 keepDays)
 void ResetDebugLogState()
 {
     logState() = LogState {};
-    GeneralUtility::SetDebugLevel(0);
-    GeneralUtility::SetDebugPath(QString());
+}
+
+qint32 DebugLevel()
+{
+    return logState().level;
+}
+
+void SetDebugLevel(qint32 level)
+{
+    logState().level = level;
+}
+
+QString DebugPath()
+{
+    return logState().path;
+}
+
+void SetDebugPath(const QString& path)
+{
+    logState().path = path;
 }

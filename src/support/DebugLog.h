@@ -40,6 +40,13 @@ QString GetSwitchValue(const QString& text, const QString& key, const QString& a
 // Working set and committed private memory of this process, in bytes (0 when unknown).
 void GetProcessMemory(qint64& workingSet, qint64& pageFileUsage);
 
+// The level lines must reach to be written (0: off), from InitDebugLevel or a test.
+[[nodiscard]] qint32 DebugLevel();
+void SetDebugLevel(qint32 level);
+// The folder lines go to, ending in a separator; empty until set or read from DebugPath.
+[[nodiscard]] QString DebugPath();
+void SetDebugPath(const QString& path);
+
 // The file a line logged now goes to (for tests and the README).
 QString DebugLogFilePath();
 // Sets the bounds (keepDays 0 keeps every file); ResetDebugLogState restores the defaults.

@@ -1,20 +1,9 @@
 #include "support/GeneralUtility.h"
 
-#include "support/DebugLog.h"
+#include "SentrelConfig.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
-
-#include <cerrno>
-#include <cstddef>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -22,9 +11,6 @@ struct State
 {
     AppInfo app;
     QString commandLine;
-    qint32 debugLevel = 0;
-    QString debugPath;
-    int instanceSocket = -1; // bound to the instance name for the life of the process
 };
 
 State& state()
@@ -103,53 +89,6 @@ QString GeneralUtility::CommandLine()
     return state().commandLine;
 }
 
-QString GeneralUtility::InstanceLockName(const QString& profileName)
-{
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty()) {
-        folder = QDir::tempPath();
-    }
-    const QString profile = profileName.isEmpty() ? QStringLiteral("Profile1") : profileName;
-    // The user's runtime folder is part of the key, so a session (or a test) with a folder of its own is apart.
-    const QByteArray key = QFile::encodeName(folder) + '\0' + profile.toUtf8();
-    const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16);
-    return QStringLiteral("@sentrel-") + QString::number(::getuid()) + QLatin1Char('-') + QString::fromLatin1(hash);
-}
-
-bool GeneralUtility::PrevInstance(const QString& profileName)
-{
-    State& s = state();
-    if (s.instanceSocket >= 0) {
-        return false;
-    }
-    // An abstract name: a NUL byte, then the name without its "@". The kernel frees it when the process ends.
-    const QByteArray name = InstanceLockName(profileName).toUtf8().mid(1);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<size_t>(name.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
-        s.instanceSocket = fd;
-        return false;
-    }
-    const int error = errno;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    if (error == EADDRINUSE) {
-        return true;
-    }
-    // No name can be bound (no sockets allowed): run rather than refuse to start.
-    DebugLog(QStringLiteral("The single-instance name ") + InstanceLockName(profileName) +
-                 QStringLiteral(" could not be bound (") + QString::fromLocal8Bit(std::strerror(error)) +
-                 QStringLiteral("); not checking for another copy"),
-             5);
-    return false;
-}
-
-void GeneralUtility::EnableDisplay(const QString&) { }
-
 QString
 GeneralUtility::ExtractToken(const QString& text, qsizetype start, QStringView delimiter, qsizetype* nextPosition)
 {
@@ -199,24 +138,4 @@ int GeneralUtility::FilterKeyPress(int keyCode, int mode)
 QString GeneralUtility::PadText(const QString& text, int width, QChar fill)
 {
     return text.rightJustified(width, fill);
-}
-
-qint32 GeneralUtility::DebugLevel()
-{
-    return state().debugLevel;
-}
-
-void GeneralUtility::SetDebugLevel(qint32 level)
-{
-    state().debugLevel = level;
-}
-
-QString GeneralUtility::DebugPath()
-{
-    return state().debugPath;
-}
-
-void GeneralUtility::SetDebugPath(const QString& path)
-{
-    state().debugPath = path;
 }

@@ -31,19 +31,6 @@ public:
     static void SetCommandLine(const QString& text);
     [[nodiscard]] static QString CommandLine();
 
-    // True when another copy of the program runs for this user on the same
-    // profile. The first call binds the profile's abstract socket name and
-    // holds it until the process ends, however it ends; nothing on disk can be
-    // deleted to let a second copy in. The window works on "Profile1", the default.
-    [[nodiscard]] static bool PrevInstance(const QString& profileName = QString());
-    // The name PrevInstance binds for a profile, "@sentrel-<uid>-<hash>" as
-    // ss and /proc/net/unix show it: "Profile1" (or none) the window's,
-    // other profiles one of their own.
-    [[nodiscard]] static QString InstanceLockName(const QString& profileName = QString());
-
-    // Takes the text the window hands over when it enables its display; unused.
-    static void EnableDisplay(const QString& text);
-
     [[nodiscard]] static qint32 MaxOf(qint32 a, qint32 b) { return a > b ? a : b; }
 
     // The text from the 1-based start position up to, not including, the next
@@ -60,9 +47,4 @@ public:
 
     // The text padded on the left with the fill character to the width.
     [[nodiscard]] static QString PadText(const QString& text, int width, QChar fill = QLatin1Char(' '));
-
-    [[nodiscard]] static qint32 DebugLevel();
-    static void SetDebugLevel(qint32 level);
-    [[nodiscard]] static QString DebugPath();
-    static void SetDebugPath(const QString& path);
 };

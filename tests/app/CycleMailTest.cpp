@@ -6,6 +6,7 @@
 #include "SmtpSink.h"
 #include "model/cSettings.h"
 #include "notify/NotificationComposer.h"
+#include "support/MachineStore.h"
 #include "support/DateTimeUtility.h"
 
 #include <QElapsedTimer>
@@ -293,7 +294,7 @@ TEST_F(CycleMail, CloseEndsASendAtOnceWhileTheServerHoldsItsAnswer)
               QStringList {QStringLiteral("File:nightly - Changed Notification Email Failed - Reason: Sending to "
                                           "127.0.0.1 port %1 was cancelled")
                                .arg(slow.Port())});
-    EXPECT_EQ(ConfigUtility::ReadRegString(ConfigUtility::Root::CurrentUser,
+    EXPECT_EQ(MachineStore::ReadRegString(MachineStore::Root::CurrentUser,
                                            QStringLiteral("SOFTWARE\\Brackwell\\Utils"),
                                            QStringLiteral("SendingToSMTPServer"),
                                            QStringLiteral("<absent>")),

@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 #include "ScriptedUi.h"
 #include "model/cSettings.h"
+#include "support/InstanceLock.h"
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 #include "support/GeneralUtility.h"
@@ -24,7 +25,7 @@ namespace {
 bool instanceNameHeld()
 {
     return TestEnvironment::ReadFile(QStringLiteral("/proc/net/unix"))
-        .contains(GeneralUtility::InstanceLockName().toUtf8() + '\n');
+        .contains(InstanceLock::Name().toUtf8() + '\n');
 }
 
 class MainWindow : public ::testing::Test

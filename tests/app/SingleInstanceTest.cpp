@@ -2,6 +2,7 @@
 // "/NOPREVCHECK" says otherwise, a dead copy's lock taken over, and
 // --help/--version answered without a display.
 #include "AppTestSupport.h"
+#include "SentrelConfig.h"
 #include "support/FileSystemUtility.h"
 
 #include <QDir>

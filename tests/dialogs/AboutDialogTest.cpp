@@ -2,8 +2,9 @@
 // without the build date, the support links, the system-information tool and
 // its fallbacks, and opening it from the main window.
 #include "DialogTestSupport.h"
+#include "SentrelConfig.h"
 #include "dialogs/frmAbout.h"
-#include "support/ConfigUtility.h"
+#include "support/MachineStore.h"
 #include "support/DateTimeUtility.h"
 #include "support/GeneralUtility.h"
 
@@ -204,14 +205,14 @@ TEST_F(AboutDialog, SystemInformationToolIsFoundInTheRegistryThenOnTheDesktop)
             ASSERT_TRUE(TestEnvironment::WriteFile(path(program), script.arg(path(program)).toUtf8()));
             QFile::setPermissions(path(program), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
-        const auto root = ConfigUtility::Root::LocalMachine;
+        const auto root = MachineStore::Root::LocalMachine;
         if (c.registeredPath) {
-            ASSERT_TRUE(ConfigUtility::WriteRegString(
+            ASSERT_TRUE(MachineStore::WriteRegString(
                 root, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", "PATH", folder + "/" + c.registeredPath));
         }
         if (c.registeredFolder) {
             ASSERT_TRUE(
-                ConfigUtility::WriteRegString(root, "SOFTWARE\\Microsoft\\Shared Tools Location", "MSINFO", folder));
+                MachineStore::WriteRegString(root, "SOFTWARE\\Microsoft\\Shared Tools Location", "MSINFO", folder));
         }
 
         MessageAnswerer ui;

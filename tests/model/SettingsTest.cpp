@@ -315,7 +315,7 @@ TEST_F(ProfileSettings, HandWrittenFileCounts)
 
 TEST_F(ProfileSettings, HugeFileCountIsClampedAndLogged)
 {
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     TestEnvironment::WriteFile(m_path, "[General]\nNumberFiles=2000000000\n");
     cSettings s;
     ASSERT_TRUE(s.ReadSettings(m_name));

@@ -3,7 +3,7 @@
 #include "notify/HtmlToText.h"
 #include "notify/cEmail.h"
 #include "notify/cMessage.h"
-#include "support/ConfigUtility.h"
+#include "support/MachineStore.h"
 #include "support/UserInterface.h"
 
 #include <QTcpServer>
@@ -247,11 +247,11 @@ protected:
     void TearDown() override
     {
         UserInterface::Install(nullptr);
-        ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtils, kMarker);
+        MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtils, kMarker);
     }
     static QString Marker()
     {
-        return ConfigUtility::ReadRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, "<absent>");
+        return MachineStore::ReadRegString(MachineStore::Root::CurrentUser, kUtils, kMarker, "<absent>");
     }
     ScriptedUi m_ui;
 };
@@ -323,7 +323,7 @@ TEST_F(EmailChecks, AServerLeftMarkedIsQuestionedAndTheMarkerGoesAfterAFailedSen
         SCOPED_TRACE(c.name);
         m_ui.asked.clear();
         m_ui.answer = c.answer;
-        ConfigUtility::WriteRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, c.marker);
+        MachineStore::WriteRegString(MachineStore::Root::CurrentUser, kUtils, kMarker, c.marker);
         cEmail e;
         e.MailServer = "localhost";
         e.Port = port;

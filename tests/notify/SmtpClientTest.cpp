@@ -4,7 +4,7 @@
 #include "TestEnvironment.h"
 #include "notify/cEmail.h"
 #include "notify/cMessage.h"
-#include "support/ConfigUtility.h"
+#include "support/MachineStore.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
 #include "support/UserInterface.h"
@@ -474,8 +474,8 @@ protected:
     static void FreshLog()
     {
         ResetDebugLogState();
-        GeneralUtility::SetDebugPath(TestEnvironment::NewFolder(QStringLiteral("log")) + QLatin1Char('/'));
-        GeneralUtility::SetDebugLevel(10);
+        SetDebugPath(TestEnvironment::NewFolder(QStringLiteral("log")) + QLatin1Char('/'));
+        SetDebugLevel(10);
     }
     static QByteArray Log() { return TestEnvironment::ReadFile(DebugLogFilePath()); }
 };
@@ -589,12 +589,12 @@ protected:
     void SetUp() override
     {
         UserInterface::Install(&m_ui);
-        ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtils, kMarker);
+        MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtils, kMarker);
     }
     void TearDown() override
     {
         UserInterface::Install(nullptr);
-        ConfigUtility::DeleteRegValue(ConfigUtility::Root::CurrentUser, kUtils, kMarker);
+        MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtils, kMarker);
     }
     static void Fill(cEmail& email, quint16 port)
     {
@@ -627,7 +627,7 @@ TEST_F(EmailSend, MarkerStandsDuringTheSendOnly)
         const QList<SmtpSink::Message> messages = sink.Messages();
         ASSERT_EQ(messages.size(), 1);
         EXPECT_TRUE(messages[0].Marker.contains(QStringLiteral("SendingToSMTPServer=127.0.0.1"))) << messages[0].Marker;
-        EXPECT_EQ(ConfigUtility::ReadRegString(ConfigUtility::Root::CurrentUser, kUtils, kMarker, "<absent>"),
+        EXPECT_EQ(MachineStore::ReadRegString(MachineStore::Root::CurrentUser, kUtils, kMarker, "<absent>"),
                   QStringLiteral("<absent>"));
     }
 }

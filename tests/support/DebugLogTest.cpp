@@ -66,7 +66,7 @@ protected:
         app.CommandLine = line;
         GeneralUtility::SetApp(app);
     }
-    void UseLogFolder() { GeneralUtility::SetDebugPath(m_logDir + QLatin1Char('/')); }
+    void UseLogFolder() { SetDebugPath(m_logDir + QLatin1Char('/')); }
     QString LogFile() const { return m_logDir + QStringLiteral("/Sentrel.20250115.log"); }
     QStringList LogLines() const
     {
@@ -119,12 +119,12 @@ TEST_F(DiagnosticLog, LevelComesFromTheSwitchOrTheMachineWideValue)
         machineStore().sync();
         SetCommandLine(c.commandLine);
         InitDebugLevel();
-        EXPECT_EQ(GeneralUtility::DebugLevel(), c.level);
+        EXPECT_EQ(DebugLevel(), c.level);
     }
     // Only once: a second call leaves the level as it is.
     SetCommandLine(QStringLiteral("/DEBUG=MAX"));
     InitDebugLevel();
-    EXPECT_EQ(GeneralUtility::DebugLevel(), 5);
+    EXPECT_EQ(DebugLevel(), 5);
 }
 
 TEST_F(DiagnosticLog, SwitchValues)
@@ -149,11 +149,11 @@ TEST_F(DiagnosticLog, NothingIsWrittenWhileLoggingIsOff)
 TEST_F(DiagnosticLog, LevelFilterAndLineLayout)
 {
     UseLogFolder();
-    GeneralUtility::SetDebugLevel(4);
+    SetDebugLevel(4);
     DebugLog(QStringLiteral("default level is five"), -1);
     DebugLog(QStringLiteral("level four"), 4);
     DebugLog(QStringLiteral("level five"), 5);
-    GeneralUtility::SetDebugLevel(-1);
+    SetDebugLevel(-1);
     DebugLog(QStringLiteral("everything passes"), 99);
     EXPECT_EQ(LogLines(),
               (QStringList {QStringLiteral("14:05:09 level four"), QStringLiteral("14:05:09 everything passes")}));
@@ -162,7 +162,7 @@ TEST_F(DiagnosticLog, LevelFilterAndLineLayout)
 TEST_F(DiagnosticLog, IndentationSteps)
 {
     UseLogFolder();
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     DebugLog(QStringLiteral("a"), 5, LogIndentDecrease); // stays at 0
     DebugLog(QStringLiteral("b"), 5, LogIndentIncrease);
     DebugLog(QStringLiteral("c"), 5, LogIndentIncrease);
@@ -177,9 +177,9 @@ TEST_F(DiagnosticLog, IndentationSteps)
 TEST_F(DiagnosticLog, MemoryFiguresFromLevelTenOn)
 {
     UseLogFolder();
-    GeneralUtility::SetDebugLevel(10);
+    SetDebugLevel(10);
     DebugLog(QStringLiteral("with memory"), 5);
-    GeneralUtility::SetDebugLevel(9);
+    SetDebugLevel(9);
     DebugLog(QStringLiteral("without"), 5);
     const QStringList lines = LogLines();
     ASSERT_EQ(lines.size(), 2);
@@ -198,7 +198,7 @@ TEST_F(DiagnosticLog, MemoryFiguresFromLevelTenOn)
 TEST_F(DiagnosticLog, DailyFilesAfterMidnight)
 {
     UseLogFolder();
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     m_clock.Set(QDateTime(QDate(2025, 1, 15), QTime(23, 59, 59), QTimeZone("Europe/Berlin")).toMSecsSinceEpoch());
     DebugLog(QStringLiteral("late"));
     m_clock.AdvanceSeconds(2);
@@ -211,7 +211,7 @@ TEST_F(DiagnosticLog, DailyFilesAfterMidnight)
 TEST_F(DiagnosticLog, ADayEndsAtItsCapWithALineSayingSo)
 {
     UseLogFolder();
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     SetDebugLogLimits(40, kDebugLogKeepDays);
     DebugLog(QStringLiteral("first line"));  // 21 bytes
     DebugLog(QStringLiteral("second line")); // reaches 40
@@ -230,7 +230,7 @@ TEST_F(DiagnosticLog, ADayEndsAtItsCapWithALineSayingSo)
 TEST_F(DiagnosticLog, AFifoInPlaceOfTheDaysFileNeitherHangsNorTakesLines)
 {
     UseLogFolder();
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     ASSERT_EQ(::mkfifo(QFile::encodeName(LogFile()).constData(), 0600), 0);
     {
         const TestEnvironment::Deadline deadline(5);
@@ -245,7 +245,7 @@ TEST_F(DiagnosticLog, AFifoInPlaceOfTheDaysFileNeitherHangsNorTakesLines)
 TEST_F(DiagnosticLog, ThisProgramsOldDailyFilesGoAtTheFirstLineOfEachDay)
 {
     UseLogFolder();
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     struct Case
     {
         const char* name;
@@ -281,30 +281,30 @@ TEST_F(DiagnosticLog, FolderFromTheMachineWideStoreGetsASeparator)
 {
     machineStore().setValue(QStringLiteral("DebugPath"), m_logDir + QStringLiteral("/nested"));
     machineStore().sync();
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     DebugLog(QStringLiteral("into the store's folder"));
-    EXPECT_EQ(GeneralUtility::DebugPath(), m_logDir + QStringLiteral("/nested/"));
+    EXPECT_EQ(DebugPath(), m_logDir + QStringLiteral("/nested/"));
     EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/nested/Sentrel.20250115.log")),
               QByteArray("14:05:09 into the store's folder\r\n"));
 }
 
 TEST_F(DiagnosticLog, DefaultFolderIsCreatedOnTheFirstLine)
 {
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     DebugLog(QStringLiteral("first"));
     const QString expected =
         qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/DebugFiles/Sentrel.20250115.log");
     EXPECT_EQ(DebugLogFilePath(), expected);
     EXPECT_EQ(TestEnvironment::ReadFile(expected), QByteArray("14:05:09 first\r\n"));
-    EXPECT_TRUE(GeneralUtility::DebugPath().isEmpty()); // the default is not stored
+    EXPECT_TRUE(DebugPath().isEmpty()); // the default is not stored
 }
 
 TEST_F(DiagnosticLog, FolderThatCannotBeCreatedIsReportedOnce)
 {
     const QString blocker = m_logDir + QStringLiteral("/file");
     ASSERT_TRUE(TestEnvironment::WriteFile(blocker, "not a folder"));
-    GeneralUtility::SetDebugPath(blocker + QStringLiteral("/sub/"));
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugPath(blocker + QStringLiteral("/sub/"));
+    SetDebugLevel(5);
     DebugLog(QStringLiteral("one"));
     DebugLog(QStringLiteral("two"));
     ASSERT_EQ(m_ui.messages.size(), 1);
@@ -315,7 +315,7 @@ TEST_F(DiagnosticLog, FolderThatCannotBeCreatedIsReportedOnce)
 TEST_F(DiagnosticLog, ReportErrorTexts)
 {
     UseLogFolder();
-    GeneralUtility::SetDebugLevel(5);
+    SetDebugLevel(5);
     m_ui.pointer = UserInterface::Pointer::Busy;
     const QString withDescription =
         ReportError(QStringLiteral("  reading the profile "), QStringLiteral(" Disk full  "), false);

@@ -1,4 +1,4 @@
-#include "app/ControlUtility.h"
+#include "dialogs/ControlUtility.h"
 
 #include <QAbstractItemModel>
 #include <QBrush>

@@ -1,4 +1,4 @@
-#include "app/HeadlessService.h"
+#include "service/HeadlessService.h"
 
 #include "notify/cEmail.h"
 #include "support/DateTimeUtility.h"

@@ -2,6 +2,7 @@
 // the mail module the first time a notification is due. Until then the
 // process holds no GMime, libcurl or TLS library, which is most of what an
 // idle service would otherwise keep mapped.
+#include "SentrelConfig.h"
 #include "model/cSettings.h"
 #include "notify/HistorySink.h"
 #include "notify/MailModule.h"

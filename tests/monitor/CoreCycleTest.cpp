@@ -1,10 +1,10 @@
 // The check cycle without any widget: the core library alone drives a plain
 // table of rows, as the headless service will. Links no Qt Widgets.
 #include "TestEnvironment.h"
-#include "app/cCheckCycle.h"
-#include "app/cCycleView.h"
 #include "model/ProfileFormat.h"
 #include "model/cSettings.h"
+#include "monitor/cCheckCycle.h"
+#include "monitor/cCycleView.h"
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 

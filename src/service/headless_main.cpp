@@ -1,8 +1,10 @@
 // The service program: the check cycle without a window, for servers and for
 // a user's systemd session. It links no widgets, so it stays a small process.
-#include "app/HeadlessService.h"
+#include "SentrelConfig.h"
+#include "service/HeadlessService.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
+#include "support/InstanceLock.h"
 #include "support/UserInterface.h"
 
 #include <QCoreApplication>
@@ -120,7 +122,7 @@ int main(int argc, char** argv)
     GeneralUtility::SetCommandLine(GeneralUtility::App().CommandLine.toUpper() + QLatin1Char(' '));
     if (!GeneralUtility::CommandLine().contains(QLatin1String("/NOPREVCHECK"))) {
         DebugLog(QStringLiteral("Check if already running"), -1, LogIndentKeep);
-        if (GeneralUtility::PrevInstance(options.profile)) {
+        if (InstanceLock::PrevInstance(options.profile)) {
             DebugLog(QStringLiteral("Exit as App already running"), 5, LogIndentDecrease);
             std::fprintf(
                 stderr, "sentrel: another copy already watches profile \"%s\"\n", qUtf8Printable(options.profile));

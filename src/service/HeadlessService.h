@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/cChangeWatcher.h"
-#include "app/cCheckCycle.h"
-#include "app/cCycleView.h"
 #include "model/cSettings.h"
+#include "monitor/cChangeWatcher.h"
+#include "monitor/cCheckCycle.h"
+#include "monitor/cCycleView.h"
 
 #include <QFileSystemWatcher>
 #include <QObject>

@@ -1,8 +1,8 @@
-#include "app/cCheckCycle.h"
+#include "monitor/cCheckCycle.h"
 
-#include "app/cCycleView.h"
 #include "model/cMonitorFile.h"
 #include "model/cSettings.h"
+#include "monitor/cCycleView.h"
 #include "notify/NotificationComposer.h"
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"

@@ -1,4 +1,4 @@
-#include "app/cChangeWatcher.h"
+#include "monitor/cChangeWatcher.h"
 
 #include "model/cSettings.h"
 #include "support/DebugLog.h"
