@@ -27,11 +27,6 @@
 
 using namespace Qt::StringLiterals;
 
-static void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toUtf8().constData() << '"';
-}
-
 namespace {
 
 struct stat statOf(const QString& path)
