@@ -46,7 +46,24 @@ public:
                      QString& reason,
                      const std::atomic<bool>* cancel = nullptr);
 
+    // As Send, on the calling thread whichever it is, handling no events meanwhile; for a worker thread.
+    static bool SendBlocking(const SmtpConfig& config,
+                             const QByteArray& envelopeFrom,
+                             const QList<QByteArray>& recipients,
+                             const QByteArray& mime,
+                             QString& reason,
+                             const std::atomic<bool>* cancel = nullptr);
+
     // Ends every submission in flight whose cancel flag is set, whatever it
     // waits for, by cutting its connection. Safe from any thread.
     static void CutCancelled();
+
+private:
+    static bool submit(const SmtpConfig& config,
+                       const QByteArray& envelopeFrom,
+                       const QList<QByteArray>& recipients,
+                       const QByteArray& mime,
+                       QString& reason,
+                       const std::atomic<bool>* cancel,
+                       bool block);
 };

@@ -114,21 +114,7 @@ void cEmail::SetTimeoutForTesting(int milliseconds)
 
 bool cEmail::SendEmail(QString& failReason, bool silentMode)
 {
-    if (!m_message) {
-        failReason = QStringLiteral("Email not initialised correctly.");
-        return false;
-    }
-    if (MailServer.isEmpty()) {
-        failReason = QStringLiteral("Mail Server not configured.");
-        return false;
-    }
-    const cMessage& message = *m_message;
-    if (message.From().isEmpty() || message.To().isEmpty() ||
-        (message.TextBody().isEmpty() && message.HTMLBody().isEmpty() && message.Subject().isEmpty())) {
-        failReason = QStringLiteral("Email not configured correctly.");
-        return false;
-    }
-    if (!silentMode) {
+    if (!silentMode && Usable(failReason)) {
         const QString interrupted =
             MachineStore::ReadRegString(MachineStore::Root::CurrentUser, kUtilsKey, kMarker, QString());
         if (interrupted.compare(MailServer, Qt::CaseInsensitive) == 0) {
@@ -146,7 +132,40 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
             }
         }
     }
+    BusyPointer busy;
+    return submit(failReason, &sendsCancelled(), false);
+}
 
+bool cEmail::Send(QString& failReason, const std::atomic<bool>& cancel)
+{
+    return submit(failReason, &cancel, true);
+}
+
+bool cEmail::Usable(QString& failReason) const
+{
+    if (!m_message) {
+        failReason = QStringLiteral("Email not initialised correctly.");
+        return false;
+    }
+    if (MailServer.isEmpty()) {
+        failReason = QStringLiteral("Mail Server not configured.");
+        return false;
+    }
+    const cMessage& message = *m_message;
+    if (message.From().isEmpty() || message.To().isEmpty() ||
+        (message.TextBody().isEmpty() && message.HTMLBody().isEmpty() && message.Subject().isEmpty())) {
+        failReason = QStringLiteral("Email not configured correctly.");
+        return false;
+    }
+    return true;
+}
+
+bool cEmail::submit(QString& failReason, const std::atomic<bool>* cancel, bool block)
+{
+    if (!Usable(failReason)) {
+        return false;
+    }
+    const cMessage& message = *m_message;
     SmtpConfig config;
     config.Server = MailServer;
     config.Port = Port;
@@ -177,11 +196,8 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
 
     MachineStore::WriteRegString(MachineStore::Root::CurrentUser, kUtilsKey, kMarker, MailServer);
     QString reason;
-    bool sent = false;
-    {
-        BusyPointer busy;
-        sent = SmtpClient::Send(config, from, recipients, mime, reason, &sendsCancelled());
-    }
+    const bool sent = block ? SmtpClient::SendBlocking(config, from, recipients, mime, reason, cancel)
+                            : SmtpClient::Send(config, from, recipients, mime, reason, cancel);
     MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtilsKey, kMarker);
     if (!sent) {
         failReason = reason;

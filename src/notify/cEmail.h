@@ -3,6 +3,8 @@
 #include "notify/cMessage.h"
 
 #include <QString>
+
+#include <atomic>
 #include <memory>
 
 // One e-mail with the SMTP settings to submit it: loaded from a template file,
@@ -35,6 +37,8 @@ public:
 
     // True only when the server accepted the message; otherwise the reason in failReason.
     bool SendEmail(QString& failReason, bool silentMode);
+    // As SendEmail silently, blocking the calling thread (a worker); setting cancel ends it.
+    bool Send(QString& failReason, const std::atomic<bool>& cancel);
     // Reads a MIME message stored as ISO-8859-9 text. A missing or empty file keeps the current message.
     bool LoadFromFile(const QString& filename);
     // Writes the MIME message as ISO-8859-9 text, creating the folder.
@@ -57,5 +61,8 @@ public:
     static constexpr qint64 MaxTemplateBytes = 32 * 1024 * 1024;
 
 private:
+    [[nodiscard]] bool Usable(QString& failReason) const;
+    bool submit(QString& failReason, const std::atomic<bool>* cancel, bool block);
+
     std::unique_ptr<cMessage> m_message;
 };
