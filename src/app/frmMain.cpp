@@ -6,9 +6,9 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
-#include "monitor/ComposerNotifier.h"
 #include "monitor/cMonitor.h"
-#include "notify/cEmail.h"
+#include "notify/MailNotifier.h"
+#include "notify/NotificationText.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
@@ -142,7 +142,7 @@ frmMain::frmMain(QWidget* parent)
     createContent();
     createTray();
 
-    m_notifier = new ComposerNotifier(m_monitor->Settings(), this);
+    m_notifier = new MailNotifier(NotificationText::TemplateFolders(), this);
     m_monitor->SetNotifier(m_notifier);
     m_monitor->ShowCountdown();
     connect(m_monitor, &cMonitor::StatusText, m_lblCurrentStatus, &QLabel::setText);
@@ -167,8 +167,6 @@ frmMain::~frmMain()
 {
     cSettings::SetDialogHook(nullptr);
     m_monitor->Stop();
-    // Closing cancelled the sends of this window's cycle, which ends with it.
-    cEmail::ResumeSends();
 }
 
 void frmMain::createMenus()

@@ -20,17 +20,6 @@ namespace {
 // temporary file and a rename, and an editor may write in several steps.
 constexpr int kProfileSettleMs = 100;
 
-// The notification for a file, or nothing when none can be sent.
-std::optional<Notification> toNotify(const cSettings& settings, qint32 index)
-{
-    if (!NotificationText::FileToNotify(settings, static_cast<qint16>(index))) {
-        return std::nullopt;
-    }
-    Notification notification;
-    notification.index = index;
-    return notification;
-}
-
 } // namespace
 
 cMonitor::cMonitor(QObject* parent)
@@ -167,7 +156,7 @@ void cMonitor::checkRemaining()
         }
         const bool due = file->CheckFile() && file->NotifyNeeded() && !file->BeenNotified();
         if (due && m_settings.SMTPEnabled() && m_notifier) {
-            if (const std::optional<Notification> notification = toNotify(m_settings, index)) {
+            if (const std::optional<Notification> notification = NotificationText::ToNotify(m_settings, index)) {
                 m_sending = index;
                 m_notifier->Send(*notification);
                 return; // on with sendFinished

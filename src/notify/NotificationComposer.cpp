@@ -1,6 +1,5 @@
 #include "notify/NotificationComposer.h"
 
-#include "notify/HistorySink.h"
 #include "notify/NotificationText.h"
 #include "notify/cEmail.h"
 #include "support/DateTimeUtility.h"
@@ -34,11 +33,6 @@ QString unescapeBrackets(QString text)
 void NotificationComposer::SetSendTimeoutForTesting(int milliseconds)
 {
     cEmail::SetTimeoutForTesting(milliseconds);
-}
-
-QStringList NotificationComposer::TemplateFolders()
-{
-    return NotificationText::TemplateFolders();
 }
 
 QString NotificationComposer::FillPlaceholders(const QString& text, const Notification& notification)
@@ -131,22 +125,4 @@ QString NotificationComposer::OutcomeLine(const Notification& notification, bool
 {
     return sent ? NotificationText::ReportPrefix(notification) + QStringLiteral(" Notification Email Sent OK")
                 : NotificationText::FailedLine(notification, reason);
-}
-
-bool NotificationComposer::SendNotification(const cSettings& settings, qint16 index, HistorySink& history)
-{
-    const std::optional<Notification> n = NotificationText::ToNotify(settings, index);
-    if (!n) {
-        return false;
-    }
-    cEmail email;
-    QString line;
-    if (!Compose(*n, TemplateFolders(), email, line)) {
-        history.AddHistory(DateTimeUtility::Now(), line);
-        return false;
-    }
-    QString reason;
-    const bool sent = email.SendEmail(reason, true);
-    history.AddHistory(DateTimeUtility::Now(), OutcomeLine(*n, sent, reason));
-    return sent;
 }

@@ -6,8 +6,6 @@
 #include <QStringList>
 
 class cEmail;
-class cSettings;
-class HistorySink;
 
 // Builds the mail of one notification from the template of its rule, and the
 // history lines of its outcome.
@@ -25,13 +23,6 @@ public:
     // The history line after the server accepted the mail, or refused it for reason.
     [[nodiscard]] static QString OutcomeLine(const Notification& notification, bool sent, const QString& reason);
 
-    // Sends on the calling thread and writes the outcome to the history; true
-    // only when the server accepted the mail. index is the file's 1-based position.
-    static bool SendNotification(const cSettings& settings, qint16 index, HistorySink& history);
-
-    // Folders searched for the templates, in order: Templates/ beside the
-    // executable, then the installed share/sentrel/Templates.
-    [[nodiscard]] static QStringList TemplateFolders();
     // Replaces every placeholder (any letter case) in the table's order; times from the moment of the check.
     [[nodiscard]] static QString FillPlaceholders(const QString& text, const Notification& notification);
 

@@ -20,9 +20,7 @@ QString reportPrefix(const QString& fileName, bool stale)
 
 const QString kFailed = QStringLiteral(" Notification Email Failed - Reason: ");
 
-} // namespace
-
-const cMonitorFile* NotificationText::FileToNotify(const cSettings& settings, qint16 index)
+const cMonitorFile* fileToNotify(const cSettings& settings, qint16 index)
 {
     if (index <= 0) {
         return nullptr;
@@ -33,12 +31,14 @@ const cMonitorFile* NotificationText::FileToNotify(const cSettings& settings, qi
     return settings.MonitorFile(index);
 }
 
+} // namespace
+
 std::optional<Notification> NotificationText::ToNotify(const cSettings& settings, qint32 index)
 {
     if (index <= 0 || index > SHRT_MAX) {
         return std::nullopt;
     }
-    const cMonitorFile* f = FileToNotify(settings, static_cast<qint16>(index));
+    const cMonitorFile* f = fileToNotify(settings, static_cast<qint16>(index));
     if (!f) {
         return std::nullopt;
     }
@@ -63,19 +63,9 @@ std::optional<Notification> NotificationText::ToNotify(const cSettings& settings
     return n;
 }
 
-QString NotificationText::ReportPrefix(const cMonitorFile& file)
-{
-    return reportPrefix(file.Filename(), file.StaleMins() != 0);
-}
-
 QString NotificationText::ReportPrefix(const Notification& notification)
 {
     return reportPrefix(notification.fileName, notification.event == Notification::Event::OutOfDate);
-}
-
-QString NotificationText::FailedLine(const cMonitorFile& file, const QString& reason)
-{
-    return ReportPrefix(file) + kFailed + reason;
 }
 
 QString NotificationText::FailedLine(const Notification& notification, const QString& reason)

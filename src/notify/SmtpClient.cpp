@@ -5,12 +5,9 @@
 #include "support/FileSystemUtility.h"
 #include "support/SystemUtility.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryFile>
-#include <QThread>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -341,35 +338,10 @@ failureReason(const SmtpConfig& config, const Transfer& transfer, CURL* curl, CU
     }
 }
 
-// Runs the transfer. In the program's main thread, unless told to block, it
-// runs on a worker while a local event loop keeps painting and timers going;
-// user input waits, so the send cannot be started again from inside itself.
-// Elsewhere it runs here.
-CURLcode perform(CURL* curl, Transfer& transfer, bool block)
+CURLcode perform(CURL* curl, Transfer& transfer)
 {
-    CURLcode code = CURLE_OK;
-    QCoreApplication* app = QCoreApplication::instance();
-    if (block || !app || app->thread() != QThread::currentThread()) {
-        code = curl_easy_perform(curl);
-        transfer.ended = std::chrono::steady_clock::now();
-        return code;
-    }
-    QEventLoop loop;
-    std::atomic<bool> done {false};
-    std::thread worker([&] {
-        code = curl_easy_perform(curl);
-        transfer.ended = std::chrono::steady_clock::now();
-        done = true;
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!done) {
-        // The application is quitting, and nobody waits for this send any more.
-        const std::lock_guard lock(transfersLock());
-        cutLocked(transfer);
-    }
-    worker.join();
+    const CURLcode code = curl_easy_perform(curl);
+    transfer.ended = std::chrono::steady_clock::now();
     return code;
 }
 
@@ -381,27 +353,6 @@ bool SmtpClient::Send(const SmtpConfig& config,
                       const QByteArray& mime,
                       QString& reason,
                       const std::atomic<bool>* cancel)
-{
-    return submit(config, envelopeFrom, recipients, mime, reason, cancel, false);
-}
-
-bool SmtpClient::SendBlocking(const SmtpConfig& config,
-                              const QByteArray& envelopeFrom,
-                              const QList<QByteArray>& recipients,
-                              const QByteArray& mime,
-                              QString& reason,
-                              const std::atomic<bool>* cancel)
-{
-    return submit(config, envelopeFrom, recipients, mime, reason, cancel, true);
-}
-
-bool SmtpClient::submit(const SmtpConfig& config,
-                        const QByteArray& envelopeFrom,
-                        const QList<QByteArray>& recipients,
-                        const QByteArray& mime,
-                        QString& reason,
-                        const std::atomic<bool>* cancel,
-                        bool block)
 {
     // Nothing a reason or the log says may carry the password, whatever put it there.
     const auto withoutPassword = [&config](QString text) {
@@ -576,7 +527,7 @@ bool SmtpClient::submit(const SmtpConfig& config,
         transfersInFlight().push_back(&transfer);
     }
     transfer.started = transfer.spoke = std::chrono::steady_clock::now();
-    const CURLcode code = perform(h, transfer, block);
+    const CURLcode code = perform(h, transfer);
     {
         const std::lock_guard lock(transfersLock());
         std::erase(transfersInFlight(), &transfer);

@@ -34,10 +34,10 @@ class SmtpClient
 {
 public:
     // Sends mime (CRLF lines, headers included) from envelopeFrom to every
-    // recipient. Returns once the server has accepted the message (true) or the
-    // submission failed (false, with what an operator needs in reason). While
-    // it waits in the program's main thread, that thread keeps handling events
-    // other than user input. Setting *cancel stops the submission within a
+    // recipient, blocking the calling thread (a worker: the event loop of the
+    // main thread must not wait on a server). Returns once the server has
+    // accepted the message (true) or the submission failed (false, with what an
+    // operator needs in reason). Setting *cancel stops the submission within a
     // second; CutCancelled() after it stops it at once.
     static bool Send(const SmtpConfig& config,
                      const QByteArray& envelopeFrom,
@@ -46,24 +46,7 @@ public:
                      QString& reason,
                      const std::atomic<bool>* cancel = nullptr);
 
-    // As Send, on the calling thread whichever it is, handling no events meanwhile; for a worker thread.
-    static bool SendBlocking(const SmtpConfig& config,
-                             const QByteArray& envelopeFrom,
-                             const QList<QByteArray>& recipients,
-                             const QByteArray& mime,
-                             QString& reason,
-                             const std::atomic<bool>* cancel = nullptr);
-
     // Ends every submission in flight whose cancel flag is set, whatever it
     // waits for, by cutting its connection. Safe from any thread.
     static void CutCancelled();
-
-private:
-    static bool submit(const SmtpConfig& config,
-                       const QByteArray& envelopeFrom,
-                       const QList<QByteArray>& recipients,
-                       const QByteArray& mime,
-                       QString& reason,
-                       const std::atomic<bool>* cancel,
-                       bool block);
 };

@@ -17,12 +17,6 @@ namespace {
 const QString kUtilsKey = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
 const QString kMarker = QStringLiteral("SendingToSMTPServer");
 
-std::atomic<bool>& sendsCancelled()
-{
-    static std::atomic<bool> cancelled {false};
-    return cancelled;
-}
-
 // ISO-8859-9 is Latin-1 with six Turkish letters in place of Icelandic ones.
 constexpr struct
 {
@@ -92,17 +86,6 @@ bool cEmail::ParseSecurity(const QString& text, Security& security)
     return true;
 }
 
-void cEmail::CancelSends()
-{
-    sendsCancelled().store(true);
-    SmtpClient::CutCancelled();
-}
-
-void cEmail::ResumeSends()
-{
-    sendsCancelled().store(false);
-}
-
 namespace {
 std::atomic<int> g_testTimeoutMs {0};
 }
@@ -132,13 +115,12 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
             }
         }
     }
-    BusyPointer busy;
-    return submit(failReason, &sendsCancelled(), false);
+    return submit(failReason, nullptr);
 }
 
 bool cEmail::Send(QString& failReason, const std::atomic<bool>& cancel)
 {
-    return submit(failReason, &cancel, true);
+    return submit(failReason, &cancel);
 }
 
 bool cEmail::Usable(QString& failReason) const
@@ -160,7 +142,7 @@ bool cEmail::Usable(QString& failReason) const
     return true;
 }
 
-bool cEmail::submit(QString& failReason, const std::atomic<bool>* cancel, bool block)
+bool cEmail::submit(QString& failReason, const std::atomic<bool>* cancel)
 {
     if (!Usable(failReason)) {
         return false;
@@ -196,8 +178,7 @@ bool cEmail::submit(QString& failReason, const std::atomic<bool>* cancel, bool b
 
     MachineStore::WriteRegString(MachineStore::Root::CurrentUser, kUtilsKey, kMarker, MailServer);
     QString reason;
-    const bool sent = block ? SmtpClient::SendBlocking(config, from, recipients, mime, reason, cancel)
-                            : SmtpClient::Send(config, from, recipients, mime, reason, cancel);
+    const bool sent = SmtpClient::Send(config, from, recipients, mime, reason, cancel);
     MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtilsKey, kMarker);
     if (!sent) {
         failReason = reason;

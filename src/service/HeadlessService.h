@@ -1,7 +1,7 @@
 #pragma once
 
-#include "monitor/ComposerNotifier.h"
 #include "monitor/cMonitor.h"
+#include "service/PluginNotifier.h"
 
 #include <QObject>
 
@@ -39,6 +39,6 @@ private:
     QString m_profileName;
     std::FILE* m_history;
     cMonitor m_monitor;
-    ComposerNotifier m_notifier {m_monitor.Settings()};
+    PluginNotifier m_notifier;
     QSocketNotifier* m_signalNotifier = nullptr;
 };

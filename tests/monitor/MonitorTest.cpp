@@ -3,9 +3,10 @@
 #include "SmtpSink.h"
 #include "TestEnvironment.h"
 #include "model/ProfileFormat.h"
-#include "monitor/ComposerNotifier.h"
 #include "monitor/cMonitor.h"
+#include "notify/MailNotifier.h"
 #include "notify/NotificationComposer.h"
+#include "notify/NotificationText.h"
 #include "support/Clock.h"
 #include "support/ConfigUtility.h"
 
@@ -110,7 +111,7 @@ protected:
     QString m_folder;
     SmtpSink m_sink;
     cMonitor m_monitor;
-    ComposerNotifier m_notifier {m_monitor.Settings()};
+    MailNotifier m_notifier {NotificationText::TemplateFolders()};
     QString m_status;
     int m_statuses = 0;
     QStringList m_history;

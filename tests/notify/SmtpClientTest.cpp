@@ -32,7 +32,7 @@ SmtpConfig Loopback(int port, const QString& server = QStringLiteral("127.0.0.1"
 
 bool Send(const SmtpConfig& config, QString& reason, const std::atomic<bool>* cancel = nullptr)
 {
-    return SmtpClient::SendBlocking(config, "sentrel@example.com", {"ops@example.com"}, kMime, reason, cancel);
+    return SmtpClient::Send(config, "sentrel@example.com", {"ops@example.com"}, kMime, reason, cancel);
 }
 
 // A throwaway CA, certificates it signed for this host and for another name,
@@ -127,7 +127,7 @@ TEST(SmtpDelivery, EachOutcomeWithItsReason)
         config.UserName = c.user;
         config.Password = c.password;
         QString reason;
-        EXPECT_EQ(SmtpClient::SendBlocking(config, c.from, c.to, kMime, reason), c.reason.isEmpty());
+        EXPECT_EQ(SmtpClient::Send(config, c.from, c.to, kMime, reason), c.reason.isEmpty());
         EXPECT_EQ(reason, c.reason);
         const QList<SmtpSink::Message> messages = sink.Messages();
         ASSERT_EQ(messages.size(), c.reason.isEmpty() || c.options.RejectData ? 1 : 0);
