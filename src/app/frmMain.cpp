@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QToolButton>
 #include <QTreeView>
@@ -399,6 +400,10 @@ void frmMain::ProgramSettings()
     if (m_monitor->Running()) {
         return;
     }
+    // Nor may a cycle start while the dialog is open: it would check, mark and
+    // save files whose copies the dialog writes back on OK.
+    m_monitor->Hold(true);
+    const auto release = qScopeGuard([this] { m_monitor->Hold(false); });
     if (m_monitor->Settings().DisplaySettings()) {
         m_monitor->ReloadProfile();
     }

@@ -107,9 +107,22 @@ void cMonitor::Stop()
     Q_EMIT Stopped();
 }
 
+void cMonitor::Hold(bool held)
+{
+    m_held = held;
+    if (held || m_stopped) {
+        return;
+    }
+    if (m_changedWhileRunning) {
+        m_changedWhileRunning = false;
+        m_changes.CheckAgainSoon();
+    }
+    schedule();
+}
+
 void cMonitor::CheckFiles(bool forceCheck)
 {
-    if (!m_loaded || m_stopped) {
+    if (!m_loaded || m_stopped || m_held) {
         return;
     }
     DebugLog(QStringLiteral("CheckFiles ") + (forceCheck ? QStringLiteral("True") : QStringLiteral("False")),
@@ -151,6 +164,9 @@ void cMonitor::checkRemaining()
             DebugLog(QStringLiteral("Check File ") + QString::number(index), 5, LogIndentKeep);
         }
         cMonitorFile* file = m_settings.MonitorFile(static_cast<qint16>(index));
+        if (!file) {
+            break; // the list is shorter than when the cycle began
+        }
         if (statusShown) {
             Q_EMIT StatusText(QStringLiteral(" Checking ") + file->Filename());
         }
@@ -285,8 +301,8 @@ void cMonitor::filesChanged()
     if (m_stopped) {
         return;
     }
-    if (m_running) {
-        // Looked at once more when this cycle is over.
+    if (m_running || m_held) {
+        // Looked at once more when this cycle or the hold is over.
         m_changedWhileRunning = true;
         return;
     }

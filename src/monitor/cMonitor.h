@@ -44,6 +44,10 @@ public:
     // checked. Stopped follows once the cancelled send has reported.
     void Stop();
 
+    // While held (a dialog edits the profile), no cycle starts and changes
+    // wait; what came due meanwhile is checked once the hold ends.
+    void Hold(bool held);
+
     // Tells a failed save of the profile (SaveFailed) unless it was told already.
     void ReportSaveFailure();
 
@@ -102,5 +106,6 @@ private:
     bool m_running = false;
     bool m_stopped = false;
     bool m_reloadPending = false;
+    bool m_held = false;
     bool m_changedWhileRunning = false;
 };

@@ -151,6 +151,22 @@ TEST_F(Monitor, CountsDownAndChecksAnIntervalAfterTheLastCheckEndedWhateverTheWa
     }
 }
 
+TEST_F(Monitor, NoCycleRunsWhileHeldForADialogAndWhatCameDueRunsAfter)
+{
+    const QString changed = File(QStringLiteral("changed.csv"), 3600);
+    Start(Profile({{changed}}, 0));
+    Touch(changed, 1);
+    m_monitor.Hold(true);
+    m_clock.AdvanceSeconds(60);
+    Check(false);
+    Check(true);
+    EXPECT_TRUE(m_checked.isEmpty());
+    EXPECT_EQ(Status(1), QStringLiteral("OK"));
+    m_monitor.Hold(false);
+    Check(false);
+    EXPECT_EQ(Status(1), QStringLiteral("Changed!"));
+}
+
 TEST_F(Monitor, EachChangeAndEachStaleSpellIsMailedOnce)
 {
     const QString changed = File(QStringLiteral("changed.csv"), 3600);
