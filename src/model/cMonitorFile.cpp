@@ -5,6 +5,7 @@
 #include "support/DatePattern.h"
 #include "support/DateTimeUtility.h"
 #include "support/FileSystemUtility.h"
+#include "support/FolderHandles.h"
 #include "support/ProfileStore.h"
 
 namespace {
@@ -96,7 +97,7 @@ QDateTime cMonitorFile::LastModifiedVB() const
     return DateTimeUtility::StampToDate(m_lastModified);
 }
 
-bool cMonitorFile::CheckFile()
+bool cMonitorFile::CheckFile(FolderHandles* folders)
 {
     if (m_rawFileName.trimmed().isEmpty()) {
         m_status = QStringLiteral("No File");
@@ -105,7 +106,9 @@ bool cMonitorFile::CheckFile()
     const QString name = Filename();
 
     std::time_t modified = 0;
-    if (!FileSystemUtility::LastModified(name, modified)) {
+    const bool found =
+        folders ? folders->LastModified(name, modified) : FileSystemUtility::LastModified(name, modified);
+    if (!found) {
         m_status = QStringLiteral("File not found");
         return false;
     }
