@@ -8,6 +8,8 @@
 #include "support/FolderHandles.h"
 #include "support/ProfileStore.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kFileName = QStringLiteral("FileName");
@@ -99,7 +101,8 @@ QDateTime cMonitorFile::LastModifiedVB() const
 
 bool cMonitorFile::CheckFile(FolderHandles* folders)
 {
-    if (m_rawFileName.trimmed().isEmpty()) {
+    // What trimmed().isEmpty() tells, without building the trimmed copy on every check.
+    if (std::all_of(m_rawFileName.cbegin(), m_rawFileName.cend(), [](QChar c) { return c.isSpace(); })) {
         m_status = QStringLiteral("No File");
         return false;
     }
