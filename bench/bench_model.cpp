@@ -1,6 +1,7 @@
 // The monitoring model against its floors: CheckFile beside a bare stat()
-// loop, ReadSettings beside reading the profile's bytes and stat-ing the
-// files, WriteSettings beside writing the same bytes once.
+// loop and a bare fstatat() loop in the files' folder, ReadSettings beside
+// reading the profile's bytes and stat-ing the files, WriteSettings beside
+// writing the same bytes once.
 #include "model/ProfileFormat.h"
 #include "model/cSettings.h"
 #include "support/DateTimeUtility.h"
@@ -13,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
@@ -29,6 +31,8 @@ struct FileSet
 {
     std::vector<QString> plain;
     std::vector<QByteArray> plainBytes;
+    QByteArray folderBytes;
+    std::vector<QByteArray> baseBytes;
     std::vector<QString> templated;
 };
 
@@ -42,6 +46,7 @@ const FileSet& Files(int count)
     FileSet set;
     const QString dir = g_root + QStringLiteral("/files-") + QString::number(count);
     QDir().mkpath(dir);
+    set.folderBytes = QFile::encodeName(dir);
     const QString year = QString::number(QDate::currentDate().year());
     for (int i = 0; i < count; ++i) {
         const QString name = dir + QStringLiteral("/export-") + QString::number(i) + QStringLiteral(".csv");
@@ -59,6 +64,7 @@ const FileSet& Files(int count)
         ::utimes(QFile::encodeName(t.fileName()).constData(), old);
         set.plain.push_back(name);
         set.plainBytes.push_back(QFile::encodeName(name));
+        set.baseBytes.push_back(QFile::encodeName(QFileInfo(name).fileName()));
         set.templated.push_back(dir + QStringLiteral("/log-") + QString::number(i) + QStringLiteral(".#yyyy#.txt"));
     }
     return sets.emplace(count, std::move(set)).first->second;
@@ -118,6 +124,23 @@ void BM_StatLoop(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// The folder opened once a pass, as a check cycle opens it, and each file stat-ed relative to it.
+void BM_FstatatLoop(benchmark::State& state)
+{
+    const FileSet& files = Files(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        const int folder = ::open(files.folderBytes.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        for (const QByteArray& name : files.baseBytes) {
+            struct stat st
+            { };
+            benchmark::DoNotOptimize(::fstatat(folder, name.constData(), &st, 0));
+        }
+        ::close(folder);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// Each pass is one check cycle, with the folder handles the monitor gives it.
 void checkAll(benchmark::State& state, Kind kind)
 {
     const int count = static_cast<int>(state.range(0));
@@ -128,9 +151,11 @@ void checkAll(benchmark::State& state, Kind kind)
     }
     const quint64 before = s.Store()->Replacements();
     for (auto _ : state) {
+        s.BeginCheckCycle();
         for (qint16 i = 1; i <= s.NumberFiles(); ++i) {
-            benchmark::DoNotOptimize(s.MonitorFile(i)->CheckFile());
+            benchmark::DoNotOptimize(s.MonitorFile(i)->CheckFile(s.CycleFolders()));
         }
+        s.EndCheckCycle();
     }
     state.counters["replacements"] = static_cast<double>(s.Store()->Replacements() - before);
     state.SetItemsProcessed(state.iterations() * count);
@@ -248,6 +273,7 @@ BENCHMARK(BM_ReplaceAllFiles)
     ->ArgNames({"files", "batched"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StatLoop)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FstatatLoop)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckFile)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckFileTemplate)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckFileStaleNotified)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -5,7 +5,10 @@
 #include "support/DatePattern.h"
 #include "support/DateTimeUtility.h"
 #include "support/FileSystemUtility.h"
+#include "support/FolderHandles.h"
 #include "support/ProfileStore.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -96,16 +99,19 @@ QDateTime cMonitorFile::LastModifiedVB() const
     return DateTimeUtility::StampToDate(m_lastModified);
 }
 
-bool cMonitorFile::CheckFile()
+bool cMonitorFile::CheckFile(FolderHandles* folders)
 {
-    if (m_rawFileName.trimmed().isEmpty()) {
+    // What trimmed().isEmpty() tells, without building the trimmed copy on every check.
+    if (std::all_of(m_rawFileName.cbegin(), m_rawFileName.cend(), [](QChar c) { return c.isSpace(); })) {
         m_status = QStringLiteral("No File");
         return false;
     }
     const QString name = Filename();
 
     std::time_t modified = 0;
-    if (!FileSystemUtility::LastModified(name, modified)) {
+    const bool found =
+        folders ? folders->LastModified(name, modified) : FileSystemUtility::LastModified(name, modified);
+    if (!found) {
         m_status = QStringLiteral("File not found");
         return false;
     }

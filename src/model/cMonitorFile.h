@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+class FolderHandles;
+
 // One entry of the watch list: the name as entered (possibly with #date
 // patterns#), its rule, the time seen at the last check and the two flags
 // that drive notification. It loads and saves itself as one profile section.
@@ -40,7 +42,8 @@ public:
     [[nodiscard]] const DateTimeStamp& LastModifiedSD() const { return m_lastModified; }
 
     // Examines the file against its rule; false for "No File", "File not found" and errors.
-    bool CheckFile();
+    // A check cycle passes its folder handles, which spare a walk of the folder's path.
+    bool CheckFile(FolderHandles* folders = nullptr);
     // Records that the event was notified and saves the entry.
     void MarkAsNotified();
     [[nodiscard]] bool BeenNotified() const { return m_beenNotified; }

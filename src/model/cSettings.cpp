@@ -160,6 +160,20 @@ QString cSettings::SaveFailureToReport()
            QStringLiteral("); it keeps what was last saved");
 }
 
+void cSettings::BeginCheckCycle()
+{
+    // Also drops what a cycle that never reached its end left open.
+    m_folders.Clear();
+    m_inCheckCycle = true;
+}
+
+void cSettings::EndCheckCycle()
+{
+    // Closed between cycles: a held folder would keep its file system from being unmounted.
+    m_folders.Clear();
+    m_inCheckCycle = false;
+}
+
 cMonitorFile* cSettings::MonitorFile(qint16 index)
 {
     if (index < 1 || index > NumberFiles()) {

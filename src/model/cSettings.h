@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/cMonitorFile.h"
+#include "support/FolderHandles.h"
 
 #include <QString>
 #include <functional>
@@ -61,6 +62,14 @@ public:
     // empty while saves succeed and when the reason was handed out already.
     [[nodiscard]] QString SaveFailureToReport();
 
+    // A check cycle calls BeginCheckCycle before its first file and EndCheckCycle
+    // after its last, and passes CycleFolders() to each CheckFile: the folders'
+    // handles are opened afresh each cycle, so a folder replaced in between is seen.
+    void BeginCheckCycle();
+    void EndCheckCycle();
+    // The cycle's folder handles; nullptr outside a cycle, where a check stats the whole path.
+    [[nodiscard]] FolderHandles* CycleFolders() { return m_inCheckCycle ? &m_folders : nullptr; }
+
     [[nodiscard]] const QString& ProfileName() const { return m_profileName; }
     [[nodiscard]] const QString& ProfilePath() const { return m_profilePath; }
     // The store of the profile file, shared by copies of these settings and by
@@ -108,4 +117,6 @@ private:
     QString m_smtpCAFile;
     QString m_emailFrom;
     QString m_emailTo;
+    FolderHandles m_folders;
+    bool m_inCheckCycle = false;
 };

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimeZone>
+#include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -219,6 +221,41 @@ TEST_F(ProfileSettings, HandEditedProfileKeepsWhatItDoesNotKnow)
         EXPECT_TRUE(Text().contains(kept)) << kept.toStdString();
     }
     EXPECT_TRUE(Text().contains(u"pollinterval=60"_s));
+}
+
+TEST_F(ProfileSettings, EachCycleSeesTheWatchedFolderAsItIsThen)
+{
+    cSettings s = WithFiles(3);
+    const auto cycle = [&s](bool reachesItsEnd) {
+        s.BeginCheckCycle();
+        QStringList statuses;
+        for (qint16 i = 1; i <= s.NumberFiles(); ++i) {
+            s.MonitorFile(i)->CheckFile(s.CycleFolders());
+            statuses << s.MonitorFile(i)->Status();
+        }
+        if (reachesItsEnd) {
+            s.EndCheckCycle();
+        }
+        return statuses;
+    };
+    // A new folder with the same files, newer, renamed over the watched one.
+    const auto replaceFolder = [this](qint64 secondsAgo) {
+        const QString next = m_dir + u"-next"_s;
+        for (int i = 1; i <= 3; ++i) {
+            TestEnvironment::WriteFile(next + u"/file%1.txt"_s.arg(i), "y");
+            TestEnvironment::SetModified(next + u"/file%1.txt"_s.arg(i), kNow - secondsAgo);
+        }
+        const QByteArray from = QFile::encodeName(next), to = QFile::encodeName(m_dir);
+        return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0 && QDir(next).removeRecursively();
+    };
+    const auto descriptors = [] { return QDir(u"/proc/self/fd"_s).entryList(QDir::AllEntries | QDir::System).size(); };
+    const qsizetype idle = descriptors();
+    EXPECT_EQ(cycle(true), QStringList({u"Out of Date!"_s, u"OK"_s, u"OK"_s}));
+    EXPECT_EQ(descriptors(), idle); // no folder held between cycles
+    ASSERT_TRUE(replaceFolder(60));
+    EXPECT_EQ(cycle(false), QStringList({u"OK"_s, u"Changed!"_s, u"Changed!"_s}));
+    ASSERT_TRUE(replaceFolder(30)); // after a cycle that never reached its end
+    EXPECT_EQ(cycle(true), QStringList({u"OK"_s, u"Changed!"_s, u"Changed!"_s}));
 }
 
 TEST_F(ProfileSettings, CyclesWriteOnlyWhatChanged)

@@ -1,6 +1,8 @@
 #include "support/FileSystemUtility.h"
 #include "TestEnvironment.h"
+#include "support/FolderHandles.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -41,4 +43,43 @@ TEST(FileSystemUtility, ReadingKeepsItsBoundWhateverSizeTheFileReports)
         EXPECT_TRUE(starts.isEmpty() ? bytes.isEmpty() && !error.isEmpty() : bytes.startsWith(starts))
             << error.toStdString();
     }
+}
+
+TEST(FolderHandles, FindWhatAStatOfThePathFinds)
+{
+    const QString root = TestEnvironment::NewFolder("handles");
+    const QString shared = root + "/shared";
+    QList<std::pair<QString, std::time_t>> cases = {{shared + "/a.csv", 100},
+                                                    {root + "/shared-2/a.csv", 300},
+                                                    {shared + "/b.csv", 200},
+                                                    {shared + "/sub/a.csv", 400},
+                                                    {shared + "/link.csv", 100},
+                                                    {root + "/linked/a.csv", 300},
+                                                    {shared + "/gone.csv", 0},
+                                                    {root + "/gone/a.csv", 0},
+                                                    {shared + "/a.csv/", 0},
+                                                    {"", 0},
+                                                    {"a.csv", 100},
+                                                    {"sub/a.csv", 400}};
+    for (const auto& [path, mtime] : cases.first(4)) {
+        ASSERT_TRUE(TestEnvironment::WriteFile(path, "x") && TestEnvironment::SetModified(path, mtime));
+    }
+    ASSERT_TRUE(QFile::link("a.csv", shared + "/link.csv") && QFile::link(root + "/shared-2", root + "/linked"));
+    // Relative names are found from the working folder, as a stat of them is.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(shared));
+    for (const auto& [path, kind] : TestEnvironment::NonRegularFiles()) {
+        cases.append({path, 0});
+    }
+    FolderHandles folders;
+    // The first round stats the first file of each folder by its path, the rest through the folder's handle.
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& [path, mtime] : cases) {
+            SCOPED_TRACE(path.toStdString());
+            std::time_t secs = 0;
+            EXPECT_EQ(folders.LastModified(path, secs), mtime != 0);
+            EXPECT_EQ(secs, mtime);
+        }
+    }
+    QDir::setCurrent(before);
 }
