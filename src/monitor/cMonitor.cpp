@@ -170,7 +170,7 @@ void cMonitor::checkRemaining()
         if (statusShown) {
             Q_EMIT StatusText(QStringLiteral(" Checking ") + file->Filename());
         }
-        const bool due = file->CheckFile() && file->NotifyNeeded() && !file->BeenNotified();
+        const bool due = file->CheckFile(m_settings.CycleFolders()) && file->NotifyNeeded() && !file->BeenNotified();
         if (due && m_settings.SMTPEnabled() && m_notifier) {
             if (const std::optional<Notification> notification = NotificationText::ToNotify(m_settings, index)) {
                 m_sending = index;
@@ -247,11 +247,14 @@ void cMonitor::finishCycle()
 void cMonitor::cycleStarts()
 {
     m_changes.CheckStarting();
+    // Files that share a folder are statted relative to one handle on it, opened afresh each cycle.
+    m_settings.BeginCheckCycle();
 }
 
 void cMonitor::cycleEnds()
 {
     m_changes.CheckDone();
+    m_settings.EndCheckCycle();
 }
 
 void cMonitor::restartInterval()
