@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QLineEdit>
@@ -47,6 +48,15 @@ public:
     void AnswerWhenShown() { answerWithin(10000); }
     // Lets an armed answer that found no box run out.
     static void Settle() { QApplication::processEvents(); }
+    // Runs act and answers the box it shows: that box, or an empty one (count 0) when none came.
+    ShownMessage Answer(const std::function<void()>& act)
+    {
+        const int before = m_shown.count;
+        AnswerNext();
+        act();
+        Settle();
+        return m_shown.count > before ? m_shown : ShownMessage {};
+    }
     [[nodiscard]] const ShownMessage& Shown() const { return m_shown; }
 
 private:
@@ -108,6 +118,19 @@ inline void Paste(QWidget* dialog, const char* name, const QString& text)
 inline void Clear(QWidget* dialog, const char* name)
 {
     Box(dialog, name)->clear();
+}
+// Leaves a control as a person would: a check box or option is clicked, a
+// drop-down list shows the entry of that number, a box holds the text.
+inline void Edit(QWidget* dialog, const char* name, const QString& value = {})
+{
+    const QByteArray kind = QByteArray(name).left(3);
+    if (kind == "chk" || kind == "opt") {
+        Click(dialog, name);
+    } else if (kind == "cbo") {
+        AppTest::Find<QComboBox>(dialog, name)->setCurrentIndex(value.toInt());
+    } else {
+        Box(dialog, name)->setText(value);
+    }
 }
 
 // Runs show, which opens the dialog of that objectName modally, while act

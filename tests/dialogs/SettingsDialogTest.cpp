@@ -63,19 +63,6 @@ void ShowTab(QWidget* dialog, int index)
     Tabs(dialog)->setCurrentIndex(index);
     QApplication::processEvents();
 }
-// Leaves a control as a person would: a box holds the text, a check box is
-// clicked, a drop-down list shows the entry of that number.
-void Edit(QWidget* dialog, const char* name, const QString& value)
-{
-    const QByteArray kind = QByteArray(name).left(3);
-    if (kind == "chk") {
-        Click(dialog, name);
-    } else if (kind == "cbo") {
-        Find<QComboBox>(dialog, name)->setCurrentIndex(value.toInt());
-    } else {
-        Box(dialog, name)->setText(value);
-    }
-}
 void SelectRow(QWidget* dialog, int row, bool twice = false)
 {
     QListWidget* list = List(dialog);
