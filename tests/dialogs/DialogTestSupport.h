@@ -120,15 +120,20 @@ inline void Clear(QWidget* dialog, const char* name)
     Box(dialog, name)->clear();
 }
 // Leaves a control as a person would: a check box or option is clicked, a
-// drop-down list shows the entry of that number, a box holds the text.
+// drop-down list is moved by keys to the entry of that number, a box holds the text.
 inline void Edit(QWidget* dialog, const char* name, const QString& value = {})
 {
     const QByteArray kind = QByteArray(name).left(3);
+    auto* list = kind == "cbo" ? AppTest::Find<QComboBox>(dialog, name) : nullptr;
     if (kind == "chk" || kind == "opt") {
         Click(dialog, name);
-    } else if (kind == "cbo") {
-        AppTest::Find<QComboBox>(dialog, name)->setCurrentIndex(value.toInt());
+    } else if (list) {
+        for (int step = 0; step < list->count() && list->currentIndex() != value.toInt(); ++step) {
+            QTest::keyClick(list, list->currentIndex() < value.toInt() ? Qt::Key_Down : Qt::Key_Up);
+        }
     } else {
+        // Nobody can type into a disabled box.
+        EXPECT_TRUE(Box(dialog, name)->isEnabled()) << name;
         Box(dialog, name)->setText(value);
     }
 }
