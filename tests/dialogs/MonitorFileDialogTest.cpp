@@ -1,6 +1,5 @@
-// The monitored-file dialog with real widgets: how it opens from a file, the
-// friendly-name and rule switches, the typed-key filters, the OK checks with
-// their messages, what OK writes, Cancel and the close box, and browsing.
+// The monitored-file dialog with real widgets: the friendly-name and rule switches, the typed-key filters, the OK
+// checks, what OK writes, Cancel, Escape and the close box, and browsing for a file.
 #include "DialogTestSupport.h"
 #include "dialogs/frmMonitorFile.h"
 #include "model/cMonitorFile.h"
@@ -14,7 +13,6 @@ using namespace DialogTest;
 namespace {
 
 const QString kNoFilename = "You must enter the Filename of the file you want to Monitor.";
-const QString kNoFriendlyName = "You must enter the 'Friendly Name' for the file you want to Monitor.";
 const QString kLineBreak =
     "The Filename may not hold a line break (carriage return or line feed): the profile cannot store it.";
 const QString kNoMinutes = "You must enter the number of minutes that a file must have remained unchanged.";
@@ -54,70 +52,36 @@ protected:
     MessageAnswerer m_answer;
 };
 
-TEST_F(MonitorFileDialog, OpensFromTheFilesValuesWithTheFocusInTheFileName)
-{
-    const QString path = "/var/log/app.#YYYY-MM-DD#.log";
-    const struct
-    {
-        const char* name;
-        cMonitorFile file;
-        QString friendlyBox;
-        bool stale;
-        QString minutes;
-    } cases[] = {
-        {"a new file", cMonitorFile(), "", false, "10"},
-        {"change rule, no friendly name, attached", MakeFile(path, "", true, 0), path, false, "10"},
-        {"stale after 25 minutes, friendly name", MakeFile(path, "App log", false, 25), "App log", true, "25"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        cMonitorFile file = c.file;
-        const bool friendly = !c.file.FriendlyName().isEmpty();
-        EXPECT_FALSE(Run(&file, [&](QWidget* dialog) {
-            EXPECT_EQ(QApplication::focusWidget(), Box(dialog, "txtFilename"));
-            EXPECT_EQ(Box(dialog, "txtFilename")->text(), c.file.RawFileName());
-            EXPECT_EQ(Button(dialog, "chkUseFriendlyName")->isChecked(), friendly);
-            EXPECT_EQ(Box(dialog, "txtFriendlyName")->text(), c.friendlyBox);
-            EXPECT_EQ(Box(dialog, "txtFriendlyName")->isEnabled(), friendly);
-            EXPECT_EQ(Button(dialog, "chkAttachFileToEmail")->isChecked(), c.file.AttachFileToEmail());
-            EXPECT_EQ(Button(dialog, "optNotifyOnChange")->isChecked(), !c.stale);
-            EXPECT_EQ(Button(dialog, "optNotifyStale")->isChecked(), c.stale);
-            EXPECT_EQ(Box(dialog, "txtStaleMinutes")->text(), c.minutes);
-            EXPECT_EQ(Box(dialog, "txtStaleMinutes")->isEnabled(), c.stale);
-            Click(dialog, "cmdCancel");
-        }));
-    }
-}
-
-TEST_F(MonitorFileDialog, FriendlyNameFollowsTheFileNameWhileUncheckedAndMinutesFollowTheRule)
+TEST_F(MonitorFileDialog, BoxesFollowTheSwitchesAndTypedQuotesAndLettersAreDropped)
 {
     cMonitorFile file;
     Run(&file, [](QWidget* dialog) {
         QLineEdit* friendly = Box(dialog, "txtFriendlyName");
         QLineEdit* minutes = Box(dialog, "txtStaleMinutes");
-        Type(dialog, "txtFilename", "/abc");
+        // A new file: the focus in the file name, the friendly name and the minutes off.
+        EXPECT_EQ(QApplication::focusWidget(), Box(dialog, "txtFilename"));
+        EXPECT_FALSE(friendly->isEnabled());
+        EXPECT_FALSE(minutes->isEnabled());
+        // The unchecked friendly name shows the file name from its start.
+        Type(dialog, "txtFilename", "/\"abc\"");
         EXPECT_EQ(friendly->text(), "/abc");
         EXPECT_EQ(friendly->cursorPosition(), 0);
         Click(dialog, "chkUseFriendlyName");
-        EXPECT_TRUE(friendly->isEnabled());
-        Clear(dialog, "txtFriendlyName");
-        Type(dialog, "txtFriendlyName", "Mine");
+        Edit(dialog, "txtFriendlyName", "");
+        Type(dialog, "txtFriendlyName", "\"Mine\"");
         Type(dialog, "txtFilename", "d");
-        EXPECT_EQ(friendly->text(), "Mine");
-        // Unchecking discards the typed name for the file name; checking again keeps that.
+        EXPECT_EQ(friendly->text(), "\"Mine\"");
+        // Unchecking discards the typed name for the file name.
         Click(dialog, "chkUseFriendlyName");
         EXPECT_FALSE(friendly->isEnabled());
         EXPECT_EQ(friendly->text(), "/abcd");
-        Click(dialog, "chkUseFriendlyName");
-        EXPECT_EQ(friendly->text(), "/abcd");
 
         Click(dialog, "optNotifyStale");
-        EXPECT_TRUE(minutes->isEnabled());
         // A click into a box selects all it holds, so typing replaces it.
         QTest::mouseClick(minutes, Qt::LeftButton);
-        MessageAnswerer::Settle();
+        QApplication::processEvents();
         EXPECT_EQ(minutes->selectedText(), "10");
-        Type(dialog, "txtStaleMinutes", "5");
+        Type(dialog, "txtStaleMinutes", "a-5 ");
         Click(dialog, "optNotifyOnChange");
         EXPECT_FALSE(minutes->isEnabled());
         Click(dialog, "optNotifyStale");
@@ -126,74 +90,45 @@ TEST_F(MonitorFileDialog, FriendlyNameFollowsTheFileNameWhileUncheckedAndMinutes
     });
 }
 
-TEST_F(MonitorFileDialog, TypedQuotesAndNonDigitsAreDroppedButPastedTextIsNot)
+TEST_F(MonitorFileDialog, OkRefusesInOrderAndCancelEscapeOrTheCloseBoxLeaveTheFile)
 {
-    const struct
-    {
-        const char* name;
-        const char* box;
-        bool paste;
-        QString input, expected;
-    } cases[] = {
-        {"quote typed into the file name", "txtFilename", false, "\"/a b\".log\"", "/a b.log"},
-        {"quote pasted into the file name", "txtFilename", true, "\"/a.log\"", "\"/a.log\""},
-        {"quote typed into the friendly name", "txtFriendlyName", false, "say \"hi\"", "say \"hi\""},
-        {"letters and signs typed into the minutes", "txtStaleMinutes", false, "1a-2.5 ", "125"},
-        {"letters pasted into the minutes", "txtStaleMinutes", true, "7 min", "7 min"},
-        {"Backspace still edits the minutes", "txtStaleMinutes", false, "17\b", "1"},
+    // The file name, the friendly name (nullptr: left off) and the minutes (nullptr: on change).
+    const std::tuple<QString, const char*, const char*, QString> cases[] = {
+        {"", "", "", kNoFilename},
+        {"   ", nullptr, nullptr, kNoFilename},
+        {"/a\nb", "", "", kLineBreak},
+        {"/a", "  ", "0", "You must enter the 'Friendly Name' for the file you want to Monitor."},
+        {"/a", nullptr, "", kNoMinutes},
+        {"/a", nullptr, "0", kNoMinutes},
+        {"/a", nullptr, "ten", kNoMinutes},
+        {"/a", nullptr, "-5", kNoMinutes},
     };
-    cMonitorFile file = MakeFile("x", "y", false, 25);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Run(&file, [&](QWidget* dialog) {
-            Clear(dialog, c.box);
-            c.paste ? Paste(dialog, c.box, c.input) : Type(dialog, c.box, c.input);
-            EXPECT_EQ(Box(dialog, c.box)->text(), c.expected);
-            Click(dialog, "cmdCancel");
-        });
-    }
-}
-
-TEST_F(MonitorFileDialog, OkRefusesInOrderAndLeavesTheFileAsItWas)
-{
-    // A switch whose text is nullptr stays off.
-    const struct
-    {
-        const char* name;
-        QString filename;
-        const char* friendly;
-        const char* minutes;
-        QString message;
-    } cases[] = {
-        {"empty file name first", "", "", "", kNoFilename},
-        {"blank file name", "   ", nullptr, nullptr, kNoFilename},
-        {"line feed in the file name before the rest", "/a\nb", "", "", kLineBreak},
-        {"blank friendly name before the minutes", "/a", "  ", "0", kNoFriendlyName},
-        {"no minutes", "/a", nullptr, "", kNoMinutes},
-        {"zero minutes", "/a", nullptr, "0", kNoMinutes},
-        {"pasted words", "/a", nullptr, "ten", kNoMinutes},
-        {"pasted negative", "/a", nullptr, "-5", kNoMinutes},
+    const std::function<void(QWidget*)> leave[] = {
+        [](QWidget* dialog) { Click(dialog, "cmdCancel"); },
+        [](QWidget* dialog) { QTest::keyClick(Box(dialog, "txtFilename"), Qt::Key_Escape); },
+        [](QWidget* dialog) { dialog->close(); },
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    int row = 0;
+    for (const auto& [filename, friendly, minutes, message] : cases) {
+        SCOPED_TRACE(row);
         cMonitorFile file = MakeFile("/before", "", false, 0);
         EXPECT_FALSE(Run(&file, [&](QWidget* dialog) {
-            Box(dialog, "txtFilename")->setText(c.filename);
-            if (c.friendly) {
-                Click(dialog, "chkUseFriendlyName");
-                Box(dialog, "txtFriendlyName")->setText(c.friendly);
+            Edit(dialog, "txtFilename", filename);
+            if (friendly) {
+                Edit(dialog, "chkUseFriendlyName");
+                Edit(dialog, "txtFriendlyName", friendly);
             }
-            if (c.minutes) {
-                Click(dialog, "optNotifyStale");
-                Box(dialog, "txtStaleMinutes")->setText(c.minutes);
+            if (minutes) {
+                Edit(dialog, "optNotifyStale");
+                Edit(dialog, "txtStaleMinutes", minutes);
             }
             // Enter in a box presses OK.
             const ShownMessage shown =
                 m_answer.Answer([&] { QTest::keyClick(Box(dialog, "txtFilename"), Qt::Key_Return); });
-            EXPECT_EQ(shown.text, c.message);
+            EXPECT_EQ(shown.text, message);
             EXPECT_EQ(shown.icon, QMessageBox::Warning);
-            EXPECT_TRUE(dialog->isVisible());
-            Click(dialog, "cmdCancel");
+            // Then Cancel, Escape and the close box in turn.
+            leave[row++ % 3](dialog);
         }));
         EXPECT_EQ(Stored(file), Stored(MakeFile("/before", "", false, 0)));
     }
@@ -202,21 +137,20 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndLeavesTheFileAsItWas)
 TEST_F(MonitorFileDialog, OkWritesTrimmedNamesTheAttachmentAndTheRule)
 {
     const QString path = "/srv/in.csv";
-    struct Case
+    const cMonitorFile stale = MakeFile(path, "", false, 25);
+    const struct
     {
         const char* name;
         cMonitorFile start;
         std::vector<std::pair<const char*, QString>> edits;
         cMonitorFile expected;
-    };
-    // The minutes are the number the box starts with, rounded half to even.
-    const auto minutes = [&](const char* text, qint32 expected) {
-        return Case {text,
-                     MakeFile(path, "", false, 0),
-                     {{"optNotifyStale", ""}, {"txtStaleMinutes", text}},
-                     MakeFile(path, "", false, expected)};
-    };
-    const Case cases[] = {
+    } cases[] = {
+        // Unedited or edited, what the dialog opened with comes back from the boxes it showed it in.
+        {"attached, on change, unedited", MakeFile(path, "", true, 0), {}, MakeFile(path, "", true, 0)},
+        {"stale with a friendly name, both edited",
+         MakeFile(path, "App log", false, 25),
+         {{"txtFriendlyName", "App log 2"}, {"txtStaleMinutes", "30"}},
+         MakeFile(path, "App log 2", false, 30)},
         {"everything set, names trimmed",
          MakeFile("", "", false, 0),
          {{"txtFilename", "  /srv/in.csv "},
@@ -231,13 +165,14 @@ TEST_F(MonitorFileDialog, OkWritesTrimmedNamesTheAttachmentAndTheRule)
          {{"chkUseFriendlyName", ""}, {"chkAttachFileToEmail", ""}},
          MakeFile(path, "", false, 0)},
         {"change rule stores 0 whatever the minutes say",
-         MakeFile(path, "", false, 25),
+         stale,
          {{"txtStaleMinutes", "x"}, {"optNotifyOnChange", ""}},
          MakeFile(path, "", false, 0)},
-        minutes("2.5", 2),
-        minutes("3.5", 4),
-        minutes(" 12 min", 12),
-        minutes("+7", 7),
+        // The minutes are the number the box starts with, rounded half to even.
+        {"2.5", stale, {{"txtStaleMinutes", "2.5"}}, MakeFile(path, "", false, 2)},
+        {"3.5", stale, {{"txtStaleMinutes", "3.5"}}, MakeFile(path, "", false, 4)},
+        {" 12 min", stale, {{"txtStaleMinutes", " 12 min"}}, MakeFile(path, "", false, 12)},
+        {"+7", stale, {{"txtStaleMinutes", "+7"}}, MakeFile(path, "", false, 7)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -250,33 +185,13 @@ TEST_F(MonitorFileDialog, OkWritesTrimmedNamesTheAttachmentAndTheRule)
         }));
         EXPECT_EQ(Stored(file), Stored(c.expected));
     }
-    // Enter in the minutes box is OK, not a key for the filter to drop.
-    cMonitorFile file = MakeFile(path, "", false, 25);
+    // Backspace and Enter are no keys for the minutes' filter to drop: Enter is OK.
+    cMonitorFile file = stale;
     EXPECT_TRUE(Run(&file, [](QWidget* dialog) {
-        Type(dialog, "txtStaleMinutes", "3");
+        Type(dialog, "txtStaleMinutes", "37\b");
         QTest::keyClick(Box(dialog, "txtStaleMinutes"), Qt::Key_Enter);
     }));
     EXPECT_EQ(file.StaleMins(), 253);
-}
-
-TEST_F(MonitorFileDialog, CancelEscapeAndTheCloseBoxLeaveTheFileUntouched)
-{
-    const std::pair<const char*, std::function<void(QWidget*)>> ways[] = {
-        {"Cancel", [](QWidget* dialog) { Click(dialog, "cmdCancel"); }},
-        {"Escape", [](QWidget* dialog) { QTest::keyClick(Box(dialog, "txtStaleMinutes"), Qt::Key_Escape); }},
-        {"close box", [](QWidget* dialog) { dialog->close(); }},
-    };
-    cMonitorFile file = MakeFile("/srv/keep.log", "", false, 0);
-    for (const auto& [name, leave] : ways) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(Run(&file, [&](QWidget* dialog) {
-            Type(dialog, "txtFilename", ".old");
-            Click(dialog, "chkAttachFileToEmail");
-            Click(dialog, "optNotifyStale");
-            leave(dialog);
-        }));
-        EXPECT_EQ(Stored(file), Stored(MakeFile("/srv/keep.log", "", false, 0)));
-    }
 }
 
 TEST_F(MonitorFileDialog, BrowseStartsFromTheBoxAndOnlyAChosenFileChangesIt)
@@ -284,38 +199,28 @@ TEST_F(MonitorFileDialog, BrowseStartsFromTheBoxAndOnlyAChosenFileChangesIt)
     const QString folder = TestEnvironment::NewFolder("browse");
     const QString current = WatchedFile(folder, "current.log", NowSecs());
     const QString chosen = WatchedFile(folder, "chosen", NowSecs());
-    const struct
-    {
-        const char* name;
-        QString box, initialName, choose, result; // choose empty: the chooser is cancelled
-    } cases[] = {
-        {"empty box, cancelled", "", "*.*", "", ""},
-        {"empty box, a file chosen", "", "*.*", chosen, chosen},
-        {"a file in the box, cancelled", current, "current.log", "", current},
-        {"a file in the box, another chosen", current, "current.log", chosen, chosen},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    // The box, what the chooser's name field starts with, the file chosen (empty: cancelled), the box afterwards.
+    const std::tuple<QString, QString, QString, QString> cases[] = {
+        {"", "*.*", chosen, chosen}, {current, "current.log", "", current}, {current, "current.log", chosen, chosen}};
+    for (const auto& [box, initialName, choose, result] : cases) {
+        SCOPED_TRACE((box + " " + choose).toStdString());
         cMonitorFile file;
-        file.SetRawFileName(c.box);
+        file.SetRawFileName(box);
         Run(&file, [&](QWidget* dialog) {
-            bool asked = false;
             QTimer::singleShot(0, [&] {
                 auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
                 ASSERT_NE(chooser, nullptr);
-                asked = true;
-                EXPECT_EQ(Find<QLineEdit>(chooser, "fileNameEdit")->text(), c.initialName);
-                if (!c.box.isEmpty()) {
+                EXPECT_EQ(Find<QLineEdit>(chooser, "fileNameEdit")->text(), initialName);
+                if (!box.isEmpty()) {
                     EXPECT_EQ(chooser->directory().absolutePath(), folder);
                 }
-                chooser->selectFile(c.choose);
-                c.choose.isEmpty() ? chooser->reject() : static_cast<QDialog*>(chooser)->accept();
+                chooser->selectFile(choose);
+                choose.isEmpty() ? chooser->reject() : static_cast<QDialog*>(chooser)->accept();
             });
             Click(dialog, "cmdBrowse");
-            EXPECT_TRUE(asked);
-            EXPECT_EQ(Box(dialog, "txtFilename")->text(), c.result);
+            EXPECT_EQ(Box(dialog, "txtFilename")->text(), result);
             // The disabled friendly-name box follows a chosen file too.
-            EXPECT_EQ(Box(dialog, "txtFriendlyName")->text(), c.result);
+            EXPECT_EQ(Box(dialog, "txtFriendlyName")->text(), result);
             Click(dialog, "cmdCancel");
         });
     }
