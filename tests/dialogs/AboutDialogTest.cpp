@@ -32,8 +32,7 @@ class AboutDialog : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_folder = TestEnvironment::NewFolder("about");
-        m_exe = m_folder + "/sentrel";
+        m_exe = TestEnvironment::NewFolder("about") + "/sentrel";
         ASSERT_TRUE(TestEnvironment::WriteFile(m_exe, "binary") && TestEnvironment::SetModified(m_exe, NowSecs()));
     }
     void TearDown() override { GeneralUtility::SetAppFromArguments({}); }
@@ -55,7 +54,7 @@ protected:
         QTest::mouseClick(Find<QWidget>(m_about.get(), name), button);
     }
 
-    QString m_folder, m_exe;
+    QString m_exe;
     std::unique_ptr<frmAbout> m_about;
 };
 
@@ -66,9 +65,9 @@ TEST_F(AboutDialog, VersionLineCarriesTheExecutablesDateWhenItExists)
     const std::tuple<QString, QString, QString> cases[] = {
         {m_exe, "1.2.0", "Version 1.2.0" + date},
         {m_exe, "01.02.03", "Version 1.2.3" + date},
-        {m_folder + "/gone", "1.2.0", "Version 1.2.0"},
+        {m_exe + "-gone", "1.2.0", "Version 1.2.0"},
         // A folder of the program's name is no executable.
-        {m_folder, "4.0.11", "Version 4.0.11"},
+        {QFileInfo(m_exe).path(), "4.0.11", "Version 4.0.11"},
     };
     for (const auto& [exe, version, expected] : cases) {
         SCOPED_TRACE(expected.toStdString());

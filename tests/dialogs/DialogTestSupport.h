@@ -91,8 +91,8 @@ inline void Type(QWidget* dialog, const char* name, const QString& text)
     box->end(false);
     QTest::keyClicks(box, text);
 }
-// Leaves a control as a person would: a check box or option is clicked, a
-// drop-down list is moved by keys to the entry of that number, a box holds the text.
+// Leaves a control as a person would: a check box or option is clicked, a drop-down
+// list is moved by keys to the entry of that number, a box, which must be enabled, holds the text.
 inline void Edit(QWidget* dialog, const char* name, const QString& value = {})
 {
     const QByteArray kind = QByteArray(name).left(3);
@@ -104,7 +104,6 @@ inline void Edit(QWidget* dialog, const char* name, const QString& value = {})
             QTest::keyClick(list, list->currentIndex() < value.toInt() ? Qt::Key_Down : Qt::Key_Up);
         }
     } else {
-        // Nobody can type into a disabled box.
         EXPECT_TRUE(Box(dialog, name)->isEnabled()) << name;
         Box(dialog, name)->setText(value);
     }

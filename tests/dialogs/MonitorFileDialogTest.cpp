@@ -3,7 +3,6 @@
 #include "DialogTestSupport.h"
 #include "dialogs/frmMonitorFile.h"
 #include "model/cMonitorFile.h"
-#include "support/GeneralUtility.h"
 
 #include <QFileDialog>
 
@@ -39,7 +38,6 @@ class MonitorFileDialog : public ::testing::Test
 protected:
     void SetUp() override
     {
-        GeneralUtility::SetAppFromArguments({});
         // Qt's own chooser, so that the test can find and answer it on any desktop.
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, true);
     }
@@ -109,10 +107,11 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndCancelEscapeOrTheCloseBoxLeaveTheFi
         [](QWidget* dialog) { dialog->close(); },
     };
     int row = 0;
-    for (const auto& [filename, friendly, minutes, message] : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(row);
         cMonitorFile file = MakeFile("/before", "", false, 0);
         EXPECT_FALSE(Run(&file, [&](QWidget* dialog) {
+            const auto& [filename, friendly, minutes, message] = c;
             Edit(dialog, "txtFilename", filename);
             if (friendly) {
                 Edit(dialog, "chkUseFriendlyName");
@@ -199,28 +198,30 @@ TEST_F(MonitorFileDialog, BrowseStartsFromTheBoxAndOnlyAChosenFileChangesIt)
     const QString folder = TestEnvironment::NewFolder("browse");
     const QString current = WatchedFile(folder, "current.log", NowSecs());
     const QString chosen = WatchedFile(folder, "chosen", NowSecs());
-    // The box, what the chooser's name field starts with, the file chosen (empty: cancelled), the box afterwards.
-    const std::tuple<QString, QString, QString, QString> cases[] = {
+    const struct
+    {
+        QString box, initialName, choose, result; // initialName: the chooser's name field; choose empty: cancelled
+    } cases[] = {
         {"", "*.*", chosen, chosen}, {current, "current.log", "", current}, {current, "current.log", chosen, chosen}};
-    for (const auto& [box, initialName, choose, result] : cases) {
-        SCOPED_TRACE((box + " " + choose).toStdString());
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.box + " " + c.choose).toStdString());
         cMonitorFile file;
-        file.SetRawFileName(box);
+        file.SetRawFileName(c.box);
         Run(&file, [&](QWidget* dialog) {
             QTimer::singleShot(0, [&] {
                 auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
                 ASSERT_NE(chooser, nullptr);
-                EXPECT_EQ(Find<QLineEdit>(chooser, "fileNameEdit")->text(), initialName);
-                if (!box.isEmpty()) {
+                EXPECT_EQ(Find<QLineEdit>(chooser, "fileNameEdit")->text(), c.initialName);
+                if (!c.box.isEmpty()) {
                     EXPECT_EQ(chooser->directory().absolutePath(), folder);
                 }
-                chooser->selectFile(choose);
-                choose.isEmpty() ? chooser->reject() : static_cast<QDialog*>(chooser)->accept();
+                chooser->selectFile(c.choose);
+                c.choose.isEmpty() ? chooser->reject() : static_cast<QDialog*>(chooser)->accept();
             });
             Click(dialog, "cmdBrowse");
-            EXPECT_EQ(Box(dialog, "txtFilename")->text(), result);
+            EXPECT_EQ(Box(dialog, "txtFilename")->text(), c.result);
             // The disabled friendly-name box follows a chosen file too.
-            EXPECT_EQ(Box(dialog, "txtFriendlyName")->text(), result);
+            EXPECT_EQ(Box(dialog, "txtFriendlyName")->text(), c.result);
             Click(dialog, "cmdCancel");
         });
     }

@@ -71,7 +71,6 @@ class SettingsDialog : public ::testing::Test
 protected:
     void SetUp() override
     {
-        GeneralUtility::SetAppFromArguments({});
         ASSERT_TRUE(WriteProfile(kProfile.arg(GeneralUtility::TransformSecret("s3cret", true))));
         ASSERT_TRUE(m_settings.ReadSettings("Profile1"));
         m_before = ProfileText();
@@ -129,9 +128,10 @@ TEST_F(SettingsDialog, OkRefusesWhatCannotBeUsedAndStaysOpen)
         {"txtEmailPort", "0", "You must enter the e-mail server's port, a whole number from 1 to 65535"},
         {"txtPollInterval", "0", kNoInterval},
     };
-    for (const auto& [box, text, message] : cases) {
-        SCOPED_TRACE(box + (" = " + text).toStdString());
+    for (const auto& c : cases) {
         EXPECT_FALSE(Run([&](QWidget* dialog) {
+            const auto& [box, text, message] = c;
+            SCOPED_TRACE(box + (" = " + text).toStdString());
             Edit(dialog, box, text);
             ShowTab(dialog, 1);
             const ShownMessage shown = m_answer.Answer([&] { Click(dialog, "cmdOK"); });
@@ -169,18 +169,18 @@ TEST_F(SettingsDialog, OkWritesTheEditedValuesToTheProfile)
         {{{"txtEmailPort", "25"}, {"cboEmailSecurity", "0"}, {"cboEmailSecurity", "1"}}, {{"SMTPServer/Port", "587"}}},
         {{{"txtEmailPort", "2525"}, {"cboEmailSecurity", "2"}}, {{"SMTPServer/Port", "2525"}}},
     };
-    for (const auto& [edits, keys] : cases) {
-        SCOPED_TRACE(keys.front().first.toStdString());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second.front().first.toStdString());
         ASSERT_TRUE(WriteProfile(m_before));
         ASSERT_TRUE(m_settings.ReadSettings("Profile1"));
         EXPECT_TRUE(Run([&](QWidget* dialog) {
             ShowTab(dialog, 1);
-            for (const auto& [name, value] : edits) {
+            for (const auto& [name, value] : c.first) {
                 Edit(dialog, name, value);
             }
             Click(dialog, "cmdOK");
         }));
-        for (const auto& [key, value] : keys) {
+        for (const auto& [key, value] : c.second) {
             EXPECT_EQ(Key(key.section('/', 0, 0), key.section('/', 1)), value) << key.toStdString();
         }
         // The files come back as they were, in their order.
@@ -193,7 +193,6 @@ TEST_F(SettingsDialog, TypedSpacesAndNonDigitsAreDropped)
 {
     Run([&](QWidget* dialog) {
         ShowTab(dialog, 1);
-        // Typed after what the boxes hold.
         const std::tuple<const char*, QString, QString> typed[] = {{"txtPollInterval", "1a -2", "4512"},
                                                                    {"txtEmailServer", " x", "mail.example.orgx"},
                                                                    {"txtEmailPort", "a:5", "5875"}};
