@@ -1,11 +1,10 @@
 // The check cycle over 1,000 and 10,000 monitored files: with the main
 // window (rows, status label, progress bar and the repaint that follows)
-// beside its floor, the same core cycle driving a plain table of rows.
+// beside its floor, the same monitor with nobody listening.
 #include "app/frmMain.h"
 #include "model/ProfileFormat.h"
 #include "model/cSettings.h"
-#include "monitor/cCheckCycle.h"
-#include "monitor/cCycleView.h"
+#include "monitor/cMonitor.h"
 #include "support/DateTimeUtility.h"
 
 #include <QApplication>
@@ -58,82 +57,19 @@ void WriteProfile(int count)
     }
 }
 
-// The rows of a list without widgets, as a headless view keeps them.
-class TableView : public cCycleView
-{
-public:
-    explicit TableView(const cSettings& settings)
-    {
-        for (qint16 i = 1; i <= settings.NumberFiles(); ++i) {
-            const cMonitorFile* f = settings.MonitorFile(i);
-            m_rows.push_back({f->DisplayName(), cCheckCycle::LastModifiedText(*f), f->Status(), White, false});
-        }
-    }
-    void AddHistory(const QDateTime&, const QString& text) override { m_lastHistory = text; }
-    void ShowStatus(const QString& text) override { m_status = text; }
-    void ShowProgress(int percent) override { m_progress = percent; }
-    void EnterRunning() override { }
-    void LeaveRunning() override { }
-    void SelectRow(qint16 row) override { m_selected = row; }
-    QString CellText(qint16 row, Cell cell) const override { return valid(row) ? cellOf(row, cell) : QString(); }
-    void SetCellText(qint16 row, Cell cell, const QString& text) override
-    {
-        if (valid(row)) {
-            cellOf(row, cell) = text;
-        }
-    }
-    quint32 RowColour(qint16 row) const override { return valid(row) ? m_rows[row - 1].colour : 0; }
-    void SetRowColour(qint16 row, quint32 rgb) override
-    {
-        if (valid(row)) {
-            m_rows[row - 1].colour = rgb;
-        }
-    }
-    void HighlightRow(qint16 row, bool on) override
-    {
-        if (valid(row)) {
-            m_rows[row - 1].bold = on;
-        }
-    }
-
-private:
-    struct Row
-    {
-        QString name, modified, status;
-        quint32 colour;
-        bool bold;
-    };
-    bool valid(qint16 row) const { return row >= 1 && row <= static_cast<qint16>(m_rows.size()); }
-    const QString& cellOf(qint16 row, Cell cell) const
-    {
-        const Row& r = m_rows[row - 1];
-        return cell == Cell::FileName ? r.name : cell == Cell::LastModified ? r.modified : r.status;
-    }
-    QString& cellOf(qint16 row, Cell cell)
-    {
-        Row& r = m_rows[row - 1];
-        return cell == Cell::FileName ? r.name : cell == Cell::LastModified ? r.modified : r.status;
-    }
-
-    std::vector<Row> m_rows;
-    QString m_status;
-    QString m_lastHistory;
-    int m_progress = 0;
-    qint16 m_selected = 0;
-};
-
+// The monitor alone, its rows kept by nobody: what the service runs.
 void BM_CoreCycle(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
     WriteProfile(count);
-    cSettings settings;
-    settings.ReadSettings(QStringLiteral("Profile1"));
-    TableView view(settings);
-    cCheckCycle cycle(view);
-    cycle.SetSettings(&settings);
-    cycle.CheckNow();
+    cMonitor monitor;
+    if (!monitor.Load(QStringLiteral("Profile1"))) {
+        state.SkipWithError("the profile was not read");
+        return;
+    }
+    monitor.CheckNow();
     for (auto _ : state) {
-        cycle.CheckNow();
+        monitor.CheckNow();
     }
     state.SetItemsProcessed(state.iterations() * count);
 }
@@ -148,10 +84,10 @@ void BM_WindowCycle(benchmark::State& state)
         return;
     }
     window.resize(900, 600);
-    window.Cycle().CheckNow();
+    window.Monitor().CheckNow();
     QApplication::processEvents();
     for (auto _ : state) {
-        window.Cycle().CheckNow();
+        window.Monitor().CheckNow();
         // The repaint of what the cycle changed belongs to its cost.
         QApplication::processEvents();
     }

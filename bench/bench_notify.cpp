@@ -3,10 +3,12 @@
 #include "SmtpSink.h"
 #include "model/cMonitorFile.h"
 #include "model/cSettings.h"
-#include "notify/HistorySink.h"
-#include "notify/NotificationComposer.h"
+#include "notify/MailNotifier.h"
+#include "notify/NotificationText.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <benchmark/benchmark.h>
@@ -14,11 +16,6 @@
 #include <cstdlib>
 
 namespace {
-
-struct NoHistory : HistorySink
-{
-    void AddHistory(const QDateTime&, const QString&) override { }
-};
 
 QString g_root;
 SmtpSink* g_sink = nullptr;
@@ -47,11 +44,29 @@ const cSettings& Settings()
     return settings;
 }
 
+// Sends one notification of the profile's file and waits for its outcome; the only event loop running.
+bool SendOne()
+{
+    static MailNotifier notifier(NotificationText::TemplateFolders());
+    const std::optional<Notification> n = NotificationText::ToNotify(Settings(), 1);
+    if (!n) {
+        return false;
+    }
+    bool sent = false;
+    QEventLoop loop;
+    QObject::connect(&notifier, &Notifier::Finished, &loop, [&](bool ok, const QString&) {
+        sent = ok;
+        loop.quit();
+    });
+    notifier.Send(*n);
+    loop.exec();
+    return sent;
+}
+
 void BM_ComposeAndSend(benchmark::State& state)
 {
-    NoHistory history;
     for (auto _ : state) {
-        if (!NotificationComposer::SendNotification(Settings(), 1, history)) {
+        if (!SendOne()) {
             state.SkipWithError("the notification was not sent");
             break;
         }
@@ -62,8 +77,7 @@ void BM_ComposeAndSend(benchmark::State& state)
 void BM_CurlUploadFile(benchmark::State& state)
 {
     // The message as the server received it from us, prepared once.
-    NoHistory history;
-    if (!NotificationComposer::SendNotification(Settings(), 1, history)) {
+    if (!SendOne()) {
         state.SkipWithError("no message to prepare");
         return;
     }
@@ -110,6 +124,7 @@ int main(int argc, char** argv)
     for (const char* variable : {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"}) {
         ::setenv(variable, templ, 1);
     }
+    QCoreApplication app(argc, argv);
     int status = 0;
     {
         SmtpSink sink;

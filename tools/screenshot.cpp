@@ -7,6 +7,7 @@
 #include "dialogs/frmMonitorFile.h"
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
+#include "monitor/cMonitor.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -78,7 +79,7 @@ int main(int argc, char** argv)
     if (argc >= 4) {
         window.resize(QString::fromLocal8Bit(argv[2]).toInt(), QString::fromLocal8Bit(argv[3]).toInt());
     }
-    window.Cycle().CheckNow();
+    window.Monitor().CheckNow();
     settle(500);
     bool ok = save(&window, folder, "main-window.png");
 
@@ -90,7 +91,7 @@ int main(int argc, char** argv)
         [&](QDialog* dialog) { return save(dialog, folder, "about.png"); });
 
     // The second file: a dated name under the staleness rule.
-    cSettings* settings = window.Settings();
+    cSettings* settings = &window.Monitor().Settings();
     ok &= whileShown([&] { frmMonitorFile::DisplaySettings(settings->MonitorFile(2), &window); },
                      [&](QDialog* dialog) { return save(dialog, folder, "monitor-file.png"); });
 

@@ -1,5 +1,8 @@
 #include "app/FilesListModel.h"
 
+#include "model/cSettings.h"
+#include "support/DateTimeUtility.h"
+
 #include <QBrush>
 #include <QFont>
 
@@ -26,11 +29,21 @@ QVariant FilesListModel::data(const QModelIndex& index, int role) const
     const Row& row = m_rows[static_cast<size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return Text(index.row(), index.column());
+        switch (index.column()) {
+        case ColumnFileName:
+            return row.fileName;
+        case ColumnLastModified:
+            return row.lastModified;
+        case ColumnStatus:
+            return row.status;
+        default:
+            return QString();
+        }
     case Qt::ForegroundRole:
-        return QBrush(QColor(row.colour));
+        // White on the list's black, red for a stale file.
+        return QBrush(row.alert ? QColor(255, 0, 0) : QColor(255, 255, 255));
     case Qt::FontRole:
-        if (row.highlighted) {
+        if (row.alert) {
             QFont bold;
             bold.setBold(true);
             return bold;
@@ -38,41 +51,6 @@ QVariant FilesListModel::data(const QModelIndex& index, int role) const
         return {};
     default:
         return {};
-    }
-}
-
-bool FilesListModel::setData(const QModelIndex& index, const QVariant& value, int role)
-{
-    if (!index.isValid() || !validRow(index.row())) {
-        return false;
-    }
-    Row& row = m_rows[static_cast<size_t>(index.row())];
-    switch (role) {
-    case Qt::DisplayRole:
-    case Qt::EditRole:
-        if (index.column() == ColumnEnabled) {
-            return false;
-        }
-        SetText(index.row(), index.column(), value.toString());
-        return true;
-    case Qt::ForegroundRole: {
-        const QRgb colour = value.value<QBrush>().color().rgb();
-        if (row.colour != colour) {
-            row.colour = colour;
-            rowChanged(index.row());
-        }
-        return true;
-    }
-    case Qt::FontRole: {
-        const bool bold = value.value<QFont>().bold();
-        if (row.highlighted != bold) {
-            row.highlighted = bold;
-            rowChanged(index.row());
-        }
-        return true;
-    }
-    default:
-        return false;
     }
 }
 
@@ -85,91 +63,59 @@ QVariant FilesListModel::headerData(int section, Qt::Orientation orientation, in
         return QString::fromLatin1(kCaptions[section]);
     }
     if (role == KeyRole) {
-        return ColumnKey(section);
+        return QString::fromLatin1(kKeys[section]);
     }
     return {};
 }
 
-void FilesListModel::Clear()
+QString FilesListModel::LastModifiedText(const cMonitorFile& file)
 {
-    if (m_rows.empty()) {
-        return;
-    }
+    const QDateTime modified = file.LastModifiedVB();
+    return DateTimeUtility::IsPositiveDate(modified) ? DateTimeUtility::GeneralDate(modified)
+                                                     : QStringLiteral("(Unknown)");
+}
+
+FilesListModel::Row FilesListModel::rowOf(const cMonitorFile& file)
+{
+    return {file.DisplayName(),
+            LastModifiedText(file),
+            file.Status(),
+            file.LastModifiedSD(),
+            file.MonitorType() == cMonitorFile::NotifyWhenStale && file.NotifyNeeded()};
+}
+
+void FilesListModel::SetFiles(const cSettings& settings)
+{
     beginResetModel();
     m_rows.clear();
+    // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
+    const qint32 count = settings.NumberFiles();
+    m_rows.reserve(static_cast<size_t>(qMax(0, count)));
+    for (qint32 i = 1; i <= count; ++i) {
+        m_rows.push_back(rowOf(*settings.MonitorFile(static_cast<qint16>(i))));
+    }
     endResetModel();
 }
 
-void FilesListModel::SetRows(std::vector<Row> rows)
-{
-    beginResetModel();
-    m_rows = std::move(rows);
-    endResetModel();
-}
-
-QString FilesListModel::Text(int row, int column) const
-{
-    if (!validRow(row)) {
-        return {};
-    }
-    const Row& r = m_rows[static_cast<size_t>(row)];
-    switch (column) {
-    case ColumnFileName:
-        return r.fileName;
-    case ColumnLastModified:
-        return r.lastModified;
-    case ColumnStatus:
-        return r.status;
-    default:
-        return {};
-    }
-}
-
-void FilesListModel::SetText(int row, int column, const QString& text)
+void FilesListModel::UpdateRow(int row, const cMonitorFile& file)
 {
     if (!validRow(row)) {
         return;
     }
-    Row& r = m_rows[static_cast<size_t>(row)];
-    QString* cell = column == ColumnFileName       ? &r.fileName
-                    : column == ColumnLastModified ? &r.lastModified
-                    : column == ColumnStatus       ? &r.status
-                                                   : nullptr;
-    // Unchanged cells cost no repaint: most of a cycle rewrites the same texts.
-    if (!cell || *cell == text) {
+    Row& shown = m_rows[static_cast<size_t>(row)];
+    const QString name = file.DisplayName();
+    const bool alert = file.MonitorType() == cMonitorFile::NotifyWhenStale && file.NotifyNeeded();
+    const bool timeMoved = !(shown.shownStamp == file.LastModifiedSD());
+    // Most checks change nothing: no text is formatted and nothing repainted then.
+    if (!timeMoved && alert == shown.alert && shown.status == file.Status() && shown.fileName == name) {
         return;
     }
-    *cell = text;
-    const QModelIndex at = index(row, column);
-    Q_EMIT dataChanged(at, at, {Qt::DisplayRole});
-}
-
-QColor FilesListModel::RowColour(int row) const
-{
-    return validRow(row) ? QColor(m_rows[static_cast<size_t>(row)].colour) : QColor();
-}
-
-bool FilesListModel::RowHighlighted(int row) const
-{
-    return validRow(row) && m_rows[static_cast<size_t>(row)].highlighted;
-}
-
-QString FilesListModel::ColumnKey(int column)
-{
-    return column >= 0 && column < ColumnCount ? QString::fromLatin1(kKeys[column]) : QString();
-}
-
-int FilesListModel::ColumnOfKey(const QString& key)
-{
-    for (int c = 0; c < ColumnCount; ++c) {
-        if (key == QLatin1String(kKeys[c])) {
-            return c;
-        }
+    shown.fileName = name;
+    if (timeMoved) {
+        shown.shownStamp = file.LastModifiedSD();
+        shown.lastModified = LastModifiedText(file);
     }
-    return -1;
-}
-
-void FilesListModel::rowChanged(int row)
-{
-    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::ForegroundRole, Qt::FontRole});
+    shown.status = file.Status();
+    shown.alert = alert;
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }

@@ -1,13 +1,18 @@
 #pragma once
 
+#include "support/DateTimeStamp.h"
+
 #include <QAbstractTableModel>
-#include <QColor>
 #include <QString>
 #include <vector>
 
+class cMonitorFile;
+class cSettings;
+
 // The rows of the files list: an empty "ENABLED" cell, then file name, last
-// modified and status, each row with one text colour and an emphasis flag.
-// A plain table rather than item objects, so 10,000 rows stay light.
+// modified and status. A row is red and bold while its file is stale and
+// awaits or has had its notification. A plain table rather than item
+// objects, so 32,767 rows stay light.
 class FilesListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -22,35 +27,29 @@ public:
     [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     [[nodiscard]] int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     [[nodiscard]] QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    // Text of a cell; Qt::ForegroundRole and Qt::FontRole (bold) set the whole row.
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     [[nodiscard]] QVariant
     headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+    // One row for each file of the profile, in its order; one reset for all.
+    void SetFiles(const cSettings& settings);
+    // Row `row` (0-based) shows the file as it is now.
+    void UpdateRow(int row, const cMonitorFile& file);
+
+    // The "LASTMODIFIED" cell of a file: its time as "General Date", or "(Unknown)" when never seen.
+    [[nodiscard]] static QString LastModifiedText(const cMonitorFile& file);
+
+private:
     struct Row
     {
         QString fileName;
         QString lastModified;
         QString status;
-        QRgb colour = qRgb(255, 255, 255);
-        bool highlighted = false;
+        // The time lastModified was made from: the text is formatted again only when it moves.
+        DateTimeStamp shownStamp;
+        bool alert = false;
     };
-
-    void Clear();
-    // Replaces every row at once: one reset instead of 10,000 insertions.
-    void SetRows(std::vector<Row> rows);
-    [[nodiscard]] QString Text(int row, int column) const;
-    void SetText(int row, int column, const QString& text);
-    [[nodiscard]] QColor RowColour(int row) const;
-    [[nodiscard]] bool RowHighlighted(int row) const;
-
-    [[nodiscard]] static QString ColumnKey(int column);
-    // The column with that key, or -1.
-    [[nodiscard]] static int ColumnOfKey(const QString& key);
-
-private:
+    [[nodiscard]] static Row rowOf(const cMonitorFile& file);
     [[nodiscard]] bool validRow(int row) const { return row >= 0 && row < static_cast<int>(m_rows.size()); }
-    void rowChanged(int row);
 
     std::vector<Row> m_rows;
 };

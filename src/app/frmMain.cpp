@@ -6,11 +6,13 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
-#include "notify/cEmail.h"
+#include "monitor/cMonitor.h"
+#include "notify/MailNotifier.h"
+#include "notify/NotificationText.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
 #include "support/GeneralUtility.h"
-#include "support/InstanceLock.h"
+#include "support/ProgramStart.h"
 #include "support/UserInterface.h"
 
 #include <QAction>
@@ -24,6 +26,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QToolButton>
 #include <QTreeView>
@@ -113,19 +116,6 @@ void newSeparator(QMenu* menu, const char* name)
     menu->addSeparator()->setObjectName(QLatin1String(name));
 }
 
-int columnOf(cCycleView::Cell cell)
-{
-    switch (cell) {
-    case cCycleView::Cell::FileName:
-        return FilesListModel::ColumnFileName;
-    case cCycleView::Cell::LastModified:
-        return FilesListModel::ColumnLastModified;
-    case cCycleView::Cell::Status:
-        return FilesListModel::ColumnStatus;
-    }
-    return FilesListModel::ColumnFileName;
-}
-
 } // namespace
 
 void frmMain::SetTrayProbe(TrayProbe probe)
@@ -135,7 +125,7 @@ void frmMain::SetTrayProbe(TrayProbe probe)
 
 frmMain::frmMain(QWidget* parent)
     : QMainWindow(parent)
-    , m_cycle(*this)
+    , m_monitor(new cMonitor(this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral(SENTREL_PRODUCT_NAME));
@@ -145,33 +135,39 @@ frmMain::frmMain(QWidget* parent)
     designFont.setPointSize(8);
     setFont(designFont);
 
-    m_tmrCheckFiles.setParent(this);
-    m_tmrCheckFiles.setObjectName(QStringLiteral("tmrCheckFiles"));
-    m_tmrCheckFiles.setInterval(1000);
-    connect(&m_tmrCheckFiles, &QTimer::timeout, this, [this] { CheckFiles(false); });
     m_tmrSelectRow.setSingleShot(true);
     m_tmrSelectRow.setInterval(0);
     connect(&m_tmrSelectRow, &QTimer::timeout, this, &frmMain::selectPendingRow);
-    connect(&m_changes, &cChangeWatcher::Changed, this, &frmMain::changeCheck);
 
     createMenus();
     createContent();
     createTray();
 
+    m_notifier = new MailNotifier(NotificationText::TemplateFolders(), this);
+    m_monitor->SetNotifier(m_notifier);
+    m_monitor->ShowCountdown();
+    connect(m_monitor, &cMonitor::StatusText, m_lblCurrentStatus, &QLabel::setText);
+    connect(m_monitor, &cMonitor::Progress, m_prgProgress, &QProgressBar::setValue);
+    connect(m_monitor, &cMonitor::RunningChanged, this, &frmMain::runningChanged);
+    connect(m_monitor, &cMonitor::SelectRow, this, &frmMain::selectRow);
+    connect(m_monitor, &cMonitor::FileChecked, this, &frmMain::fileChecked);
+    connect(m_monitor, &cMonitor::HistoryLine, this, &frmMain::AddHistory);
+    connect(m_monitor, &cMonitor::ListReplaced, this, &frmMain::UpdateDisplay);
+    connect(m_monitor, &cMonitor::SaveFailed, this, [this](const QString& line) {
+        AddHistory(DateTimeUtility::Now(), line);
+    });
+
     // The settings command opens the dialog through the settings object, over this window.
     cSettings::SetDialogHook([this](cSettings& settings) { return frmSettings::DisplaySettings(&settings, this); });
 
     // A session that ends closes no window first; the cycle must still stop.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_cycle.SetClosing(true); });
+    connect(qApp, &QCoreApplication::aboutToQuit, m_monitor, &cMonitor::Stop);
 }
 
 frmMain::~frmMain()
 {
     cSettings::SetDialogHook(nullptr);
-    m_tmrCheckFiles.stop();
-    m_cycle.SetSettings(nullptr);
-    // Closing cancelled the sends of this window's cycle, which ends with it.
-    cEmail::ResumeSends();
+    m_monitor->Stop();
 }
 
 void frmMain::createMenus()
@@ -198,8 +194,8 @@ void frmMain::createMenus()
     newSeparator(m_mPopupSys, "mnuSysExitSep");
     QAction* exit = newAction(m_mPopupSys, "mnuSysExit", QStringLiteral("E&xit"));
 
-    connect(m_mnuCheckNow, &QAction::triggered, this, [this] { CheckFiles(true); });
-    connect(checkNow, &QAction::triggered, this, [this] { CheckFiles(true); });
+    connect(m_mnuCheckNow, &QAction::triggered, m_monitor, &cMonitor::CheckNow);
+    connect(checkNow, &QAction::triggered, m_monitor, &cMonitor::CheckNow);
     connect(m_mnuExit, &QAction::triggered, this, &QWidget::close);
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(restore, &QAction::triggered, this, &frmMain::Restore);
@@ -342,17 +338,9 @@ void frmMain::setHistoryColumns(double listWidth)
 
 bool frmMain::Load(const QStringList& arguments)
 {
-    GeneralUtility::SetAppFromArguments(arguments);
-    InitDebugLevel();
-    GeneralUtility::SetCommandLine(GeneralUtility::App().CommandLine.toUpper() + QLatin1Char(' '));
-    const QString commandLine = GeneralUtility::CommandLine();
-    if (!commandLine.contains(QLatin1String("/NOPREVCHECK"))) {
-        DebugLog(QStringLiteral("Check if already running"), -1, LogIndentKeep);
-        if (InstanceLock::PrevInstance()) {
-            DebugLog(QStringLiteral("Exit as App already running"), 5, LogIndentDecrease);
-            Unload();
-            return false;
-        }
+    if (!ProgramStart::FirstCopy(arguments)) {
+        Unload();
+        return false;
     }
 
     QPalette background = palette();
@@ -363,10 +351,7 @@ bool frmMain::Load(const QStringList& arguments)
     setFilesColumns(twips(m_lvwFiles->width()));
     setHistoryColumns(twips(m_lvwHistory->width()));
 
-    m_cycle.RestartInterval();
-    m_settings = std::make_unique<cSettings>();
-    m_cycle.SetSettings(m_settings.get());
-    if (!LoadProfile()) {
+    if (!m_monitor->Load(QStringLiteral("Profile1"))) {
         Unload();
         return false;
     }
@@ -374,28 +359,13 @@ bool frmMain::Load(const QStringList& arguments)
     show();
     m_tray->show();
     AddHistory(DateTimeUtility::Now(), QStringLiteral("Sentrel started"));
-    reportSaveFailure();
-    if (!m_settings->ReadProblem().isEmpty()) {
-        UserInterface::Message(QStringLiteral("The profile ") + m_settings->ProfilePath() +
-                                   QStringLiteral(" cannot be read: ") + m_settings->ReadProblem() +
+    const cSettings& settings = m_monitor->Settings();
+    if (!settings.ReadProblem().isEmpty()) {
+        UserInterface::Message(QStringLiteral("The profile ") + settings.ProfilePath() +
+                                   QStringLiteral(" cannot be read: ") + settings.ReadProblem() +
                                    QStringLiteral(".\n\nNo files are watched until it can be read."),
                                UserInterface::Icon::Exclamation);
     }
-    return true;
-}
-
-bool frmMain::LoadProfile()
-{
-    m_files->Clear();
-    if (!m_settings || !m_settings->ReadSettings(QStringLiteral("Profile1"))) {
-        return false;
-    }
-    ShowStatus(QStringLiteral(" Loading Settings..."));
-    m_cmdSettings->setVisible(true);
-    UpdateDisplay();
-    m_tmrCheckFiles.start();
-    watchFiles();
-    ShowStatus(QStringLiteral(" Loading Settings...Completed"));
     return true;
 }
 
@@ -403,26 +373,14 @@ void frmMain::UpdateDisplay()
 {
     m_tmrSelectRow.stop();
     m_selectRow = 0;
-    m_files->Clear();
-    if (!m_settings) {
-        return;
-    }
-    // 32-bit counters: a 16-bit one wraps past the last of 32,767 files.
-    const qint32 count = m_settings->NumberFiles();
-    std::vector<FilesListModel::Row> rows;
-    rows.reserve(static_cast<size_t>(qMax(0, count)));
-    for (qint32 i = 1; i <= count; ++i) {
-        const cMonitorFile* file = m_settings->MonitorFile(static_cast<qint16>(i));
-        rows.push_back({file->DisplayName(), cCheckCycle::LastModifiedText(*file), file->Status()});
-    }
-    m_files->SetRows(std::move(rows));
-    for (qint32 i = 1; i <= count; ++i) {
-        const auto row = static_cast<qint16>(i);
-        const cMonitorFile* file = m_settings->MonitorFile(row);
-        if (file->NotifyNeeded() && file->MonitorType() == cMonitorFile::NotifyWhenStale) {
-            SetRowColour(row, Red);
-            HighlightRow(row, true);
-        }
+    m_cmdSettings->setVisible(true);
+    m_files->SetFiles(m_monitor->Settings());
+}
+
+void frmMain::fileChecked(int index)
+{
+    if (const cMonitorFile* file = m_monitor->Settings().MonitorFile(static_cast<qint16>(index))) {
+        m_files->UpdateRow(index - 1, *file);
     }
 }
 
@@ -438,10 +396,18 @@ void frmMain::AddHistory(const QDateTime& when, const QString& text)
 
 void frmMain::ProgramSettings()
 {
-    if (m_settings && m_settings->DisplaySettings()) {
-        LoadProfile();
+    // The cycle reads the list the dialog would edit.
+    if (m_monitor->Running()) {
+        return;
     }
-    reportSaveFailure();
+    // Nor may a cycle start while the dialog is open: it would check, mark and
+    // save files whose copies the dialog writes back on OK.
+    m_monitor->Hold(true);
+    const auto release = qScopeGuard([this] { m_monitor->Hold(false); });
+    if (m_monitor->Settings().DisplaySettings()) {
+        m_monitor->ReloadProfile();
+    }
+    m_monitor->ReportSaveFailure();
 }
 
 void frmMain::About()
@@ -450,69 +416,17 @@ void frmMain::About()
     about.exec();
 }
 
-void frmMain::CheckFiles(bool forceCheck)
+void frmMain::runningChanged(bool running)
 {
-    const quint64 before = m_cycle.ChecksDone();
-    m_cycle.CheckFiles(forceCheck);
-    reportSaveFailure();
-    // Most ticks find the interval not yet up and check nothing.
-    if (m_cycle.Running() || m_cycle.ChecksDone() == before) {
+    if (running) {
+        setCursor(Qt::WaitCursor);
+        m_mnuSettings->setEnabled(false);
+        m_cmdSettings->setEnabled(false);
+        if (isActiveWindow()) {
+            m_mnuCheckNow->setEnabled(false);
+        }
         return;
     }
-    m_changes.CheckDone();
-    // The cycle may have moved a dated name on to today's file.
-    watchFiles();
-}
-
-void frmMain::reportSaveFailure()
-{
-    const QString line = m_settings ? m_settings->SaveFailureToReport() : QString();
-    if (!line.isEmpty()) {
-        AddHistory(DateTimeUtility::Now(), line);
-    }
-}
-
-void frmMain::watchFiles()
-{
-    m_changes.Follow(m_unloaded ? nullptr : m_settings.get());
-}
-
-void frmMain::changeCheck()
-{
-    if (m_unloaded) {
-        return;
-    }
-    if (m_cycle.Running()) {
-        // A change during a send: check once more when this check is over.
-        m_changes.CheckAgainSoon();
-        return;
-    }
-    CheckFiles(true);
-}
-
-void frmMain::ShowStatus(const QString& text)
-{
-    m_lblCurrentStatus->setText(text);
-}
-
-void frmMain::ShowProgress(int percent)
-{
-    m_prgProgress->setValue(percent);
-}
-
-void frmMain::EnterRunning()
-{
-    m_changes.CheckStarting();
-    setCursor(Qt::WaitCursor);
-    m_mnuSettings->setEnabled(false);
-    m_cmdSettings->setEnabled(false);
-    if (isActiveWindow()) {
-        m_mnuCheckNow->setEnabled(false);
-    }
-}
-
-void frmMain::LeaveRunning()
-{
     if (m_tmrSelectRow.isActive()) {
         selectPendingRow();
     }
@@ -524,11 +438,11 @@ void frmMain::LeaveRunning()
     unsetCursor();
 }
 
-void frmMain::SelectRow(qint16 row)
+void frmMain::selectRow(int index)
 {
     // Selecting costs more than checking the file; nobody sees a row selected until the event loop
     // runs, so the selection is made then (or when the cycle ends), for the row of that moment.
-    m_selectRow = row;
+    m_selectRow = index;
     if (!m_tmrSelectRow.isActive()) {
         m_tmrSelectRow.start();
     }
@@ -543,32 +457,6 @@ void frmMain::selectPendingRow()
         m_lvwFiles->selectionModel()->setCurrentIndex(index,
                                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-}
-
-QString frmMain::CellText(qint16 row, Cell cell) const
-{
-    return m_files->Text(row - 1, columnOf(cell));
-}
-
-void frmMain::SetCellText(qint16 row, Cell cell, const QString& text)
-{
-    m_files->SetText(row - 1, columnOf(cell), text);
-}
-
-quint32 frmMain::RowColour(qint16 row) const
-{
-    const QColor colour = m_files->RowColour(row - 1);
-    return colour.isValid() ? (colour.rgb() & 0xFFFFFFU) : 0U;
-}
-
-void frmMain::SetRowColour(qint16 row, quint32 rgb)
-{
-    SetListItemColour(m_files, row - 1, QColor::fromRgb(static_cast<QRgb>(rgb)));
-}
-
-void frmMain::HighlightRow(qint16 row, bool on)
-{
-    ControlUtility::HighlightListItem(m_files, row - 1, on);
 }
 
 void frmMain::Restore()
@@ -607,9 +495,8 @@ void frmMain::minimised()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    m_cycle.SetClosing(true);
-    // A send in flight ends at once, as failed; the cycle then stops at its next file.
-    cEmail::CancelSends();
+    // A send in flight ends at once, as failed; no further file is checked.
+    m_monitor->Stop();
     event->accept();
     Unload();
 }
@@ -620,14 +507,8 @@ void frmMain::Unload()
         return;
     }
     m_unloaded = true;
-    m_tmrCheckFiles.stop();
-    m_changes.Clear();
+    m_monitor->Stop();
     m_tray->hide();
-    // A cycle paused in a nested event loop still holds the profile; it goes with the window then.
-    if (!m_cycle.Running()) {
-        m_cycle.SetSettings(nullptr);
-        m_settings.reset();
-    }
     Q_EMIT Unloaded();
 }
 

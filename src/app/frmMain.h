@@ -1,13 +1,8 @@
 #pragma once
 
-#include "monitor/cChangeWatcher.h"
-#include "monitor/cCheckCycle.h"
-#include "monitor/cCycleView.h"
-
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
-#include <memory>
 
 class FilesListModel;
 class QAction;
@@ -19,11 +14,13 @@ class QSystemTrayIcon;
 class QToolButton;
 class QTreeView;
 class QTreeWidget;
+class cMonitor;
 class cSettings;
+class Notifier;
 
-// The program's one window: the files and history lists, the status line, the
-// tray icon with its popup menu, and the one-second timer of the check cycle.
-class frmMain : public QMainWindow, public cCycleView
+// The program's one window: the files and history lists, the status line and
+// the tray icon with its popup menu, all showing what the monitor reports.
+class frmMain : public QMainWindow
 {
     Q_OBJECT
 
@@ -36,25 +33,9 @@ public:
     // profile cannot be read.
     [[nodiscard]] bool Load(const QStringList& arguments);
 
-    // Rebuilds the files list from the profile.
-    void UpdateDisplay();
+    void AddHistory(const QDateTime& when, const QString& text);
 
-    void AddHistory(const QDateTime& when, const QString& text) override;
-
-    // The cycle's view.
-    void ShowStatus(const QString& text) override;
-    void ShowProgress(int percent) override;
-    void EnterRunning() override;
-    void LeaveRunning() override;
-    void SelectRow(qint16 row) override;
-    [[nodiscard]] QString CellText(qint16 row, Cell cell) const override;
-    void SetCellText(qint16 row, Cell cell, const QString& text) override;
-    [[nodiscard]] quint32 RowColour(qint16 row) const override;
-    void SetRowColour(qint16 row, quint32 rgb) override;
-    void HighlightRow(qint16 row, bool on) override;
-
-    [[nodiscard]] cCheckCycle& Cycle() { return m_cycle; }
-    [[nodiscard]] cSettings* Settings() const { return m_settings.get(); }
+    [[nodiscard]] cMonitor& Monitor() { return *m_monitor; }
 
     // Whether a notification area exists to minimise into; tests stand one in.
     using TrayProbe = bool (*)();
@@ -78,26 +59,22 @@ private:
     void createContent();
     void setFilesColumns(double listWidth);
     void setHistoryColumns(double listWidth);
-    bool LoadProfile();
+    void UpdateDisplay();
     void ProgramSettings();
     void About();
-    void CheckFiles(bool forceCheck);
     void Restore();
     void Unload();
     void LayoutContent();
     void minimised();
+    void runningChanged(bool running);
+    void selectRow(int index);
     void selectPendingRow();
-    void watchFiles();
-    void changeCheck();
-    void reportSaveFailure();
+    void fileChecked(int index);
 
-    std::unique_ptr<cSettings> m_settings;
-    cCheckCycle m_cycle;
-    QTimer m_tmrCheckFiles;
+    cMonitor* m_monitor = nullptr;
+    Notifier* m_notifier = nullptr;
     QTimer m_tmrSelectRow;
-    // Files that change start a check at once when the profile asks for it.
-    cChangeWatcher m_changes;
-    qint16 m_selectRow = 0;
+    int m_selectRow = 0;
     bool m_unloaded = false;
     bool m_noTrayLogged = false;
 

@@ -1,6 +1,7 @@
 #include "SentrelConfig.h"
 #include "app/WidgetUserInterface.h"
 #include "app/frmMain.h"
+#include "support/ProgramStart.h"
 #include "support/UserInterface.h"
 
 #include <QApplication>
@@ -47,13 +48,8 @@ int runHeadless(char** argv)
 
 int main(int argc, char** argv)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
-    // Answered before the application object exists, so they work without a display.
-    if (arguments.contains(QLatin1String("--version"))) {
-        std::printf("sentrel %s\n", SENTREL_VERSION);
+    const QStringList arguments = ProgramStart::Arguments(argc, argv);
+    if (ProgramStart::AnsweredVersion(arguments)) {
         return 0;
     }
     if (arguments.contains(QLatin1String("--headless"))) {

@@ -5,6 +5,7 @@
 #include "dialogs/DialogParts.h"
 #include "dialogs/frmMonitorFile.h"
 #include "model/cSettings.h"
+#include "notify/MailSender.h"
 #include "notify/cEmail.h"
 #include "support/Autostart.h"
 #include "support/GeneralUtility.h"
@@ -16,7 +17,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -33,7 +33,6 @@
 
 #include <memory>
 #include <optional>
-#include <thread>
 
 using DialogGeometry::Px;
 using DialogGeometry::Rect;
@@ -214,7 +213,9 @@ QString joinedNames(const QStringList& names)
 frmSettings::frmSettings(cSettings& settings, QWidget* parent)
     : QDialog(parent, DialogParts::kFixedDialog)
     , m_settings(settings)
+    , m_sender(new MailSender(this))
 {
+    connect(m_sender, &MailSender::Done, this, &frmSettings::TestEmailDone);
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Sentrel Settings"));
     DialogParts::UseDesign(this, kClientWidth, kClientHeight);
@@ -651,7 +652,7 @@ void frmSettings::refusePort()
 
 void frmSettings::SendTestEmail()
 {
-    if (m_sending) {
+    if (m_sender->Busy()) {
         return;
     }
     const auto refuse = [](const QString& message) {
@@ -689,50 +690,46 @@ void frmSettings::SendTestEmail()
     }
 
     // The values as they stand in the dialog; nothing of them is stored.
-    auto email = std::make_unique<cEmail>();
-    email->MailServer = server;
-    email->Port = *number;
-    // The box lists the choices in the order of cEmail::Security.
-    email->TransportSecurity = static_cast<cEmail::Security>(m_cboEmailSecurity->currentIndex());
-    email->CAFile = m_settings.SMTPCAFile();
-    if (m_chkEmailLogin->isChecked()) {
-        email->UserName = m_txtEmailUsername->text().trimmed();
-        email->Password = m_txtEmailPassword->text().trimmed();
-    }
-    cMessage& message = email->Message();
-    message.SetFrom(from);
-    message.SetTo(to);
-    message.SetSubject(kTestSubject);
-    message.SetTextBody(QStringLiteral("This is a test e-mail from Sentrel on ") + SystemUtility::ComputerName() +
-                        QStringLiteral(".\r\n\r\nIt reached you through ") + server + QStringLiteral(" port ") +
-                        QString::number(*number) + QStringLiteral(", the way Sentrel's notifications will.\r\n"));
+    const auto security = static_cast<cEmail::Security>(m_cboEmailSecurity->currentIndex());
+    const QString caFile = m_settings.SMTPCAFile();
+    const bool login = m_chkEmailLogin->isChecked();
+    const QString userName = m_txtEmailUsername->text().trimmed();
+    const QString password = m_txtEmailPassword->text().trimmed();
+    const QString body = QStringLiteral("This is a test e-mail from Sentrel on ") + SystemUtility::ComputerName() +
+                         QStringLiteral(".\r\n\r\nIt reached you through ") + server + QStringLiteral(" port ") +
+                         QString::number(*number) + QStringLiteral(", the way Sentrel's notifications will.\r\n");
+    m_testTo = to;
+    m_cmdSendTestEmail->setEnabled(false);
+    m_sender->Start([=, port = *number](cEmail& email, QString&) {
+        email.MailServer = server;
+        email.Port = port;
+        // The box lists the choices in the order of cEmail::Security.
+        email.TransportSecurity = security;
+        email.CAFile = caFile;
+        if (login) {
+            email.UserName = userName;
+            email.Password = password;
+        }
+        cMessage& message = email.Message();
+        message.SetFrom(from);
+        message.SetTo(to);
+        message.SetSubject(kTestSubject);
+        message.SetTextBody(body);
+        return true;
+    });
+}
 
-    bool sent = false;
-    QString reason;
-    {
-        m_sending = true;
-        m_cmdSendTestEmail->setEnabled(false);
-        // Set here, on the user-interface thread: the sender's own busy pointer then finds it up and leaves it.
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        const auto restore = qScopeGuard([this] {
-            QApplication::restoreOverrideCursor();
-            m_cmdSendTestEmail->setEnabled(true);
-            m_sending = false;
-        });
-        // The send runs on a worker while this loop keeps the dialog painting; silent, so it asks nothing from there.
-        QEventLoop loop;
-        std::thread worker([&] {
-            sent = email->SendEmail(reason, true);
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-        loop.exec();
-        worker.join();
+void frmSettings::TestEmailDone(bool sent, const QString& reason)
+{
+    m_cmdSendTestEmail->setEnabled(true);
+    if (!isVisible()) {
+        return; // closed meanwhile: nobody waits for the outcome
     }
-
     if (sent) {
-        UserInterface::Message(QStringLiteral("Test e-mail sent to ") + to, UserInterface::Icon::Information);
+        UserInterface::Message(QStringLiteral("Test e-mail sent to ") + m_testTo, UserInterface::Icon::Information);
     } else {
-        refuse(QStringLiteral("The test e-mail could not be sent.\n\n") + reason);
+        UserInterface::Message(QStringLiteral("The test e-mail could not be sent.\n\n") + reason,
+                               UserInterface::Icon::Exclamation);
     }
 }
 
@@ -770,10 +767,8 @@ void frmSettings::Ok()
 
 void frmSettings::done(int result)
 {
-    // The worker holds the dialog's e-mail until the send ends; the dialog stays until then.
-    if (m_sending) {
-        return;
-    }
+    // A test e-mail on its way ends with the dialog.
+    m_sender->Cancel();
     QDialog::done(result);
 }
 

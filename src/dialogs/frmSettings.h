@@ -8,6 +8,7 @@
 #include <vector>
 
 class cSettings;
+class MailSender;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -33,7 +34,7 @@ public:
     // The list row of a watched file: "Name (raw name) - 30 mins", "raw name - On Change".
     [[nodiscard]] static QString EntryText(const cMonitorFile& file);
 
-    // Ends the dialog, except while a test e-mail is on its way.
+    // Ends the dialog at once, cancelling a test e-mail on its way.
     void done(int result) override;
 
 protected:
@@ -59,6 +60,7 @@ private:
     void EditFile();
     void RemoveFile();
     void SendTestEmail();
+    void TestEmailDone(bool sent, const QString& reason);
     void Ok();
 
     [[nodiscard]] int selectedRow() const;
@@ -67,7 +69,8 @@ private:
 
     cSettings& m_settings;
     std::vector<cMonitorFile> m_workingFiles;
-    bool m_sending = false;
+    MailSender* m_sender = nullptr;
+    QString m_testTo; // the recipients of the test e-mail on its way
 
     QTabWidget* m_tbsSettings = nullptr;
     QListWidget* m_listFiles = nullptr;

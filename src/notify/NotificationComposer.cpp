@@ -1,14 +1,9 @@
 #include "notify/NotificationComposer.h"
 
-#include "SentrelConfig.h"
-#include "model/cSettings.h"
-#include "notify/HistorySink.h"
 #include "notify/NotificationText.h"
 #include "notify/cEmail.h"
-#include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 #include "support/FileSystemUtility.h"
-#include "support/GeneralUtility.h"
 #include "support/SystemUtility.h"
 
 #include <QDir>
@@ -40,31 +35,11 @@ void NotificationComposer::SetSendTimeoutForTesting(int milliseconds)
     cEmail::SetTimeoutForTesting(milliseconds);
 }
 
-QStringList NotificationComposer::TemplateFolders()
+QString NotificationComposer::FillPlaceholders(const QString& text, const Notification& notification)
 {
-    const QString exeDir = GeneralUtility::App().ExePath;
-    QStringList folders {QDir::cleanPath(exeDir + QStringLiteral("/Templates"))};
-    const QStringList installed {
-        QDir::cleanPath(exeDir + QStringLiteral("/../share/sentrel/Templates")),
-        QDir::cleanPath(QStringLiteral(SENTREL_INSTALLED_TEMPLATES)),
-    };
-    for (const QString& folder : installed) {
-        if (!folders.contains(folder)) {
-            folders << folder;
-        }
-    }
-    return folders;
-}
-
-QString NotificationComposer::FillPlaceholders(const QString& text, const cSettings& settings, qint16 index)
-{
-    const cMonitorFile* f = settings.MonitorFile(index);
-    if (!f) {
-        return text;
-    }
-    const QString expanded = f->Filename();
-    const QDateTime lastModified = f->LastModifiedVB();
-    const qint64 nowSecs = floorDiv(Clock::Current().NowMSecsSinceEpoch(), 1000);
+    const QString& expanded = notification.fileName;
+    const QDateTime& lastModified = notification.lastModified;
+    const qint64 nowSecs = floorDiv(notification.checkedAt.toMSecsSinceEpoch(), 1000);
     // Both moments cut to the whole minute: 10:00:59 to 10:01:00 is one minute.
     const qint64 minutes = floorDiv(nowSecs, 60) - floorDiv(lastModified.toSecsSinceEpoch(), 60);
 
@@ -72,11 +47,11 @@ QString NotificationComposer::FillPlaceholders(const QString& text, const cSetti
         {QStringLiteral("<SENTREL_FILETITLE>"), FileSystemUtility::FileTitle(expanded)},
         {QStringLiteral("<SENTREL_FULLFILENAME>"), expanded},
         {QStringLiteral("<SENTREL_FILENAME>"), FileSystemUtility::FileNamePart(expanded)},
-        {QStringLiteral("<SENTREL_FRIENDLYNAME>"), f->FriendlyName()},
-        {QStringLiteral("<SENTREL_DISPLAYNAME>"), f->DisplayName()},
+        {QStringLiteral("<SENTREL_FRIENDLYNAME>"), notification.friendlyName},
+        {QStringLiteral("<SENTREL_DISPLAYNAME>"), notification.displayName},
         {QStringLiteral("<SENTREL_LASTMODIFIED>"), DateTimeUtility::GeneralDate(lastModified)},
         {QStringLiteral("<SENTREL_MINSSINCELASTMODIFIED>"), QString::number(minutes)},
-        {QStringLiteral("<SENTREL_DATETIME>"), DateTimeUtility::GeneralDate(DateTimeUtility::Now())},
+        {QStringLiteral("<SENTREL_DATETIME>"), DateTimeUtility::GeneralDate(notification.checkedAt)},
         {QStringLiteral("<SENTREL_COMPUTERNAME>"), SystemUtility::ComputerName()},
     };
     QString out = text;
@@ -86,24 +61,21 @@ QString NotificationComposer::FillPlaceholders(const QString& text, const cSetti
     return out;
 }
 
-bool NotificationComposer::SendNotification(const cSettings& settings, qint16 index, HistorySink& history)
+bool NotificationComposer::Compose(const Notification& n,
+                                   const QStringList& templateFolders,
+                                   cEmail& email,
+                                   QString& historyLine)
 {
-    const cMonitorFile* f = NotificationText::FileToNotify(settings, index);
-    if (!f) {
-        return false;
+    email.MailServer = n.server;
+    if (!n.loginName.isEmpty()) {
+        email.UserName = n.loginName;
+        email.Password = n.password;
     }
 
-    cEmail email;
-    email.MailServer = settings.SMTPServerAddress();
-    if (!settings.SMTPLoginName().isEmpty()) {
-        email.UserName = settings.SMTPLoginName();
-        email.Password = settings.SMTPPassword();
-    }
-
-    const QString name = f->StaleMins() == 0 ? ChangeTemplate : StaleTemplate;
+    const QString name = n.event == Notification::Event::Changed ? ChangeTemplate : StaleTemplate;
     QString tried;
     bool loaded = false;
-    for (const QString& folder : TemplateFolders()) {
+    for (const QString& folder : templateFolders) {
         const QString path = QDir::toNativeSeparators(folder + QLatin1Char('/') + name);
         if (tried.isEmpty() || FileSystemUtility::FileSize(path) > 0) {
             tried = path; // the line names the template that was there, else the first place looked
@@ -114,44 +86,43 @@ bool NotificationComposer::SendNotification(const cSettings& settings, qint16 in
         }
     }
     if (!loaded) {
-        history.AddHistory(DateTimeUtility::Now(), QStringLiteral("Couldn't load e-mail template file:") + tried);
+        historyLine = QStringLiteral("Couldn't load e-mail template file:") + tried;
         return false;
     }
 
     cMessage& message = email.Message();
-    message.SetTo(settings.EmailTo());
-    message.SetFrom(settings.EmailFrom());
-    message.SetSubject(FillPlaceholders(unescapeBrackets(message.Subject()), settings, index));
-    const QString body = FillPlaceholders(unescapeBrackets(message.HTMLBody()), settings, index);
+    message.SetTo(n.to);
+    message.SetFrom(n.from);
+    message.SetSubject(FillPlaceholders(unescapeBrackets(message.Subject()), n));
+    const QString body = FillPlaceholders(unescapeBrackets(message.HTMLBody()), n);
     message.SetAutoGenerateTextBody(true);
     message.SetHTMLBody(body);
 
     const auto failed = [&](const QString& reason) {
-        history.AddHistory(DateTimeUtility::Now(), NotificationText::FailedLine(*f, reason));
+        historyLine = NotificationText::FailedLine(n, reason);
         return false;
     };
-    if (f->AttachFileToEmail()) {
+    if (n.attachFile) {
         QString error;
-        if (!message.AddAttachment(f->Filename(), &error)) {
+        if (!message.AddAttachment(n.fileName, &error)) {
             return failed(error);
         }
     }
-    if (settings.SMTPPort() < 1 || settings.SMTPPort() > 65535) {
-        return failed(QStringLiteral("The SMTP port ") + QString::number(settings.SMTPPort()) +
+    if (n.port < 1 || n.port > 65535) {
+        return failed(QStringLiteral("The SMTP port ") + QString::number(n.port) +
                       QStringLiteral(" in the profile is not a port number (1 to 65535)"));
     }
-    email.Port = static_cast<quint16>(settings.SMTPPort());
-    if (!cEmail::ParseSecurity(settings.SMTPSecurity(), email.TransportSecurity)) {
-        return failed(QStringLiteral("The SMTP security '") + settings.SMTPSecurity() +
+    email.Port = static_cast<quint16>(n.port);
+    if (!cEmail::ParseSecurity(n.security, email.TransportSecurity)) {
+        return failed(QStringLiteral("The SMTP security '") + n.security +
                       QStringLiteral("' in the profile is none of None, STARTTLS and TLS"));
     }
-    email.CAFile = settings.SMTPCAFile();
+    email.CAFile = n.caFile;
+    return true;
+}
 
-    QString reason;
-    if (email.SendEmail(reason, true)) {
-        history.AddHistory(DateTimeUtility::Now(),
-                           NotificationText::ReportPrefix(*f) + QStringLiteral(" Notification Email Sent OK"));
-        return true;
-    }
-    return failed(reason);
+QString NotificationComposer::OutcomeLine(const Notification& notification, bool sent, const QString& reason)
+{
+    return sent ? NotificationText::ReportPrefix(notification) + QStringLiteral(" Notification Email Sent OK")
+                : NotificationText::FailedLine(notification, reason);
 }

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "notify/Notification.h"
+
 #include <QString>
 #include <QStringList>
 
-class cSettings;
-class HistorySink;
+class cEmail;
 
-// Builds the notification for one monitored file from the template of its
-// rule, sends it and writes the outcome to the history.
+// Builds the mail of one notification from the template of its rule, and the
+// history lines of its outcome.
 class NotificationComposer
 {
 public:
@@ -15,14 +16,15 @@ public:
     static const QString ChangeTemplate; // "NotifyOnChange.eml"
     static const QString StaleTemplate;  // "NotifyOnStale.eml"
 
-    // True only when the server accepted the mail. index is the file's 1-based position.
-    static bool SendNotification(const cSettings& settings, qint16 index, HistorySink& history);
+    // Fills email (template, placeholders, addresses, attachment, server) for
+    // the notification; false with the whole history line when it cannot be sent.
+    [[nodiscard]] static bool
+    Compose(const Notification& notification, const QStringList& templateFolders, cEmail& email, QString& historyLine);
+    // The history line after the server accepted the mail, or refused it for reason.
+    [[nodiscard]] static QString OutcomeLine(const Notification& notification, bool sent, const QString& reason);
 
-    // Folders searched for the templates, in order: Templates/ beside the
-    // executable, then the installed share/sentrel/Templates.
-    [[nodiscard]] static QStringList TemplateFolders();
-    // Replaces every placeholder (any letter case) in the table's order.
-    [[nodiscard]] static QString FillPlaceholders(const QString& text, const cSettings& settings, qint16 index);
+    // Replaces every placeholder (any letter case) in the table's order; times from the moment of the check.
+    [[nodiscard]] static QString FillPlaceholders(const QString& text, const Notification& notification);
 
     // Milliseconds for the send's time-outs instead of the usual 15 s (0: the usual); for tests.
     static void SetSendTimeoutForTesting(int milliseconds);

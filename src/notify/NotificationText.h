@@ -1,21 +1,29 @@
 #pragma once
 
+#include "notify/Notification.h"
+
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
-class cMonitorFile;
+#include <optional>
+
 class cSettings;
 
 // What every program says about a notification, whether its mail code is
 // linked in or loaded on first use.
 namespace NotificationText {
 
-// The file a notification would be about; nullptr when none can be sent: no
-// file at that 1-based position, or no sender, recipient or server in the profile.
-[[nodiscard]] const cMonitorFile* FileToNotify(const cSettings& settings, qint16 index);
+// The notification of the file at that 1-based position, checked now; nullopt
+// when none can be sent: no file there, or no sender, recipient or server in the profile.
+[[nodiscard]] std::optional<Notification> ToNotify(const cSettings& settings, qint32 index);
 // "File:<title> - Changed" or "File:<title> - Out Of Date", how the history lines of a notification start.
-[[nodiscard]] QString ReportPrefix(const cMonitorFile& file);
+[[nodiscard]] QString ReportPrefix(const Notification& notification);
 // The history line of a notification that was not sent.
-[[nodiscard]] QString FailedLine(const cMonitorFile& file, const QString& reason);
+[[nodiscard]] QString FailedLine(const Notification& notification, const QString& reason);
+
+// Folders searched for the mail templates, in order: Templates/ beside the
+// executable, then the installed share/sentrel/Templates.
+[[nodiscard]] QStringList TemplateFolders();
 
 } // namespace NotificationText

@@ -5,12 +5,9 @@
 #include "support/FileSystemUtility.h"
 #include "support/SystemUtility.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryFile>
-#include <QThread>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -341,34 +338,10 @@ failureReason(const SmtpConfig& config, const Transfer& transfer, CURL* curl, CU
     }
 }
 
-// Runs the transfer. In the program's main thread it runs on a worker while a
-// local event loop keeps painting and timers going; user input waits, so the
-// send cannot be started again from inside itself. Elsewhere it runs here.
 CURLcode perform(CURL* curl, Transfer& transfer)
 {
-    CURLcode code = CURLE_OK;
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || app->thread() != QThread::currentThread()) {
-        code = curl_easy_perform(curl);
-        transfer.ended = std::chrono::steady_clock::now();
-        return code;
-    }
-    QEventLoop loop;
-    std::atomic<bool> done {false};
-    std::thread worker([&] {
-        code = curl_easy_perform(curl);
-        transfer.ended = std::chrono::steady_clock::now();
-        done = true;
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!done) {
-        // The application is quitting, and nobody waits for this send any more.
-        const std::lock_guard lock(transfersLock());
-        cutLocked(transfer);
-    }
-    worker.join();
+    const CURLcode code = curl_easy_perform(curl);
+    transfer.ended = std::chrono::steady_clock::now();
     return code;
 }
 

@@ -34,10 +34,10 @@ class SmtpClient
 {
 public:
     // Sends mime (CRLF lines, headers included) from envelopeFrom to every
-    // recipient. Returns once the server has accepted the message (true) or the
-    // submission failed (false, with what an operator needs in reason). While
-    // it waits in the program's main thread, that thread keeps handling events
-    // other than user input. Setting *cancel stops the submission within a
+    // recipient, blocking the calling thread (a worker: the event loop of the
+    // main thread must not wait on a server). Returns once the server has
+    // accepted the message (true) or the submission failed (false, with what an
+    // operator needs in reason). Setting *cancel stops the submission within a
     // second; CutCancelled() after it stops it at once.
     static bool Send(const SmtpConfig& config,
                      const QByteArray& envelopeFrom,

@@ -17,12 +17,6 @@ namespace {
 const QString kUtilsKey = QStringLiteral("SOFTWARE\\Brackwell\\Utils");
 const QString kMarker = QStringLiteral("SendingToSMTPServer");
 
-std::atomic<bool>& sendsCancelled()
-{
-    static std::atomic<bool> cancelled {false};
-    return cancelled;
-}
-
 // ISO-8859-9 is Latin-1 with six Turkish letters in place of Icelandic ones.
 constexpr struct
 {
@@ -92,17 +86,6 @@ bool cEmail::ParseSecurity(const QString& text, Security& security)
     return true;
 }
 
-void cEmail::CancelSends()
-{
-    sendsCancelled().store(true);
-    SmtpClient::CutCancelled();
-}
-
-void cEmail::ResumeSends()
-{
-    sendsCancelled().store(false);
-}
-
 namespace {
 std::atomic<int> g_testTimeoutMs {0};
 }
@@ -114,21 +97,7 @@ void cEmail::SetTimeoutForTesting(int milliseconds)
 
 bool cEmail::SendEmail(QString& failReason, bool silentMode)
 {
-    if (!m_message) {
-        failReason = QStringLiteral("Email not initialised correctly.");
-        return false;
-    }
-    if (MailServer.isEmpty()) {
-        failReason = QStringLiteral("Mail Server not configured.");
-        return false;
-    }
-    const cMessage& message = *m_message;
-    if (message.From().isEmpty() || message.To().isEmpty() ||
-        (message.TextBody().isEmpty() && message.HTMLBody().isEmpty() && message.Subject().isEmpty())) {
-        failReason = QStringLiteral("Email not configured correctly.");
-        return false;
-    }
-    if (!silentMode) {
+    if (!silentMode && Usable(failReason)) {
         const QString interrupted =
             MachineStore::ReadRegString(MachineStore::Root::CurrentUser, kUtilsKey, kMarker, QString());
         if (interrupted.compare(MailServer, Qt::CaseInsensitive) == 0) {
@@ -146,7 +115,39 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
             }
         }
     }
+    return submit(failReason, nullptr);
+}
 
+bool cEmail::Send(QString& failReason, const std::atomic<bool>& cancel)
+{
+    return submit(failReason, &cancel);
+}
+
+bool cEmail::Usable(QString& failReason) const
+{
+    if (!m_message) {
+        failReason = QStringLiteral("Email not initialised correctly.");
+        return false;
+    }
+    if (MailServer.isEmpty()) {
+        failReason = QStringLiteral("Mail Server not configured.");
+        return false;
+    }
+    const cMessage& message = *m_message;
+    if (message.From().isEmpty() || message.To().isEmpty() ||
+        (message.TextBody().isEmpty() && message.HTMLBody().isEmpty() && message.Subject().isEmpty())) {
+        failReason = QStringLiteral("Email not configured correctly.");
+        return false;
+    }
+    return true;
+}
+
+bool cEmail::submit(QString& failReason, const std::atomic<bool>* cancel)
+{
+    if (!Usable(failReason)) {
+        return false;
+    }
+    const cMessage& message = *m_message;
     SmtpConfig config;
     config.Server = MailServer;
     config.Port = Port;
@@ -177,11 +178,7 @@ bool cEmail::SendEmail(QString& failReason, bool silentMode)
 
     MachineStore::WriteRegString(MachineStore::Root::CurrentUser, kUtilsKey, kMarker, MailServer);
     QString reason;
-    bool sent = false;
-    {
-        BusyPointer busy;
-        sent = SmtpClient::Send(config, from, recipients, mime, reason, &sendsCancelled());
-    }
+    const bool sent = SmtpClient::Send(config, from, recipients, mime, reason, cancel);
     MachineStore::DeleteRegValue(MachineStore::Root::CurrentUser, kUtilsKey, kMarker);
     if (!sent) {
         failReason = reason;

@@ -3,6 +3,8 @@
 #include "notify/cMessage.h"
 
 #include <QString>
+
+#include <atomic>
 #include <memory>
 
 // One e-mail with the SMTP settings to submit it: loaded from a template file,
@@ -34,7 +36,11 @@ public:
     [[nodiscard]] const cMessage& Message() const { return *m_message; }
 
     // True only when the server accepted the message; otherwise the reason in failReason.
+    // Blocks the calling thread until the server answers: a program with a
+    // window sends through MailSender, which runs it on a worker.
     bool SendEmail(QString& failReason, bool silentMode);
+    // As SendEmail silently; setting cancel ends it at once.
+    bool Send(QString& failReason, const std::atomic<bool>& cancel);
     // Reads a MIME message stored as ISO-8859-9 text. A missing or empty file keeps the current message.
     bool LoadFromFile(const QString& filename);
     // Writes the MIME message as ISO-8859-9 text, creating the folder.
@@ -42,12 +48,6 @@ public:
 
     // Security from its profile text ("None", "STARTTLS", "TLS", any case); false for anything else.
     [[nodiscard]] static bool ParseSecurity(const QString& text, Security& security);
-
-    // For a program that is closing: a send in flight ends at once (as
-    // cancelled) and every later one fails the same way.
-    static void CancelSends();
-    // Lets sends go out again, for a window whose predecessor cancelled them.
-    static void ResumeSends();
 
     // Milliseconds for every send's time-outs where TimeoutMilliseconds is 0
     // (0: SendTimeout as usual); lets tests wait on silent servers briefly.
@@ -57,5 +57,8 @@ public:
     static constexpr qint64 MaxTemplateBytes = 32 * 1024 * 1024;
 
 private:
+    [[nodiscard]] bool Usable(QString& failReason) const;
+    bool submit(QString& failReason, const std::atomic<bool>* cancel);
+
     std::unique_ptr<cMessage> m_message;
 };

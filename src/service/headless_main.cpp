@@ -3,8 +3,7 @@
 #include "SentrelConfig.h"
 #include "service/HeadlessService.h"
 #include "support/DebugLog.h"
-#include "support/GeneralUtility.h"
-#include "support/InstanceLock.h"
+#include "support/ProgramStart.h"
 #include "support/UserInterface.h"
 
 #include <QCoreApplication>
@@ -91,12 +90,8 @@ Options parse(const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
-    if (arguments.contains(QLatin1String("--version"))) {
-        std::printf("sentrel %s\n", SENTREL_VERSION);
+    const QStringList arguments = ProgramStart::Arguments(argc, argv);
+    if (ProgramStart::AnsweredVersion(arguments)) {
         return 0;
     }
     const Options options = parse(arguments);
@@ -117,17 +112,9 @@ int main(int argc, char** argv)
     UserInterface::Install(&ui);
     const auto uninstall = qScopeGuard([] { UserInterface::Install(nullptr); });
 
-    GeneralUtility::SetAppFromArguments(arguments);
-    InitDebugLevel();
-    GeneralUtility::SetCommandLine(GeneralUtility::App().CommandLine.toUpper() + QLatin1Char(' '));
-    if (!GeneralUtility::CommandLine().contains(QLatin1String("/NOPREVCHECK"))) {
-        DebugLog(QStringLiteral("Check if already running"), -1, LogIndentKeep);
-        if (InstanceLock::PrevInstance(options.profile)) {
-            DebugLog(QStringLiteral("Exit as App already running"), 5, LogIndentDecrease);
-            std::fprintf(
-                stderr, "sentrel: another copy already watches profile \"%s\"\n", qUtf8Printable(options.profile));
-            return 0;
-        }
+    if (!ProgramStart::FirstCopy(arguments, options.profile)) {
+        std::fprintf(stderr, "sentrel: another copy already watches profile \"%s\"\n", qUtf8Printable(options.profile));
+        return 0;
     }
 
     HeadlessService service(options.profile);

@@ -1,14 +1,13 @@
 // The real program started as processes: one copy per user unless
 // "/NOPREVCHECK" says otherwise, a dead copy's lock taken over, and
 // --help/--version answered without a display.
-#include "AppTestSupport.h"
 #include "SentrelConfig.h"
+#include "TestEnvironment.h"
 #include "support/FileSystemUtility.h"
 
 #include <QDir>
 #include <QProcess>
-
-using namespace AppTest;
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -47,7 +46,7 @@ protected:
     }
     static bool LogCountReaches(const QString& line, int count)
     {
-        return WaitFor([&] { return ProgramLog().count(line) >= count; }, 15000);
+        return TestEnvironment::WaitFor([&] { return ProgramLog().count(line) >= count; }, 15000);
     }
 
     const QString m_started = QStringLiteral("History: Sentrel started");

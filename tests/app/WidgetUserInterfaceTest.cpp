@@ -1,7 +1,10 @@
 // Message boxes and the busy pointer of the window program, answered the way
 // a person would: the box is found on screen and its button clicked.
 #include "app/WidgetUserInterface.h"
-#include "AppTestSupport.h"
+#include "TestEnvironment.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QMessageBox>

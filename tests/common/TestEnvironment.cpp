@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -167,6 +169,18 @@ Deadline::~Deadline()
     ::alarm(0);
     std::signal(SIGALRM, SIG_DFL);
     ::setrlimit(RLIMIT_AS, &m_memory);
+}
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 QString DataFolder()

@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
+#include <ostream>
 #include <sys/resource.h>
 #include <utility>
 
@@ -21,6 +24,8 @@ bool WriteFile(const QString& path, const QByteArray& bytes);
 QByteArray ReadFile(const QString& path);
 // Sets a file's last-modified time (seconds since the epoch).
 bool SetModified(const QString& path, qint64 secsSinceEpoch);
+// Runs the event loop until the condition holds or the time is up; whether it held.
+bool WaitFor(const std::function<bool()>& condition, int milliseconds = 3000);
 // The folder of the hand-written data files in tests/data.
 QString DataFolder();
 
@@ -47,3 +52,13 @@ private:
 void Isolate();
 
 } // namespace TestEnvironment
+
+// Readable failure messages for the Qt texts tests compare.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os)
+{
+    *os << '[' << list.join(QStringLiteral(" | ")).toStdString() << ']';
+}

@@ -31,6 +31,8 @@ public:
 
     // Arms the answer for a box that comes later, after an event loop of the caller's own: looks for ten seconds.
     void AnswerWhenShown() { answerWithin(10000); }
+    // Lets an armed answer that found no box run out.
+    static void Settle() { QApplication::processEvents(); }
     [[nodiscard]] const ShownMessage& Shown() const { return m_shown; }
     // Runs act and answers the box it shows: that box, or an empty one (count 0) when none came.
     ShownMessage Answer(const std::function<void()>& act)
@@ -38,7 +40,7 @@ public:
         const int before = m_shown.count;
         answerWithin(0);
         act();
-        QApplication::processEvents();
+        Settle();
         return m_shown.count > before ? m_shown : ShownMessage {};
     }
 

@@ -1,60 +1,52 @@
 #include "SmtpSink.h"
 #include "TestEnvironment.h"
-#include "model/ProfileFormat.h"
 #include "model/cMonitorFile.h"
 #include "model/cSettings.h"
-#include "notify/HistorySink.h"
+#include "notify/MailNotifier.h"
 #include "notify/NotificationComposer.h"
+#include "notify/NotificationText.h"
 #include "notify/cMessage.h"
+#include "service/PluginNotifier.h"
 #include "support/Clock.h"
+#include "support/DateTimeUtility.h"
 #include "support/SystemUtility.h"
 
-#include <QDateTime>
-#include <QFileInfo>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTimeZone>
+#include <QTimer>
 #include <gtest/gtest.h>
+
+#include <numeric>
 
 namespace {
 
-const QTimeZone kBerlin("Europe/Berlin");
 // Friday 4 December 2026, 10:00:30 in Berlin.
-const qint64 kNow = QDateTime(QDate(2026, 12, 4), QTime(10, 0, 30), kBerlin).toSecsSinceEpoch();
+const qint64 kNow = QDateTime(QDate(2026, 12, 4), QTime(10, 0, 30), QTimeZone("Europe/Berlin")).toSecsSinceEpoch();
 
-struct RecordedHistory : HistorySink
-{
-    void AddHistory(const QDateTime&, const QString& text) override { lines << text; }
-    QStringList lines;
-};
-
-// The bytes of the first attachment of a received message (base64 part).
+// The bytes of the first attachment of a received message (base64 part), empty without one.
 QByteArray FirstAttachment(const QByteArray& raw)
 {
-    const qsizetype disposition = raw.indexOf("Content-Disposition: attachment");
-    if (disposition < 0) {
-        return {};
-    }
-    const qsizetype start = raw.indexOf("\r\n\r\n", disposition);
-    const qsizetype end = raw.indexOf("\r\n--", start);
-    return QByteArray::fromBase64(raw.mid(start + 4, end - start - 4).replace("\r\n", ""));
+    const qsizetype start = raw.indexOf("\r\n\r\n", raw.indexOf("Content-Disposition: attachment"));
+    const QByteArray part = raw.contains("Content-Disposition: attachment") ? raw.mid(start + 4) : QByteArray();
+    return QByteArray::fromBase64(part.left(part.indexOf("\r\n--")).replace("\r\n", ""));
 }
 
-class Composer : public ::testing::Test
+class Notify : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        NotificationComposer::SetSendTimeoutForTesting(3000);
         ASSERT_TRUE(m_sink.Started()) << m_sink.Error().toStdString();
         m_dir = TestEnvironment::NewFolder(QStringLiteral("composer"));
     }
-    void TearDown() override { NotificationComposer::SetSendTimeoutForTesting(0); }
 
-    // A profile on disk with one file, read back the way the program reads it.
-    cSettings Profile(const QString& file, qint32 staleMins, bool attach, const QString& to, qint32 port = 0)
+    // The notification of a profile on disk with one file, checked at kNow.
+    Notification Checked(const QString& file, qint32 staleMins, bool attach, const QString& to, qint32 port = 0)
     {
-        const QString name = QStringLiteral("Composer") + QString::number(++s_counter);
+        const FixedClock clock(kNow * 1000);
         cSettings s;
-        s.ReadSettings(name);
         s.SetSMTPServerAddress(QStringLiteral("127.0.0.1"));
         s.SetSMTPPort(port == 0 ? m_sink.Port() : port);
         s.SetEmailFrom(QStringLiteral("Sentrel <sentrel@example.com>"));
@@ -65,10 +57,8 @@ protected:
         f.SetStaleMins(staleMins);
         f.SetAttachFileToEmail(attach);
         EXPECT_EQ(s.AddFile(&f), 1);
-        EXPECT_TRUE(s.WriteSettings());
-        cSettings back;
-        back.ReadSettings(name);
-        return back;
+        m_settings = s;
+        return NotificationText::ToNotify(s, 1).value_or(Notification {});
     }
     QString Watched(const QByteArray& bytes, qint64 secondsAgo)
     {
@@ -77,99 +67,163 @@ protected:
         EXPECT_TRUE(TestEnvironment::SetModified(path, kNow - secondsAgo));
         return path;
     }
+    // Sends through the notifier and gives what its one Finished said.
+    static std::pair<bool, QString> Sent(Notifier& notifier, const Notification& n, int withinMs = 10000)
+    {
+        QSignalSpy finished(&notifier, &Notifier::Finished);
+        notifier.Send(n);
+        EXPECT_TRUE(finished.wait(withinMs));
+        EXPECT_FALSE(finished.wait(50)); // once only
+        return finished.isEmpty() ? std::pair {false, QString()}
+                                  : std::pair {finished[0][0].toBool(), finished[0][1].toString()};
+    }
 
-    static inline int s_counter = 0;
-    FixedClock m_clock {kNow * 1000};
+    cSettings m_settings; // the last profile made
+    int m_argc = 1;
+    char* m_argv[2] = {const_cast<char*>("test_notify"), nullptr};
+    QCoreApplication m_app {m_argc, m_argv};
     SmtpSink m_sink;
     QString m_dir;
+    MailNotifier m_notifier {NotificationText::TemplateFolders()};
 };
 
 } // namespace
 
-TEST_F(Composer, ChangeNotificationCarriesTheFilledTemplateAndTheFile)
+TEST_F(Notify, EachRuleMailsItsFilledTemplateAndTheFile)
 {
-    QByteArray bytes;
-    for (int i = 0; i < 3000; ++i) {
-        bytes += char(i % 256);
+    QByteArray bytes(3000, '\0');
+    std::iota(bytes.begin(), bytes.end(), '\0'); // every byte value
+    struct Case
+    {
+        qint32 staleMins;
+        bool attach;
+        const char* subject;
+        const char* event;
+    } const cases[] = {
+        {0, true, "Sentrel: Nightly export has changed", "Changed"},
+        {30, false, "Sentrel: Nightly export is out of date", "Out Of Date"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.subject);
+        const qsizetype before = m_sink.Messages().size();
+        // Modified at 09:57:59: cut to whole minutes that is 3 minutes before the check at 10:00.
+        Watched(bytes, 151);
+        const QString to = QStringLiteral("ops@example.com; oncall@example.com");
+        const Notification n = Checked(m_dir + "/export.#yyyy-mm-dd#.bin", c.staleMins, c.attach, to);
+        // The minutes and the time are those of the check, whatever the clock says by the time of the send.
+        EXPECT_EQ(
+            Sent(m_notifier, n),
+            std::pair(true, QStringLiteral("File:export.2026-12-04 - %1 Notification Email Sent OK").arg(c.event)));
+
+        const QList<SmtpSink::Message> got = m_sink.Messages().mid(before);
+        ASSERT_EQ(got.size(), 1);
+        EXPECT_EQ(got[0].RcptTos, (QStringList {"ops@example.com", "oncall@example.com"}));
+        cMessage message;
+        ASSERT_TRUE(message.FromMime(got[0].Raw));
+        EXPECT_EQ(message.Subject(), QLatin1String(c.subject));
+        const QString html = message.HTMLBody();
+        for (const QString& part : {m_dir + QStringLiteral("/export.2026-12-04.bin"),
+                                    QStringLiteral(">3<"),
+                                    SystemUtility::ComputerName(),
+                                    DateTimeUtility::GeneralDate(QDateTime::fromSecsSinceEpoch(kNow))}) {
+            EXPECT_TRUE(html.contains(part)) << part.toStdString() << " in " << html.toStdString();
+        }
+        EXPECT_FALSE(html.contains(QStringLiteral("SENTREL_"), Qt::CaseInsensitive));
+        // The text part is made from the filled HTML.
+        EXPECT_TRUE(message.TextBody().contains(QStringLiteral("Nightly export")));
+        EXPECT_EQ(FirstAttachment(got[0].Raw), c.attach ? bytes : QByteArray());
     }
-    // Modified at 09:57:59: cut to whole minutes that is 3 minutes before 10:00.
-    Watched(bytes, 151);
-    const cSettings s = Profile(m_dir + "/export.#yyyy-mm-dd#.bin", 0, true, "ops@example.com; oncall@example.com");
-    RecordedHistory history;
-    ASSERT_TRUE(NotificationComposer::SendNotification(s, 1, history));
-    EXPECT_EQ(history.lines, QStringList {"File:export.2026-12-04 - Changed Notification Email Sent OK"});
-
-    const QList<SmtpSink::Message> got = m_sink.Messages();
-    ASSERT_EQ(got.size(), 1);
-    EXPECT_EQ(got[0].MailFrom, QStringLiteral("sentrel@example.com"));
-    EXPECT_EQ(got[0].RcptTos, (QStringList {"ops@example.com", "oncall@example.com"}));
-
-    cMessage message;
-    ASSERT_TRUE(message.FromMime(got[0].Raw));
-    EXPECT_EQ(message.Subject(), QStringLiteral("Sentrel: Nightly export has changed"));
-    EXPECT_TRUE(message.To().contains(QStringLiteral("oncall@example.com")));
-    EXPECT_EQ(message.Header(QStringLiteral("X-Mailer")), QStringLiteral("Brackwell Sentrel v1"));
-    const QString html = message.HTMLBody();
-    EXPECT_TRUE(html.contains(m_dir + QStringLiteral("/export.2026-12-04.bin")));
-    EXPECT_TRUE(html.contains(QStringLiteral(">3<"))) << html.toStdString();
-    EXPECT_TRUE(html.contains(SystemUtility::ComputerName()));
-    EXPECT_FALSE(html.contains(QStringLiteral("SENTREL_"), Qt::CaseInsensitive));
-    // The text part is made from the filled HTML.
-    EXPECT_TRUE(message.TextBody().contains(QStringLiteral("Nightly export")));
-    EXPECT_FALSE(message.TextBody().contains(QLatin1Char('<')));
-    EXPECT_EQ(FirstAttachment(got[0].Raw), bytes);
 }
 
-TEST_F(Composer, StaleRuleUsesItsOwnTemplate)
+TEST_F(Notify, FailuresFinishWithTheirHistoryLine)
 {
-    const QString path = Watched("x", 3600);
-    const cSettings s = Profile(path, 30, false, "ops@example.com");
-    RecordedHistory history;
-    ASSERT_TRUE(NotificationComposer::SendNotification(s, 1, history));
-    EXPECT_EQ(history.lines, QStringList {"File:export.2026-12-04 - Out Of Date Notification Email Sent OK"});
-    const QList<SmtpSink::Message> got = m_sink.Messages();
-    ASSERT_EQ(got.size(), 1);
-    cMessage message;
-    ASSERT_TRUE(message.FromMime(got[0].Raw));
-    EXPECT_EQ(message.Subject(), QStringLiteral("Sentrel: Nightly export is out of date"));
-    EXPECT_TRUE(message.HTMLBody().contains(QStringLiteral(">60<")));
-    EXPECT_EQ(message.AttachmentCount(), 0);
-}
-
-TEST_F(Composer, FailuresGoToTheHistoryWithTheirReason)
-{
-    const QString path = Watched("x", 60);
+    const Notification checked = Checked(Watched("x", 60), 0, false, "ops@example.com");
     const QString fifo = TestEnvironment::NonRegularFiles().first().first;
+    const QString empty = TestEnvironment::NewFolder(QStringLiteral("no-templates"));
     struct Case
     {
         const char* name;
-        qint32 port;
-        QString attach; // empty: nothing attached
-        QString reason;
+        QString reason = {};
+        qint32 port = 0;
+        QString security = {};
+        QString attach = {}; // empty: nothing attached
+        QString folder = {}; // empty: the shipped templates
     } const cases[] = {
-        {"port out of range", 70000, {}, "The SMTP port 70000 in the profile is not a port number (1 to 65535)"},
-        {"nobody listening", 1, {}, "Could not connect to 127.0.0.1 port 1"},
-        {"attachment gone", 0, m_dir + "/gone.bin", "Could not attach "},
-        {"attachment is a FIFO", 0, fifo, QString("Could not attach %1: it is a FIFO, not a regular file").arg(fifo)},
+        {.name = "no template", .folder = empty},
+        {"bad port", "The SMTP port 70000 in the profile is not a port number (1 to 65535)", 70000},
+        {"bad security", "The SMTP security 'SSL' in the profile is none of None, STARTTLS and TLS", 0, "SSL"},
+        {"STARTTLS asked for",
+         QString("The server 127.0.0.1 port %1 does not offer STARTTLS, and the mail is not sent without it")
+             .arg(m_sink.Port()),
+         0,
+         "starttls"},
+        {.name = "FIFO",
+         .reason = QString("Could not attach %1: it is a FIFO, not a regular file").arg(fifo),
+         .attach = fifo},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString file = c.attach.isEmpty() ? path : c.attach;
-        cSettings s = Profile(file, 0, !c.attach.isEmpty(), "ops@example.com", c.port);
-        RecordedHistory history;
+        Notification n = checked;
+        n.port = c.port != 0 ? c.port : n.port;
+        n.security = c.security;
+        n.attachFile = !c.attach.isEmpty();
+        n.fileName = n.attachFile ? c.attach : n.fileName;
+        MailNotifier notifier(c.folder.isEmpty() ? NotificationText::TemplateFolders() : QStringList {c.folder});
         const TestEnvironment::Deadline deadline(10);
-        EXPECT_FALSE(NotificationComposer::SendNotification(s, 1, history));
-        ASSERT_EQ(history.lines.size(), 1);
-        EXPECT_TRUE(history.lines[0].startsWith("File:" + QFileInfo(file).completeBaseName() +
-                                                " - Changed Notification Email Failed - Reason: " + c.reason))
-            << history.lines[0].toStdString();
+        EXPECT_EQ(Sent(notifier, n),
+                  std::pair(false,
+                            c.folder.isEmpty()
+                                ? NotificationText::FailedLine(n, c.reason)
+                                : "Couldn't load e-mail template file:" + empty + "/NotifyOnChange.eml"));
     }
     EXPECT_TRUE(m_sink.Messages().isEmpty());
+    // Without a sender, recipients or server, or a file there, there is nothing to notify.
+    EXPECT_TRUE(NotificationText::ToNotify(m_settings, 1).has_value());
+    EXPECT_FALSE(NotificationText::ToNotify(m_settings, 2).has_value());
+    m_settings.SetEmailTo(QString());
+    EXPECT_FALSE(NotificationText::ToNotify(m_settings, 1).has_value());
+}
 
-    // Without a sender, recipients or server nothing is tried and nothing is said.
-    cSettings s = Profile(path, 0, false, QString());
-    RecordedHistory history;
-    EXPECT_FALSE(NotificationComposer::SendNotification(s, 1, history));
-    EXPECT_FALSE(NotificationComposer::SendNotification(s, 2, history));
-    EXPECT_TRUE(history.lines.isEmpty());
+TEST_F(Notify, CancelFinishesAtOnceWhileTheServerHoldsItsReplyAndTheLoopRunsOn)
+{
+    SmtpSink::Options holding;
+    holding.Hold = QStringList {QStringLiteral("MAIL")};
+    SmtpSink sink(holding);
+    ASSERT_TRUE(sink.Started()) << sink.Error().toStdString();
+    Notification n = Checked(Watched("x", 60), 0, false, "ops@example.com");
+    n.port = sink.Port();
+    int ticks = 0;
+    QElapsedTimer sinceCancel;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (sink.Held() && !sinceCancel.isValid()) {
+            sinceCancel.start();
+            m_notifier.Cancel();
+        }
+    });
+    ticker.start(10);
+    const auto [sent, line] = Sent(m_notifier, n, 5000);
+    EXPECT_FALSE(sent);
+    ASSERT_TRUE(sinceCancel.isValid());
+    EXPECT_LT(sinceCancel.elapsed(), 1000);
+    EXPECT_GE(ticks, 3);
+    EXPECT_EQ(
+        line,
+        NotificationText::FailedLine(n, QStringLiteral("Sending to 127.0.0.1 port %1 was cancelled").arg(sink.Port())));
+}
+
+TEST_F(Notify, TheServiceLoadsTheMailModuleToSendAndSaysWhyWithoutIt)
+{
+    const Notification n = Checked(Watched("x", 60), 0, false, "ops@example.com");
+    PluginNotifier loaded; // the module built beside this test program
+    EXPECT_EQ(Sent(loaded, n), std::pair(true, NotificationComposer::OutcomeLine(n, true, {})));
+    EXPECT_EQ(m_sink.Messages().size(), 1);
+
+    const QString nowhere = m_dir + QStringLiteral("/sentrel-mail.so");
+    PluginNotifier missing({nowhere}, nullptr);
+    EXPECT_EQ(Sent(missing, n),
+              std::pair(false,
+                        NotificationText::FailedLine(
+                            n, QStringLiteral("The mail module sentrel-mail.so is in none of ") + nowhere)));
 }

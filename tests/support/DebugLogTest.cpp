@@ -10,27 +10,26 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTimeZone>
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 // 2025-01-15 14:05:09 in Berlin (tests run with TZ=Europe/Berlin).
 const qint64 kMoment = QDateTime(QDate(2025, 1, 15), QTime(14, 5, 9), QTimeZone("Europe/Berlin")).toMSecsSinceEpoch();
 
-// Records what would have been shown to a person.
+// Records the messages shown to a person, marked when shown under the busy pointer.
 class RecordingUi : public UserInterface
 {
 public:
     QStringList messages;
     Pointer pointer = Pointer::Normal;
-    QList<Pointer> pointerDuringMessage;
-    Answer ShowMessage(const QString& text, Icon, Buttons, Answer defaultAnswer) override
+    Answer ShowMessage(const QString& text, Icon, Buttons, Answer answer) override
     {
-        messages << text;
-        pointerDuringMessage << pointer;
-        return defaultAnswer;
+        messages << (pointer == Pointer::Busy ? u"(busy) "_s : QString()) + text;
+        return answer;
     }
     Pointer CurrentPointer() const override { return pointer; }
     void SetPointer(Pointer p) override { pointer = p; }
@@ -42,43 +41,24 @@ protected:
     void SetUp() override
     {
         ResetDebugLogState();
-        m_logDir = TestEnvironment::NewFolder(QStringLiteral("log"));
-        machineStore().clear();
-        machineStore().sync();
+        m_machine.clear();
+        m_machine.sync();
         UserInterface::Install(&m_ui);
         SetCommandLine(QString());
+        SetDebugPath(m_logDir + u"/"_s);
     }
     void TearDown() override
     {
         UserInterface::Install(nullptr);
         ResetDebugLogState();
     }
+    // The executable's name names the log files.
+    static void SetCommandLine(const QString& line) { GeneralUtility::SetApp({{}, {}, u"Sentrel"_s, {}, {}, line}); }
+    [[nodiscard]] QString Day(const char* date) const { return m_logDir + u"/Sentrel.%1.log"_s.arg(date); }
+    [[nodiscard]] QByteArray Read(const char* date) const { return TestEnvironment::ReadFile(Day(date)); }
 
-    static QSettings& machineStore()
-    {
-        static QSettings store(QSettings::SystemScope, QStringLiteral("Brackwell"));
-        return store;
-    }
-    static void SetCommandLine(const QString& line)
-    {
-        AppInfo app;
-        app.ExeName = QStringLiteral("Sentrel");
-        app.CommandLine = line;
-        GeneralUtility::SetApp(app);
-    }
-    void UseLogFolder() { SetDebugPath(m_logDir + QLatin1Char('/')); }
-    QString LogFile() const { return m_logDir + QStringLiteral("/Sentrel.20250115.log"); }
-    QStringList LogLines() const
-    {
-        const QString text = QString::fromUtf8(TestEnvironment::ReadFile(LogFile()));
-        QStringList lines = text.split(QStringLiteral("\r\n"));
-        if (!lines.isEmpty() && lines.last().isEmpty()) {
-            lines.removeLast();
-        }
-        return lines;
-    }
-
-    QString m_logDir;
+    QString m_logDir = TestEnvironment::NewFolder(u"log"_s);
+    QSettings m_machine {QSettings::SystemScope, u"Brackwell"_s};
     RecordingUi m_ui;
     FixedClock m_clock {kMoment};
 };
@@ -87,262 +67,154 @@ protected:
 
 TEST_F(DiagnosticLog, LevelComesFromTheSwitchOrTheMachineWideValue)
 {
-    struct Case
-    {
-        const char* name;
-        QString commandLine;
-        int debugMode; // -100: no DebugMode value
-        qint32 level;
-    } const cases[] = {
-        {"nothing set", QString(), -100, 0},
-        {"DebugMode only", QString(), 7, 7},
-        {"DebugMode -1", QString(), -1, -1},
-        {"switch alone", QStringLiteral("/DEBUG"), -100, 10},
-        {"normal lower case", QStringLiteral("/debug=normal"), -100, 5},
-        {"medium", QStringLiteral("/DEBUG=MEDIUM"), -100, 5},
-        {"max in quotes", QStringLiteral("/DEBUG=\"MAX\""), -100, 10},
-        {"equals and nothing", QStringLiteral("/DEBUG="), -100, 10},
-        {"unknown name", QStringLiteral("/DEBUG=LOUD"), -100, 10},
-        {"none ignores DebugMode", QStringLiteral("/DEBUG=NONE"), 7, 0},
-        {"off", QStringLiteral("/NOPREVCHECK /DEBUG=off"), 7, 0},
-        {"spaces around equals", QStringLiteral("/DEBUG = NORMAL"), -100, 10},
-        {"glued to a word", QStringLiteral("x/DEBUG=NORMAL"), -100, 10},
-        {"after another switch", QStringLiteral("/NOPREVCHECK /DEBUG=NORMAL"), -100, 5},
+    // The command line, DebugMode (-100: none) and the level.
+    const std::tuple<const char*, int, qint32> cases[] = {
+        {"", -100, 0},
+        {"", 7, 7},
+        {"/DEBUG", -100, 10},
+        {"/debug=normal", -100, 5},
+        {"/DEBUG=\"MAX\"", -100, 10},
+        {"/DEBUG=LOUD", -100, 10},
+        {"/DEBUG=NONE", 7, 0},
+        {"/NOPREVCHECK /DEBUG=off", 7, 0},
+        {"/DEBUG = NORMAL", -100, 10},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [commandLine, debugMode, level] : cases) {
+        SCOPED_TRACE(testing::Message() << commandLine << " DebugMode " << debugMode);
         ResetDebugLogState();
-        machineStore().clear();
-        if (c.debugMode != -100) {
-            machineStore().setValue(QStringLiteral("DebugMode"), c.debugMode);
+        m_machine.clear();
+        if (debugMode != -100) {
+            m_machine.setValue(u"DebugMode"_s, debugMode);
         }
-        machineStore().sync();
-        SetCommandLine(c.commandLine);
+        m_machine.sync();
+        SetCommandLine(QString::fromLatin1(commandLine));
         InitDebugLevel();
-        EXPECT_EQ(DebugLevel(), c.level);
+        EXPECT_EQ(DebugLevel(), level);
     }
     // Only once: a second call leaves the level as it is.
-    SetCommandLine(QStringLiteral("/DEBUG=MAX"));
+    SetCommandLine(u"/DEBUG=NONE"_s);
     InitDebugLevel();
-    EXPECT_EQ(DebugLevel(), 5);
-}
-
-TEST_F(DiagnosticLog, SwitchValues)
-{
-    const QString line = QStringLiteral("/A=1 /DEBUG=\"TWO WORDS\" /B=x");
-    const std::pair<QString, const char*> cases[] = {
-        {"/DEBUG", "TWO WORDS"}, {"/a", "1"}, {"/B", "x"}, {"/C", ""}, {"/X", "open"}};
-    for (const auto& [name, value] : cases) {
-        SCOPED_TRACE(name.toStdString());
-        const QString in = name == QLatin1String("/X") ? QStringLiteral("/X=\"open") : line;
-        EXPECT_EQ(GetSwitchValue(in, name, QStringLiteral("="), QStringLiteral(" ")), QString::fromUtf8(value));
-    }
+    EXPECT_EQ(DebugLevel(), 10);
 }
 
 TEST_F(DiagnosticLog, NothingIsWrittenWhileLoggingIsOff)
 {
-    DebugLog(QStringLiteral("hello"), 1);
-    EXPECT_FALSE(QFile::exists(LogFile()));
-    EXPECT_FALSE(QDir(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/DebugFiles")).exists());
+    DebugLog(u"hello"_s, 1);
+    EXPECT_FALSE(QFile::exists(Day("20250115")));
+    EXPECT_FALSE(QDir(qEnvironmentVariable("XDG_STATE_HOME") + u"/DebugFiles"_s).exists());
 }
 
-TEST_F(DiagnosticLog, LevelFilterAndLineLayout)
+TEST_F(DiagnosticLog, LinesPassByLevelAndLevelTenAddsMemoryFigures)
 {
-    UseLogFolder();
     SetDebugLevel(4);
-    DebugLog(QStringLiteral("default level is five"), -1);
-    DebugLog(QStringLiteral("level four"), 4);
-    DebugLog(QStringLiteral("level five"), 5);
+    DebugLog(u"default level is five"_s, -1);
+    DebugLog(u"level four"_s, 4);
     SetDebugLevel(-1);
-    DebugLog(QStringLiteral("everything passes"), 99);
-    EXPECT_EQ(LogLines(),
-              (QStringList {QStringLiteral("14:05:09 level four"), QStringLiteral("14:05:09 everything passes")}));
-}
-
-TEST_F(DiagnosticLog, IndentationSteps)
-{
-    UseLogFolder();
-    SetDebugLevel(5);
-    DebugLog(QStringLiteral("a"), 5, LogIndentDecrease); // stays at 0
-    DebugLog(QStringLiteral("b"), 5, LogIndentIncrease);
-    DebugLog(QStringLiteral("c"), 5, LogIndentIncrease);
-    DebugLog(QStringLiteral("d"), 5, LogIndentKeep);
-    DebugLog(QStringLiteral("e"), 5, LogIndentDecrease);
-    DebugLog(QStringLiteral("f"), 5, LogIndentIncrease);
-    DebugLog(QStringLiteral("g"), 5, LogIndentReset);
-    EXPECT_EQ(LogLines().join(QLatin1Char('|')).remove(QStringLiteral("14:05:09 ")),
-              QStringLiteral("a|b|    c|        d|    e|    f|g"));
-}
-
-TEST_F(DiagnosticLog, MemoryFiguresFromLevelTenOn)
-{
-    UseLogFolder();
+    DebugLog(u"everything passes"_s, 99);
     SetDebugLevel(10);
-    DebugLog(QStringLiteral("with memory"), 5);
-    SetDebugLevel(9);
-    DebugLog(QStringLiteral("without"), 5);
-    const QStringList lines = LogLines();
-    ASSERT_EQ(lines.size(), 2);
-    const QRegularExpression withMemory(QStringLiteral("^14:05:09 ( *[1-9][0-9]*) ( *[1-9][0-9]*) with memory$"));
-    const auto match = withMemory.match(lines[0]);
-    ASSERT_TRUE(match.hasMatch()) << lines[0].toStdString();
-    // Padded to ten characters; a larger figure (a sanitizer's reserved
-    // address space, say) is written whole.
-    for (const int field : {1, 2}) {
-        const QString figure = match.captured(field);
-        EXPECT_EQ(figure.size(), std::max<qsizetype>(10, figure.trimmed().size())) << figure.toStdString();
-    }
-    EXPECT_EQ(lines[1], QStringLiteral("14:05:09 without"));
+    DebugLog(u"with memory"_s, 5);
+    const QString text = QString::fromUtf8(Read("20250115"));
+    const QRegularExpression expected(u"^14:05:09 level four\r\n14:05:09 everything passes\r\n"
+                                      "14:05:09 +[1-9][0-9]* +[1-9][0-9]* with memory\r\n$"_s);
+    EXPECT_TRUE(expected.match(text).hasMatch()) << text.toStdString();
 }
 
-TEST_F(DiagnosticLog, DailyFilesAfterMidnight)
+TEST_F(DiagnosticLog, EachDayHasItsFileEndingAtItsCapWithALineSayingSo)
 {
-    UseLogFolder();
-    SetDebugLevel(5);
-    m_clock.Set(QDateTime(QDate(2025, 1, 15), QTime(23, 59, 59), QTimeZone("Europe/Berlin")).toMSecsSinceEpoch());
-    DebugLog(QStringLiteral("late"));
-    m_clock.AdvanceSeconds(2);
-    DebugLog(QStringLiteral("early"));
-    EXPECT_EQ(LogLines(), QStringList {QStringLiteral("23:59:59 late")});
-    EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/Sentrel.20250116.log")),
-              QByteArray("00:00:01 early\r\n"));
-}
-
-TEST_F(DiagnosticLog, ADayEndsAtItsCapWithALineSayingSo)
-{
-    UseLogFolder();
     SetDebugLevel(5);
     SetDebugLogLimits(40, kDebugLogKeepDays);
-    DebugLog(QStringLiteral("first line"));  // 21 bytes
-    DebugLog(QStringLiteral("second line")); // reaches 40
-    DebugLog(QStringLiteral("third"));
-    EXPECT_EQ(LogLines(),
-              (QStringList {QStringLiteral("14:05:09 first line"),
-                            QStringLiteral("14:05:09 second line"),
-                            QStringLiteral("14:05:09 The diagnostic log reached its limit of 40 bytes for the day; "
-                                           "nothing more is written to it today.")}));
-    m_clock.AdvanceSeconds(24 * 3600);
-    DebugLog(QStringLiteral("next day"));
-    EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/Sentrel.20250116.log")),
-              QByteArray("14:05:09 next day\r\n"));
+    m_clock.Set(QDateTime(QDate(2025, 1, 15), QTime(23, 59, 57), QTimeZone("Europe/Berlin")).toMSecsSinceEpoch());
+    DebugLog(u"first line"_s);  // 21 bytes
+    DebugLog(u"second line"_s); // reaches 40
+    DebugLog(u"third"_s);
+    m_clock.AdvanceSeconds(4);
+    DebugLog(u"next day"_s);
+    EXPECT_EQ(Read("20250115"),
+              "23:59:57 first line\r\n23:59:57 second line\r\n23:59:57 The diagnostic log reached its limit of 40 "
+              "bytes for the day; nothing more is written to it today.\r\n");
+    EXPECT_EQ(Read("20250116"), "00:00:01 next day\r\n");
 }
 
 TEST_F(DiagnosticLog, AFifoInPlaceOfTheDaysFileNeitherHangsNorTakesLines)
 {
-    UseLogFolder();
     SetDebugLevel(5);
-    ASSERT_EQ(::mkfifo(QFile::encodeName(LogFile()).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Day("20250115")).constData(), 0600), 0);
     {
         const TestEnvironment::Deadline deadline(5);
-        DebugLog(QStringLiteral("lost"));
+        DebugLog(u"lost"_s);
     }
     m_clock.AdvanceSeconds(24 * 3600);
-    DebugLog(QStringLiteral("next day"));
-    EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/Sentrel.20250116.log")),
-              QByteArray("14:05:09 next day\r\n"));
+    DebugLog(u"next day"_s);
+    EXPECT_EQ(Read("20250116"), "14:05:09 next day\r\n");
 }
 
 TEST_F(DiagnosticLog, ThisProgramsOldDailyFilesGoAtTheFirstLineOfEachDay)
 {
-    UseLogFolder();
     SetDebugLevel(5);
-    struct Case
-    {
-        const char* name;
-        bool keptToday;
-        bool keptTomorrow;
-    } const cases[] = {
+    // A file's name, whether it is kept today and whether tomorrow.
+    const std::tuple<const char*, bool, bool> cases[] = {
         {"Sentrel.20241231.log", false, false}, // 15 days old
         {"Sentrel.20250101.log", true, false},  // 14 days old
-        {"Sentrel.20250114.log", true, true},
         {"Another.20240101.log", true, true},
         {"Sentrel.20240101.log.gz", true, true},
-        {"Sentrel.2024011.log", true, true},
         {"Sentrel.2024+101.log", true, true},
     };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(TestEnvironment::WriteFile(m_logDir + QLatin1Char('/') + QLatin1String(c.name), "old\r\n"));
+    for (const auto& [name, today, tomorrow] : cases) {
+        ASSERT_TRUE(TestEnvironment::WriteFile(m_logDir + QLatin1Char('/') + QLatin1String(name), "old\r\n"));
     }
-    DebugLog(QStringLiteral("today"));
-    m_clock.AdvanceSeconds(24 * 3600);
-    for (const bool tomorrow : {false, true}) {
-        if (tomorrow) {
-            DebugLog(QStringLiteral("tomorrow"));
+    for (const bool second : {false, true}) {
+        DebugLog(u"a line"_s);
+        for (const auto& [name, today, tomorrow] : cases) {
+            SCOPED_TRACE(std::string(name) + (second ? " tomorrow" : " today"));
+            EXPECT_EQ(QFile::exists(m_logDir + QLatin1Char('/') + QLatin1String(name)), second ? tomorrow : today);
         }
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + (tomorrow ? " tomorrow" : " today"));
-            EXPECT_EQ(QFile::exists(m_logDir + QLatin1Char('/') + QLatin1String(c.name)),
-                      tomorrow ? c.keptTomorrow : c.keptToday);
-        }
+        m_clock.AdvanceSeconds(24 * 3600);
     }
 }
 
-TEST_F(DiagnosticLog, FolderFromTheMachineWideStoreGetsASeparator)
+TEST_F(DiagnosticLog, FoldersFromTheMachineWideStoreOrTheDefaultAreMadeOnTheFirstLine)
 {
-    machineStore().setValue(QStringLiteral("DebugPath"), m_logDir + QStringLiteral("/nested"));
-    machineStore().sync();
+    ResetDebugLogState();
     SetDebugLevel(5);
-    DebugLog(QStringLiteral("into the store's folder"));
-    EXPECT_EQ(DebugPath(), m_logDir + QStringLiteral("/nested/"));
-    EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + QStringLiteral("/nested/Sentrel.20250115.log")),
-              QByteArray("14:05:09 into the store's folder\r\n"));
-}
-
-TEST_F(DiagnosticLog, DefaultFolderIsCreatedOnTheFirstLine)
-{
+    DebugLog(u"first"_s);
+    EXPECT_EQ(TestEnvironment::ReadFile(qEnvironmentVariable("XDG_STATE_HOME") + u"/DebugFiles/Sentrel.20250115.log"_s),
+              "14:05:09 first\r\n");
+    ResetDebugLogState();
+    // A folder without a trailing separator still names the folder.
+    m_machine.setValue(u"DebugPath"_s, m_logDir + u"/nested"_s);
+    m_machine.sync();
     SetDebugLevel(5);
-    DebugLog(QStringLiteral("first"));
-    const QString expected =
-        qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/DebugFiles/Sentrel.20250115.log");
-    EXPECT_EQ(DebugLogFilePath(), expected);
-    EXPECT_EQ(TestEnvironment::ReadFile(expected), QByteArray("14:05:09 first\r\n"));
-    EXPECT_TRUE(DebugPath().isEmpty()); // the default is not stored
+    DebugLog(u"into the store's folder"_s);
+    EXPECT_EQ(TestEnvironment::ReadFile(m_logDir + u"/nested/Sentrel.20250115.log"_s),
+              "14:05:09 into the store's folder\r\n");
 }
 
 TEST_F(DiagnosticLog, FolderThatCannotBeCreatedIsReportedOnce)
 {
-    const QString blocker = m_logDir + QStringLiteral("/file");
+    const QString blocker = m_logDir + u"/file"_s;
     ASSERT_TRUE(TestEnvironment::WriteFile(blocker, "not a folder"));
-    SetDebugPath(blocker + QStringLiteral("/sub/"));
+    SetDebugPath(blocker + u"/sub/"_s);
     SetDebugLevel(5);
-    DebugLog(QStringLiteral("one"));
-    DebugLog(QStringLiteral("two"));
-    ASSERT_EQ(m_ui.messages.size(), 1);
-    EXPECT_EQ(m_ui.messages[0],
-              QStringLiteral("The Debug Files folder could not be created in '") + blocker + QStringLiteral("/sub/'!"));
+    DebugLog(u"one"_s);
+    DebugLog(u"two"_s);
+    EXPECT_EQ(m_ui.messages,
+              QStringList {u"The Debug Files folder could not be created in '"_s + blocker + u"/sub/'!"_s});
 }
 
-TEST_F(DiagnosticLog, ReportErrorTexts)
+TEST_F(DiagnosticLog, ErrorReportsShownWithTheNormalPointerAndLogged)
 {
-    UseLogFolder();
     SetDebugLevel(5);
     m_ui.pointer = UserInterface::Pointer::Busy;
-    const QString withDescription =
-        ReportError(QStringLiteral("  reading the profile "), QStringLiteral(" Disk full  "), false);
-    EXPECT_EQ(withDescription,
-              QStringLiteral("There was a problem reading the profile and the error's description was "
-                             "reported as : \n\n\"Disk full\""));
-    EXPECT_EQ(m_ui.messages, QStringList {withDescription});
-    EXPECT_EQ(m_ui.pointerDuringMessage.value(0), UserInterface::Pointer::Normal);
+    const QString described = u" and the error's description was reported as : \n\n\""_s;
+    const QString shown = ReportError(u"  reading the profile "_s, u" Disk full  "_s, false);
+    EXPECT_EQ(shown, u"There was a problem reading the profile"_s + described + u"Disk full\""_s);
+    EXPECT_EQ(m_ui.messages, QStringList {shown}); // under the normal pointer
     EXPECT_EQ(m_ui.pointer, UserInterface::Pointer::Busy);
-
-    EXPECT_EQ(ReportError(QStringLiteral("saving"), QStringLiteral("   "), true),
-              QStringLiteral("There was a problem saving"));
-    EXPECT_EQ(ReportErrorNumber(QStringLiteral("saving"), 0, true), QStringLiteral("There was a problem saving"));
+    EXPECT_EQ(ReportError(u"saving"_s, u"   "_s, true), u"There was a problem saving"_s);
+    EXPECT_EQ(ReportErrorNumber(u"opening"_s, ENOENT, true),
+              u"There was a problem opening"_s + described + u"No such file or directory\""_s);
+    EXPECT_EQ(ReportErrorNumber(u"sending"_s, 123456, true, 123456, u"Server gone"_s),
+              u"There was a problem sending"_s + described + u"Server gone (123456)\""_s);
     EXPECT_EQ(m_ui.messages.size(), 1); // silent reports show nothing
-    // Each message ends with CR LF; the line feeds inside the first stay part of its line.
-    const QStringList lines = LogLines();
-    ASSERT_EQ(lines.size(), 3);
-    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("reported as : \n\n\"Disk full\"")));
-    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" There was a problem saving")));
-}
-
-TEST_F(DiagnosticLog, ReportErrorNumberUsesTheSystemTextOrTheCurrentError)
-{
-    EXPECT_EQ(ReportErrorNumber(QStringLiteral("opening"), ENOENT, true),
-              QStringLiteral("There was a problem opening and the error's description was reported as : \n\n\"No such "
-                             "file or directory\""));
-    EXPECT_EQ(ReportErrorNumber(QStringLiteral("sending"), 123456, true, 123456, QStringLiteral("Server gone")),
-              QStringLiteral("There was a problem sending and the error's description was reported as : \n\n\"Server "
-                             "gone (123456)\""));
+    EXPECT_EQ(Read("20250115").count("\r\n"), 4);
 }

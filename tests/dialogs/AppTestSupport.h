@@ -9,31 +9,14 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QLabel>
-#include <QProgressBar>
 #include <QTimeZone>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <functional>
 #include <gtest/gtest.h>
-#include <ostream>
 
-// Readable failure messages for the Qt values the window tests compare.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QStringList& list, std::ostream* os)
-{
-    *os << '[' << list.join(QStringLiteral(" | ")).toStdString() << ']';
-}
-inline void PrintTo(const QColor& c, std::ostream* os)
-{
-    *os << c.name().toStdString();
-}
-
-// Helpers shared by the window tests: a hand-written profile, watched files
+// Helpers shared by the dialog tests: a hand-written profile, watched files
 // with set times, and the window's parts looked up by objectName.
 namespace AppTest {
 
@@ -45,12 +28,6 @@ inline qint64 NowSecs()
 inline qint64 NowMSecs()
 {
     return NowSecs() * 1000;
-}
-
-// The profile text in the form the store writes: "YYYY-MM-DDThh:mm:ss", local time.
-inline QString Stamp(qint64 secsSinceEpoch)
-{
-    return QDateTime::fromSecsSinceEpoch(secsSinceEpoch).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
 inline QString ProfilePath()
@@ -77,18 +54,7 @@ inline QString WatchedFile(const QString& folder, const QString& name, qint64 mo
     return path;
 }
 
-// Runs the event loop until the condition holds or two seconds have passed.
-inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 2000)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using TestEnvironment::WaitFor;
 
 template<typename T>
 T* Find(const QObject* parent, const char* name)
@@ -122,47 +88,6 @@ inline QString FilesCell(const frmMain& window, int row, const char* key)
 {
     QAbstractItemModel* model = Files(window);
     return model->index(row - 1, FilesColumn(window, key)).data().toString();
-}
-
-inline QColor RowColour(const frmMain& window, int row)
-{
-    QAbstractItemModel* model = Files(window);
-    return model->index(row - 1, FilesColumn(window, "STATUS")).data(Qt::ForegroundRole).value<QBrush>().color();
-}
-
-inline bool RowBold(const frmMain& window, int row)
-{
-    QAbstractItemModel* model = Files(window);
-    bool all = true;
-    for (const char* key : {"FILENAME", "LASTMODIFIED", "STATUS"}) {
-        all = all && model->index(row - 1, FilesColumn(window, key)).data(Qt::FontRole).value<QFont>().bold();
-    }
-    return all;
-}
-
-inline QString Status(const frmMain& window)
-{
-    return Find<QLabel>(&window, "lblCurrentStatus")->text();
-}
-
-inline int Progress(const frmMain& window)
-{
-    return Find<QProgressBar>(&window, "prgProgress")->value();
-}
-
-inline QStringList HistoryTexts(const frmMain& window)
-{
-    QStringList out;
-    QTreeWidget* history = Find<QTreeWidget>(&window, "lvwHistory");
-    for (int i = 0; i < history->topLevelItemCount(); ++i) {
-        out << history->topLevelItem(i)->text(1);
-    }
-    return out;
-}
-
-inline QString LogText()
-{
-    return QString::fromUtf8(TestEnvironment::ReadFile(DebugLogFilePath()));
 }
 
 } // namespace AppTest

@@ -1,0 +1,333 @@
+// The monitor without any widget: real files with set times, the real
+// profile, the injected clock and a real mail server on loopback.
+#include "SmtpSink.h"
+#include "TestEnvironment.h"
+#include "model/ProfileFormat.h"
+#include "monitor/cMonitor.h"
+#include "notify/MailNotifier.h"
+#include "notify/NotificationComposer.h"
+#include "notify/NotificationText.h"
+#include "support/Clock.h"
+#include "support/ConfigUtility.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTimeZone>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+const qint64 kNow = QDateTime(QDate(2026, 12, 4), QTime(10, 0, 0), QTimeZone("Europe/Berlin")).toSecsSinceEpoch();
+
+using TestEnvironment::WaitFor;
+
+QString ProfilePath()
+{
+    return ProfileFormat::ProfilePath(QStringLiteral("Test"));
+}
+
+struct Watch
+{
+    QString path;
+    qint32 staleMins = 0;
+};
+
+class Monitor : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_folder = TestEnvironment::NewFolder(QStringLiteral("watched"));
+        ASSERT_TRUE(m_sink.Started()) << m_sink.Error().toStdString();
+        NotificationComposer::SetSendTimeoutForTesting(2000);
+        m_monitor.SetNotifier(&m_notifier);
+        QObject::connect(&m_monitor, &cMonitor::StatusText, [this](const QString& text) {
+            m_status = text;
+            ++m_statuses;
+        });
+        QObject::connect(
+            &m_monitor, &cMonitor::HistoryLine, [this](const QDateTime&, const QString& text) { m_history << text; });
+        QObject::connect(&m_monitor, &cMonitor::FileChecked, [this](int index) { m_checked << index; });
+    }
+    void TearDown() override { NotificationComposer::SetSendTimeoutForTesting(0); }
+
+    // A watched file last modified secondsAgo before the start.
+    QString File(const QString& name, qint64 secondsAgo)
+    {
+        const QString path = m_folder + QLatin1Char('/') + name;
+        EXPECT_TRUE(TestEnvironment::WriteFile(path, "data\n"));
+        Touch(path, -secondsAgo);
+        return path;
+    }
+    static void Touch(const QString& path, qint64 secondsAfterStart)
+    {
+        ASSERT_TRUE(TestEnvironment::SetModified(path, kNow + secondsAfterStart));
+    }
+    // A profile mailing to the port (0: no mail), each file seen as it is now.
+    static QString Profile(const std::vector<Watch>& files, quint16 port, const QString& general = {})
+    {
+        QString text = QStringLiteral("[General]\nNumberFiles=%1\n%2[SMTPServer]\nEnabled=%3\nAddress=127.0.0.1\n"
+                                      "Port=%4\n[Email]\nFrom=sentrel@example.org\nTo=ops@example.org\n")
+                           .arg(files.size())
+                           .arg(general)
+                           .arg(port ? 1 : 0)
+                           .arg(port);
+        for (size_t i = 0; i < files.size(); ++i) {
+            const QDateTime modified = QFileInfo(files[i].path).lastModified();
+            text += QStringLiteral("[File%1]\nFileName=%2\nStaleMins=%3\nLastModified=%4\n")
+                        .arg(i + 1)
+                        .arg(files[i].path)
+                        .arg(files[i].staleMins)
+                        .arg(modified.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        }
+        return text;
+    }
+    void Start(const QString& profile)
+    {
+        ASSERT_TRUE(TestEnvironment::WriteFile(ProfilePath(), profile.toUtf8()));
+        ASSERT_TRUE(m_monitor.Load(QStringLiteral("Test")));
+    }
+    // A check (or a tick), waited for to its end.
+    void Check(bool force = true)
+    {
+        QSignalSpy finished(&m_monitor, &cMonitor::CycleFinished);
+        force ? m_monitor.CheckNow() : m_monitor.Tick();
+        if (m_monitor.Running()) {
+            ASSERT_TRUE(finished.wait(5000));
+        }
+    }
+    QString Status(int index) const { return m_monitor.Settings().MonitorFile(static_cast<qint16>(index))->Status(); }
+    static QString Key(int file, const char* key)
+    {
+        return ConfigUtility::ReadIniString(
+            QStringLiteral("File%1").arg(file), QLatin1String(key), QStringLiteral("<absent>"), ProfilePath());
+    }
+    qsizetype Mails() const { return m_sink.Messages().size(); }
+
+    FixedClock m_clock {kNow * 1000};
+    QString m_folder;
+    SmtpSink m_sink;
+    cMonitor m_monitor;
+    MailNotifier m_notifier {NotificationText::TemplateFolders()};
+    QString m_status;
+    int m_statuses = 0;
+    QStringList m_history;
+    QList<int> m_checked;
+};
+
+TEST_F(Monitor, CountsDownAndChecksAnIntervalAfterTheLastCheckEndedWhateverTheWallClockSays)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    m_monitor.ShowCountdown();
+    Start(Profile({{nightly}}, 0));
+    Touch(nightly, 5);
+    struct Step
+    {
+        double advance;
+        bool checkNow;
+        const char* status;
+        const char* file;
+        qint64 wallClockJump = 0; // the system time set by a person: no check comes sooner or later
+    };
+    const Step steps[] = {
+        {10, false, " Time until next check : 0:20", "OK"},
+        {19, false, " Time until next check : 0:01", "OK", -3600},
+        {1, false, " Checking...Finished", "Changed!"}, // an elapsed time equal to the interval is due
+        {1, false, " Time until next check : 0:29", "Changed!", 3600},
+        {9, true, " Checking...Finished", "OK"}, // at once, and the interval starts again
+        {25, false, " Time until next check : 0:05", "OK", 86400},
+        {5, false, " Checking...Finished", "OK"},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        m_clock.Set(m_clock.NowMSecsSinceEpoch() + steps[i].wallClockJump * 1000);
+        m_clock.AdvanceSeconds(steps[i].advance);
+        Check(steps[i].checkNow);
+        EXPECT_EQ(m_status, QLatin1String(steps[i].status));
+        EXPECT_EQ(Status(1), QLatin1String(steps[i].file));
+    }
+}
+
+TEST_F(Monitor, NoCycleRunsWhileHeldForADialogAndWhatCameDueRunsAfter)
+{
+    const QString changed = File(QStringLiteral("changed.csv"), 3600);
+    Start(Profile({{changed}}, 0));
+    Touch(changed, 1);
+    m_monitor.Hold(true);
+    m_clock.AdvanceSeconds(60);
+    Check(false);
+    Check(true);
+    EXPECT_TRUE(m_checked.isEmpty());
+    EXPECT_EQ(Status(1), QStringLiteral("OK"));
+    m_monitor.Hold(false);
+    Check(false);
+    EXPECT_EQ(Status(1), QStringLiteral("Changed!"));
+}
+
+TEST_F(Monitor, EachChangeAndEachStaleSpellIsMailedOnce)
+{
+    const QString changed = File(QStringLiteral("changed.csv"), 3600);
+    const QString stale = File(QStringLiteral("stale.txt"), 300);
+    Start(Profile({{changed}, {stale, 10}, {File(QStringLiteral("quiet.csv"), 3600)}}, m_sink.Port()));
+    Touch(changed, 1);
+    m_clock.AdvanceSeconds(300);
+    Check();
+    EXPECT_EQ(m_history,
+              QStringList({QStringLiteral("File:changed - Changed Notification Email Sent OK"),
+                           QStringLiteral("File:stale - Out Of Date Notification Email Sent OK")}));
+    EXPECT_EQ(Key(2, "BeenNotifed"), QStringLiteral("1"));
+    for (int i = 0; i < 3; ++i) {
+        m_clock.AdvanceSeconds(30);
+        Check();
+    }
+    EXPECT_EQ(Mails(), 2);
+    // A new change is a new event; a stale file seen young again goes stale anew.
+    Touch(changed, 400);
+    Touch(stale, 400);
+    Check();
+    EXPECT_EQ(Status(2), QStringLiteral("OK"));
+    m_clock.AdvanceSeconds(700);
+    Check();
+    EXPECT_EQ(Mails(), 4);
+}
+
+TEST_F(Monitor, AnEventIsMarkedNotifiedOnceWhetherTheMailFailsOrEmailIsOff)
+{
+    SmtpSink::Options refusing;
+    refusing.RejectRcpt = QStringLiteral("ops@example.org");
+    SmtpSink rejecting(refusing);
+    ASSERT_TRUE(rejecting.Started());
+    const QString heartbeat = File(QStringLiteral("heartbeat.txt"), 1200);
+    for (const quint16 port : {rejecting.Port(), quint16(0)}) {
+        SCOPED_TRACE(port);
+        m_history.clear();
+        Touch(heartbeat, -1200);
+        Start(Profile({{heartbeat, 10}}, port));
+        for (int i = 0; i < 3; ++i) {
+            Check();
+        }
+        EXPECT_EQ(Key(1, "BeenNotifed"), QStringLiteral("1"));
+        EXPECT_EQ(m_history.size(), port ? 1 : 0);
+        if (port) {
+            EXPECT_TRUE(m_history.first().startsWith(
+                QStringLiteral("File:heartbeat - Out Of Date Notification Email Failed - Reason: ")));
+        }
+    }
+    EXPECT_EQ(Mails(), 0);
+}
+
+TEST_F(Monitor, ATickCheckNowOrReloadDuringASendWaitsForItsEnd)
+{
+    m_monitor.ShowCountdown();
+    Start(Profile({{File(QStringLiteral("heartbeat.txt"), 1200), 10}, {File(QStringLiteral("other.csv"), 3600)}},
+                  m_sink.Port()));
+    QSignalSpy finished(&m_monitor, &cMonitor::CycleFinished);
+    QSignalSpy replaced(&m_monitor, &cMonitor::ListReplaced);
+    m_monitor.CheckNow();
+    ASSERT_TRUE(m_monitor.Running()); // waiting for the send's outcome
+    const int statuses = m_statuses;
+    m_clock.AdvanceSeconds(30);
+    m_monitor.Tick();
+    m_monitor.CheckNow();
+    m_monitor.ReloadProfile();
+    EXPECT_EQ(m_statuses, statuses) << "not even the countdown";
+    EXPECT_EQ(replaced.count(), 0);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(replaced.count(), 1);
+    EXPECT_EQ(Mails(), 1);
+    EXPECT_EQ(m_history.size(), 1);
+    EXPECT_EQ(m_checked, QList<int>({1, 2}));
+}
+
+TEST_F(Monitor, StopCancelsASendAtOnceAndChecksNoFurtherFile)
+{
+    SmtpSink::Options options;
+    options.DataDelayMs = 600000;
+    const SmtpSink slow(options);
+    ASSERT_TRUE(slow.Started());
+    NotificationComposer::SetSendTimeoutForTesting(0); // the usual 15 s
+    const std::vector<Watch> files {{File(QStringLiteral("one.csv"), 3600)}, {File(QStringLiteral("two.csv"), 3600)}};
+    Start(Profile(files, slow.Port()));
+    Touch(files[0].path, 1);
+    Touch(files[1].path, 1);
+    QSignalSpy stopped(&m_monitor, &cMonitor::Stopped);
+    QElapsedTimer sinceStop;
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (slow.Held() && !sinceStop.isValid()) {
+            sinceStop.start();
+            m_monitor.Stop();
+        }
+    });
+    stopper.start(10);
+    m_monitor.CheckNow();
+    ASSERT_TRUE(stopped.count() == 1 || stopped.wait(5000));
+    EXPECT_LT(sinceStop.elapsed(), 500);
+    EXPECT_EQ(m_history,
+              QStringList {QStringLiteral("File:one - Changed Notification Email Failed - Reason: Sending to "
+                                          "127.0.0.1 port %1 was cancelled")
+                               .arg(slow.Port())});
+    EXPECT_EQ(Key(1, "BeenNotifed"), QStringLiteral("1"));
+    EXPECT_EQ(Key(2, "NotifyNeeded"), QStringLiteral("<absent>"));
+    EXPECT_EQ(m_checked, QList<int> {1});
+}
+
+TEST_F(Monitor, TheLargestListIsCheckedToItsLastFile)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    Start(Profile({{nightly}}, 0)
+              .replace(QStringLiteral("NumberFiles=1"), QStringLiteral("NumberFiles=2000000000"))
+              .replace(QStringLiteral("[File1]"), QStringLiteral("[File32767]")));
+    Touch(nightly, -60);
+    Check();
+    ASSERT_EQ(m_checked.size(), 32767);
+    EXPECT_EQ(m_checked.last(), 32767);
+    EXPECT_EQ(Status(32766), QStringLiteral("No File"));
+    EXPECT_EQ(Status(32767), QStringLiteral("Changed!"));
+}
+
+TEST_F(Monitor, WithWatchEventsAChangeIsCheckedWithoutWaitingForTheInterval)
+{
+    for (const bool watch : {true, false}) {
+        SCOPED_TRACE(watch);
+        const QString nightly = File(QStringLiteral("nightly-%1.csv").arg(watch), 3600);
+        Start(Profile({{nightly}}, 0, QStringLiteral("PollInterval=600\nWatchEvents=%1\n").arg(watch)));
+        // The clock stands still: the interval never comes due.
+        ASSERT_TRUE(TestEnvironment::WriteFile(nightly, "new rows\n"));
+        Touch(nightly, 5);
+        EXPECT_EQ(WaitFor([&] { return Status(1) == QLatin1String("Changed!"); }, watch ? 3000 : 700), watch);
+    }
+}
+
+TEST_F(Monitor, AnOutsideEditIsReadAtOnceOrWhenTheCycleHasEnded)
+{
+    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    const QString weekly = File(QStringLiteral("weekly.csv"), 3600);
+    // The server writes the edit over the profile while the monitor waits for its answer.
+    const QString edit = m_folder + QStringLiteral("/edit.ini");
+    SmtpSink::Options options;
+    options.CopyFrom = edit;
+    options.CopyTo = ProfilePath();
+    const SmtpSink editing(options);
+    ASSERT_TRUE(editing.Started()) << editing.Error().toStdString();
+    ASSERT_TRUE(TestEnvironment::WriteFile(edit, Profile({{nightly}, {weekly}}, editing.Port()).toUtf8()));
+    Start(Profile({{nightly}}, editing.Port()));
+    QSignalSpy replaced(&m_monitor, &cMonitor::ListReplaced);
+    Touch(nightly, 1);
+    Check();
+    EXPECT_EQ(m_history, QStringList {QStringLiteral("File:nightly - Changed Notification Email Sent OK")});
+    EXPECT_GE(replaced.count(), 1);
+    EXPECT_EQ(m_monitor.Settings().NumberFiles(), 2);
+    EXPECT_EQ(Key(1, "BeenNotifed"), QStringLiteral("1"));
+
+    // Saved as editors do, a new file renamed over the old one, while no cycle runs.
+    const QString next = ProfilePath() + QStringLiteral(".new");
+    ASSERT_TRUE(TestEnvironment::WriteFile(next, Profile({{weekly}}, 0).toUtf8()));
+    ASSERT_TRUE(QFile::remove(ProfilePath()) && QFile::rename(next, ProfilePath()));
+    EXPECT_TRUE(WaitFor([&] { return m_monitor.Settings().NumberFiles() == 1; }));
+}
+
+} // namespace
