@@ -4,9 +4,8 @@
 #include "app/WidgetUserInterface.h"
 
 #include <QAbstractButton>
-#include <QClipboard>
+#include <QComboBox>
 #include <QDeadlineTimer>
-#include <QDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -16,10 +15,8 @@
 // What a message box showed before the test answered it with OK.
 struct ShownMessage
 {
-    QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
     int count = 0;
 };
 
@@ -29,25 +26,23 @@ class MessageAnswerer
 {
 public:
     MessageAnswerer() { m_previous = UserInterface::Install(&m_ui); }
-    ~MessageAnswerer()
-    {
-        UserInterface::Install(m_previous);
-        while (QApplication::overrideCursor()) {
-            QApplication::restoreOverrideCursor();
-        }
-    }
-    MessageAnswerer(const MessageAnswerer&) = delete;
-    MessageAnswerer& operator=(const MessageAnswerer&) = delete;
+    ~MessageAnswerer() { UserInterface::Install(m_previous); }
+    Q_DISABLE_COPY(MessageAnswerer)
 
-    // Arms the answer; a box that never comes is no failure here, the caller checks Shown().
-    void AnswerNext() { answerWithin(0); }
-    // Arms the answer for a box that comes later, after an event loop of the
-    // caller's own (a send that keeps the window painting): looks for it every
-    // few milliseconds for ten seconds.
+    // Arms the answer for a box that comes later, after an event loop of the caller's own: looks for ten seconds.
     void AnswerWhenShown() { answerWithin(10000); }
     // Lets an armed answer that found no box run out.
     static void Settle() { QApplication::processEvents(); }
     [[nodiscard]] const ShownMessage& Shown() const { return m_shown; }
+    // Runs act and answers the box it shows: that box, or an empty one (count 0) when none came.
+    ShownMessage Answer(const std::function<void()>& act)
+    {
+        const int before = m_shown.count;
+        answerWithin(0);
+        act();
+        Settle();
+        return m_shown.count > before ? m_shown : ShownMessage {};
+    }
 
 private:
     void answerWithin(int milliseconds)
@@ -61,7 +56,7 @@ private:
             poll->stop();
             poll->deleteLater();
             if (box) {
-                m_shown = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(), m_shown.count + 1};
+                m_shown = {box->text(), box->icon(), m_shown.count + 1};
                 box->button(QMessageBox::Ok)->click();
             }
         });
@@ -98,16 +93,22 @@ inline void Type(QWidget* dialog, const char* name, const QString& text)
     box->end(false);
     QTest::keyClicks(box, text);
 }
-inline void Paste(QWidget* dialog, const char* name, const QString& text)
+// Leaves a control as a person would: a check box or option is clicked, a drop-down
+// list is moved by keys to the entry of that number, a box, which must be enabled, holds the text.
+inline void Edit(QWidget* dialog, const char* name, const QString& value = {})
 {
-    QLineEdit* box = Box(dialog, name);
-    QApplication::clipboard()->setText(text);
-    box->end(false);
-    box->paste();
-}
-inline void Clear(QWidget* dialog, const char* name)
-{
-    Box(dialog, name)->clear();
+    const QByteArray kind = QByteArray(name).left(3);
+    auto* list = kind == "cbo" ? AppTest::Find<QComboBox>(dialog, name) : nullptr;
+    if (kind == "chk" || kind == "opt") {
+        Click(dialog, name);
+    } else if (list) {
+        for (int step = 0; step < list->count() && list->currentIndex() != value.toInt(); ++step) {
+            QTest::keyClick(list, list->currentIndex() < value.toInt() ? Qt::Key_Down : Qt::Key_Up);
+        }
+    } else {
+        EXPECT_TRUE(Box(dialog, name)->isEnabled()) << name;
+        Box(dialog, name)->setText(value);
+    }
 }
 
 // Runs show, which opens the dialog of that objectName modally, while act
@@ -142,21 +143,6 @@ RunModalFrom(const char* objectName, const std::function<void()>& open, const st
         open();
         return true;
     });
-}
-
-// Runs show, which must open no dialog at all (one that opens anyway fails
-// the test and is cancelled), and returns what it returned.
-inline bool ShowsNothing(const std::function<bool()>& show)
-{
-    QTimer::singleShot(0, [] {
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            dialog->reject();
-        }
-    });
-    const bool result = show();
-    MessageAnswerer::Settle();
-    return result;
 }
 
 } // namespace DialogTest
