@@ -151,6 +151,8 @@ frmMain::frmMain(QWidget* parent)
     connect(m_monitor, &cMonitor::RunningChanged, this, &frmMain::runningChanged);
     connect(m_monitor, &cMonitor::SelectRow, this, &frmMain::selectRow);
     connect(m_monitor, &cMonitor::FileChecked, this, &frmMain::fileChecked);
+    // A stale file's row is red while its mail is on the way, not only after.
+    connect(m_monitor, &cMonitor::Notifying, this, &frmMain::fileChecked);
     connect(m_monitor, &cMonitor::HistoryLine, this, &frmMain::AddHistory);
     connect(m_monitor, &cMonitor::ListReplaced, this, &frmMain::UpdateDisplay);
     connect(m_monitor, &cMonitor::SaveFailed, this, [this](const QString& line) {

@@ -174,6 +174,7 @@ void cMonitor::checkRemaining()
         if (due && m_settings.SMTPEnabled() && m_notifier) {
             if (const std::optional<Notification> notification = NotificationText::ToNotify(m_settings, index)) {
                 m_sending = index;
+                Q_EMIT Notifying(index);
                 m_notifier->Send(*notification);
                 return; // on with sendFinished
             }

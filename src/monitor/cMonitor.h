@@ -65,6 +65,9 @@ Q_SIGNALS:
     void SelectRow(int index);
     // The file was checked and notified as needed: its state in Settings() is current.
     void FileChecked(int index);
+    // The file's notification is handed to the notifier now; its state in
+    // Settings() shows what is being notified (a stale file's row turns red).
+    void Notifying(int index);
     void HistoryLine(const QDateTime& when, const QString& text);
     // The profile was read (again): the list is new.
     void ListReplaced();

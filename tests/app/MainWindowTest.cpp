@@ -200,8 +200,9 @@ TEST_F(MainWindow, TakesInputDuringASendAndClosingEndsTheSendAtOnce)
     const SmtpSink slow(options);
     ASSERT_TRUE(slow.Started()) << slow.Error().toStdString();
     WriteThreeFiles(slow.Port());
+    ASSERT_TRUE(TestEnvironment::SetModified(m_heartbeat, NowSecs() - 60));
     Start();
-    ASSERT_TRUE(TestEnvironment::SetModified(m_nightly, NowSecs() - 60));
+    ASSERT_TRUE(TestEnvironment::SetModified(m_heartbeat, NowSecs() - 1200));
     bool aboutShown = false;
     QElapsedTimer sinceClose;
     QTimer user;
@@ -220,6 +221,8 @@ TEST_F(MainWindow, TakesInputDuringASendAndClosingEndsTheSendAtOnce)
             });
             Action("mnuAbout")->trigger();
             EXPECT_EQ(m_window->cursor().shape(), Qt::WaitCursor);
+            // The stale file whose mail is on the way is red already.
+            EXPECT_EQ(RowColour(2), QColor(Qt::red));
             return;
         }
         sinceClose.start();
@@ -231,8 +234,8 @@ TEST_F(MainWindow, TakesInputDuringASendAndClosingEndsTheSendAtOnce)
     EXPECT_TRUE(aboutShown);
     EXPECT_LT(sinceClose.elapsed(), 500);
     EXPECT_EQ(HistoryTexts().last(),
-              QStringLiteral("File:nightly - Changed Notification Email Failed - Reason: Sending to 127.0.0.1 port %1 "
-                             "was cancelled")
+              QStringLiteral("File:heartbeat - Out Of Date Notification Email Failed - Reason: Sending to 127.0.0.1 "
+                             "port %1 was cancelled")
                   .arg(slow.Port()));
 }
 
