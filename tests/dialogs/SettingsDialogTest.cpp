@@ -96,6 +96,17 @@ protected:
     MessageAnswerer m_answer;
 };
 
+TEST_F(SettingsDialog, OpensWithTheLargestFileList)
+{
+    ASSERT_TRUE(WriteProfile("[General]\nNumberFiles=2000000000\n[File32767]\nFileName=/srv/last.csv\n"));
+    ASSERT_TRUE(m_settings.ReadSettings("Profile1"));
+    EXPECT_FALSE(Run([](QWidget* dialog) {
+        EXPECT_EQ(Rows(dialog).size(), 32767);
+        EXPECT_EQ(Rows(dialog).constLast(), QStringLiteral("/srv/last.csv - On Change"));
+        Click(dialog, "cmdCancel");
+    }));
+}
+
 TEST_F(SettingsDialog, LoginBoxesAreTypableOnlyWhileBothSwitchesAreOn)
 {
     m_settings.SetSMTPEnabled(false);
