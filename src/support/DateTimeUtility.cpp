@@ -32,40 +32,6 @@ double wallSeconds(const DateTimeStamp& stamp)
     return (static_cast<double>(stamp.Day) - 25569.0) * kSecondsPerDay + seconds;
 }
 
-// The real moment (seconds since the epoch) a local stamp denotes. The zone
-// rules come from mktime; where it cannot answer, the wall time is used as it
-// stands so ages stay finite.
-double epochSeconds(const DateTimeStamp& stamp)
-{
-    const double wall = wallSeconds(stamp);
-    const double wholeDays = std::floor(wall / kSecondsPerDay);
-    const double inDay = wall - wholeDays * kSecondsPerDay;
-    const double wholeInDay = std::floor(inDay);
-    CivilTime date;
-    CivilTime::FromDaysSinceBase(static_cast<qint32>(std::clamp(wholeDays + 25569.0, -2.0e9, 2.0e9)), date);
-    std::tm fields {};
-    fields.tm_year = date.Year - 1900;
-    fields.tm_mon = date.Month - 1;
-    fields.tm_mday = date.Day;
-    // Normalised fields: mktime judges summer time by the fields it is given.
-    const int secondOfDay = static_cast<int>(wholeInDay);
-    fields.tm_hour = secondOfDay / 3600;
-    fields.tm_min = secondOfDay / 60 % 60;
-    fields.tm_sec = secondOfDay % 60;
-    fields.tm_isdst = -1;
-    errno = 0;
-    const std::time_t local = std::mktime(&fields);
-    if (local == static_cast<std::time_t>(-1) && errno != 0) {
-        return wall;
-    }
-    return static_cast<double>(local) + (inDay - wholeInDay);
-}
-
-double nowSeconds()
-{
-    return static_cast<double>(Clock::Current().NowMSecsSinceEpoch()) / 1000.0;
-}
-
 QString twoDigits(qint64 value)
 {
     return QString::number(value).rightJustified(2, QLatin1Char('0'));
@@ -164,33 +130,6 @@ bool DateTimeUtility::IsPositiveDate(const QDateTime& date)
 bool DateTimeUtility::SameStamp(const DateTimeStamp& a, const DateTimeStamp& b)
 {
     return wallSeconds(a) == wallSeconds(b);
-}
-
-double DateTimeUtility::SecondsSince(const DateTimeStamp& stamp)
-{
-    return nowSeconds() - epochSeconds(stamp);
-}
-
-double DateTimeUtility::SecondsUntil(const DateTimeStamp& stamp)
-{
-    return epochSeconds(stamp) - nowSeconds();
-}
-
-DateTimeStamp DateTimeUtility::AddSeconds(float seconds, const DateTimeStamp& stamp)
-{
-    // Real seconds: across a change to or from summer time the wall clock of
-    // the result moves by the zone's rules, so a wait computed from it stays right.
-    const double later = epochSeconds(stamp) + (std::isfinite(seconds) ? static_cast<double>(seconds) : 0.0);
-    const double whole = std::floor(later);
-    CivilTime local;
-    if (whole > -9.0e15 && whole < 9.0e15 && CivilTime::FromTimeT(static_cast<std::time_t>(whole), false, local)) {
-        DateTimeStamp result = stampOf(local);
-        result.Seconds += static_cast<float>(later - whole);
-        return result;
-    }
-    DateTimeStamp result = stamp;
-    result.Seconds += seconds;
-    return result;
 }
 
 QString DateTimeUtility::FormatSeconds(double seconds, int style)

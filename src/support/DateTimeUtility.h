@@ -27,11 +27,6 @@ public:
     [[nodiscard]] static bool IsPositiveDate(const QDateTime& date);
 
     [[nodiscard]] static bool SameStamp(const DateTimeStamp& a, const DateTimeStamp& b);
-    // Seconds from the stamp until now (negative for a stamp in the future).
-    [[nodiscard]] static double SecondsSince(const DateTimeStamp& stamp);
-    // Seconds from now until the stamp (negative once it has passed).
-    [[nodiscard]] static double SecondsUntil(const DateTimeStamp& stamp);
-    [[nodiscard]] static DateTimeStamp AddSeconds(float seconds, const DateTimeStamp& stamp);
 
     // Style 2: the time of day of a profile date stamp ("hh:mm:ss", with a
     // fraction only when the seconds have one). Style 22: a countdown ("m:ss",
