@@ -75,13 +75,15 @@ QString FilesListModel::LastModifiedText(const cMonitorFile& file)
                                                      : QStringLiteral("(Unknown)");
 }
 
+// Red and bold: a stale file, or one missing past its limit.
+bool FilesListModel::alertShown(const cMonitorFile& file)
+{
+    return (file.MonitorType() == cMonitorFile::NotifyWhenStale && file.NotifyNeeded()) || file.IsMissing();
+}
+
 FilesListModel::Row FilesListModel::rowOf(const cMonitorFile& file)
 {
-    return {file.DisplayName(),
-            LastModifiedText(file),
-            file.Status(),
-            file.LastModifiedSD(),
-            file.MonitorType() == cMonitorFile::NotifyWhenStale && file.NotifyNeeded()};
+    return {file.DisplayName(), LastModifiedText(file), file.Status(), file.LastModifiedSD(), alertShown(file)};
 }
 
 void FilesListModel::SetFiles(const cSettings& settings)
@@ -104,7 +106,7 @@ void FilesListModel::UpdateRow(int row, const cMonitorFile& file)
     }
     Row& shown = m_rows[static_cast<size_t>(row)];
     const QString name = file.DisplayName();
-    const bool alert = file.MonitorType() == cMonitorFile::NotifyWhenStale && file.NotifyNeeded();
+    const bool alert = alertShown(file);
     const bool timeMoved = !(shown.shownStamp == file.LastModifiedSD());
     // Most checks change nothing: no text is formatted and nothing repainted then.
     if (!timeMoved && alert == shown.alert && shown.status == file.Status() && shown.fileName == name) {

@@ -48,6 +48,7 @@ private:
         DateTimeStamp shownStamp;
         bool alert = false;
     };
+    [[nodiscard]] static bool alertShown(const cMonitorFile& file);
     [[nodiscard]] static Row rowOf(const cMonitorFile& file);
     [[nodiscard]] bool validRow(int row) const { return row >= 0 && row < static_cast<int>(m_rows.size()); }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class FolderHandles;
 
@@ -18,6 +19,19 @@ class cMonitorFile
 public:
     enum MonitorTypes : qint32 { NotifyOnChange = 0, NotifyWhenStale = 1 };
 
+    // What a check can call for. Changed and OutOfDate are the rule's own
+    // events; the others come only with the options below switched on.
+    enum class Event { Changed, OutOfDate, Missing, Recovered };
+    // One notification a check found due: an event, or a reminder of an alert still standing.
+    struct Due
+    {
+        Event event = Event::Changed;
+        bool reminder = false;
+        // Seconds since the epoch when the file entered the state told (for a
+        // recovery: when the problem began); 0 when unknown.
+        qint64 since = 0;
+    };
+
     [[nodiscard]] const QString& RawFileName() const { return m_rawFileName; }
     void SetRawFileName(const QString& name) { m_rawFileName = name; }
     [[nodiscard]] const QString& FriendlyName() const { return m_friendlyName; }
@@ -28,6 +42,16 @@ public:
     void SetStaleMins(qint32 minutes) { m_staleMins = minutes; }
     [[nodiscard]] bool AttachFileToEmail() const { return m_attachFileToEmail; }
     void SetAttachFileToEmail(bool attach) { m_attachFileToEmail = attach; }
+    // Mail a file that is not found: under the stale rule once it has been
+    // missing for StaleMins minutes, under the change rule once it had been seen.
+    [[nodiscard]] bool NotifyMissing() const { return m_notifyMissing; }
+    void SetNotifyMissing(bool on) { m_notifyMissing = on; }
+    // Mail once when a file mailed as out of date or missing is back to normal.
+    [[nodiscard]] bool NotifyRecovered() const { return m_notifyRecovered; }
+    void SetNotifyRecovered(bool on) { m_notifyRecovered = on; }
+    // Mail again every this many minutes while an out-of-date or missing alert stands; 0: never.
+    [[nodiscard]] qint32 RemindMins() const { return m_remindMins; }
+    void SetRemindMins(qint32 minutes) { m_remindMins = minutes; }
 
     // Saves this entry into a section of a profile file (nothing when either is empty).
     void WriteToFile(const QString& iniFile, const QString& fileSection) const;
@@ -49,6 +73,20 @@ public:
     [[nodiscard]] bool BeenNotified() const { return m_beenNotified; }
     [[nodiscard]] bool NotifyNeeded() const { return m_notifyNeeded; }
 
+    // The notification the last check found due and not yet marked: the
+    // rule's event when NotifyNeeded is set and BeenNotified is not, else a
+    // missing file, a recovery or a reminder. MarkAsNotified records the first;
+    // a file back to normal with a new time has two (the recovery first).
+    [[nodiscard]] std::optional<Due> DueNotification() const;
+    // The file is missing past its limit (status "Missing!").
+    [[nodiscard]] bool IsMissing() const { return m_missing; }
+    // True once when a check found the file's time well ahead of the clock,
+    // which keeps it from ever going stale; the caller tells the user.
+    [[nodiscard]] bool TakeFutureWarning();
+    // A change the profile read found is mailed at the first check instead of
+    // being forgotten; set before ReadFromFile.
+    void SetMailChangesFoundAtLoad(bool on) { m_mailChangesFoundAtLoad = on; }
+
     // Loads the entry from a section, then checks the file. False when either argument is empty.
     bool ReadFromFile(const QString& iniFile, const QString& fileSection);
 
@@ -60,6 +98,9 @@ public:
 
 private:
     void SetLastModified(const DateTimeStamp& stamp) { m_lastModified = stamp; }
+    void checkMissing(const QString& name, qint64 now);
+    void checkAlerts(qint64 now, std::time_t modified);
+    [[nodiscard]] bool reminderDue(qint64 now) const;
     // The entry's store when it serves that file, else a store of its own for it.
     [[nodiscard]] std::shared_ptr<ProfileStore> StoreFor(const QString& iniFile) const;
 
@@ -73,6 +114,27 @@ private:
     bool m_notifyNeeded = false;
     bool m_beenNotified = false;
     DateTimeStamp m_lastModified;
+    bool m_notifyMissing = false;
+    bool m_notifyRecovered = false;
+    qint32 m_remindMins = 0;
+
+    // The alert state, kept in the section while it matters (times in
+    // seconds since the epoch, 0 for none): since when the file has been
+    // missing, which alert stands, since when its problem lasts, and when it
+    // was last mailed; the expanded name last seen, for dated names.
+    qint64 m_missingSince = 0;
+    std::optional<Event> m_alert;
+    qint64 m_alertSince = 0;
+    qint64 m_alertSent = 0;
+    QString m_seenName;
+
+    // What the last check found due, in order.
+    std::vector<Due> m_due;
+    bool m_missing = false;
+    bool m_futureWarned = false;
+    bool m_futureWarningDue = false;
+    bool m_mailChangesFoundAtLoad = false;
+    bool m_changeFoundAtLoad = false;
     std::shared_ptr<ProfileStore> m_store;
 
     // What the last WriteToFile left in its section, so that saving an entry
@@ -89,6 +151,7 @@ private:
         bool beenNotified = false;
         bool notifyNeeded = false;
         DateTimeStamp lastModified;
+        QString alertKeys;
     };
     // Held apart, and only once saved: most entries of a large list are never
     // written, and copies of an entry may share it as it never changes.

@@ -66,6 +66,8 @@ bool cSettings::ReadSettings(const QString& profileName)
 
     m_pollInterval = store.ReadInt(kGeneral, QStringLiteral("PollInterval"), 30);
     m_watchEvents = ProfileFormat::ReadIniBool(store, kGeneral, QStringLiteral("WatchEvents"), false);
+    m_notifyMissedChanges = ProfileFormat::ReadIniBool(store, kGeneral, QStringLiteral("NotifyMissedChanges"), false);
+    m_desktopNotify = ProfileFormat::ReadIniBool(store, kGeneral, QStringLiteral("DesktopNotify"), false);
     m_smtpEnabled = ProfileFormat::ReadIniBool(store, kSMTPServer, QStringLiteral("Enabled"), true);
     m_smtpServerAddress = store.ReadString(kSMTPServer, QStringLiteral("Address"), QString());
     m_smtpLoginName = store.ReadString(kSMTPServer, QStringLiteral("LoginName"), QString());
@@ -79,6 +81,7 @@ bool cSettings::ReadSettings(const QString& profileName)
 
     for (size_t i = 0; i < m_files.size(); ++i) {
         m_files[i].SetStore(m_store);
+        m_files[i].SetMailChangesFoundAtLoad(m_notifyMissedChanges);
         m_files[i].ReadFromFile(m_profilePath, fileSection(static_cast<qint32>(i + 1)));
     }
     return true;
@@ -128,6 +131,16 @@ bool cSettings::WriteSettings(const QString& profileName)
                                  kGeneral,
                                  QStringLiteral("WatchEvents"),
                                  m_watchEvents ? QStringLiteral("1") : QStringLiteral("0"),
+                                 QStringLiteral("0"));
+    ProfileFormat::WriteIniValue(store,
+                                 kGeneral,
+                                 QStringLiteral("NotifyMissedChanges"),
+                                 m_notifyMissedChanges ? QStringLiteral("1") : QStringLiteral("0"),
+                                 QStringLiteral("0"));
+    ProfileFormat::WriteIniValue(store,
+                                 kGeneral,
+                                 QStringLiteral("DesktopNotify"),
+                                 m_desktopNotify ? QStringLiteral("1") : QStringLiteral("0"),
                                  QStringLiteral("0"));
     for (size_t i = 0; i < m_files.size(); ++i) {
         m_files[i].SetStore(m_store);

@@ -54,6 +54,12 @@ public:
     // Beyond polling: a check as soon as a watched file or its folder reports a change.
     [[nodiscard]] bool WatchEvents() const { return m_watchEvents; }
     void SetWatchEvents(bool watch) { m_watchEvents = watch; }
+    // A change the profile read finds (made while the program was stopped) is mailed at the first check.
+    [[nodiscard]] bool NotifyMissedChanges() const { return m_notifyMissedChanges; }
+    void SetNotifyMissedChanges(bool on) { m_notifyMissedChanges = on; }
+    // The window also shows each notification's outcome as a desktop notification.
+    [[nodiscard]] bool DesktopNotify() const { return m_desktopNotify; }
+    void SetDesktopNotify(bool on) { m_desktopNotify = on; }
 
     // Why the profile file could not be read by the last ReadSettings, which
     // then read it as empty; empty when it was read or does not exist yet.
@@ -108,6 +114,8 @@ private:
     std::vector<cMonitorFile> m_files;
     qint32 m_pollInterval = 0;
     bool m_watchEvents = false;
+    bool m_notifyMissedChanges = false;
+    bool m_desktopNotify = false;
     bool m_smtpEnabled = false;
     QString m_smtpServerAddress;
     QString m_smtpLoginName;

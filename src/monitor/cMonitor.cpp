@@ -6,6 +6,7 @@
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
+#include "support/FileSystemUtility.h"
 #include "support/ProfileStore.h"
 
 #include <QFileInfo>
@@ -170,18 +171,12 @@ void cMonitor::checkRemaining()
         if (statusShown) {
             Q_EMIT StatusText(QStringLiteral(" Checking ") + file->Filename());
         }
-        const bool due = file->CheckFile(m_settings.CycleFolders()) && file->NotifyNeeded() && !file->BeenNotified();
-        if (due && m_settings.SMTPEnabled() && m_notifier) {
-            if (const std::optional<Notification> notification = NotificationText::ToNotify(m_settings, index)) {
-                m_sending = index;
-                Q_EMIT Notifying(index);
-                m_notifier->Send(*notification);
-                return; // on with sendFinished
-            }
+        file->CheckFile(m_settings.CycleFolders());
+        if (file->TakeFutureWarning()) {
+            Q_EMIT HistoryLine(DateTimeUtility::Now(), futureLine(*file));
         }
-        if (due) {
-            // Each event is notified at most once: unsent with e-mail off, and not retried.
-            file->MarkAsNotified();
+        if (notifyDue(index, *file)) {
+            return; // on with sendFinished
         }
         fileDone(index);
     }
@@ -190,7 +185,26 @@ void cMonitor::checkRemaining()
     }
 }
 
-void cMonitor::sendFinished(bool, const QString& historyLine)
+// Hands the file's next due notification to the notifier; false when none
+// is left to send. Each event is notified at most once: marked unsent with
+// e-mail off or nothing to send it with, and not retried after a failure.
+bool cMonitor::notifyDue(qint32 index, cMonitorFile& file)
+{
+    while (file.DueNotification()) {
+        if (m_settings.SMTPEnabled() && m_notifier) {
+            if (const std::optional<Notification> notification = NotificationText::ToNotify(m_settings, index)) {
+                m_sending = index;
+                Q_EMIT Notifying(index);
+                m_notifier->Send(*notification);
+                return true;
+            }
+        }
+        file.MarkAsNotified();
+    }
+    return false;
+}
+
+void cMonitor::sendFinished(bool sent, const QString& historyLine)
 {
     const qint32 index = m_sending;
     if (index == 0) {
@@ -199,16 +213,30 @@ void cMonitor::sendFinished(bool, const QString& historyLine)
     m_sending = 0;
     if (!historyLine.isEmpty()) {
         Q_EMIT HistoryLine(DateTimeUtility::Now(), historyLine);
+        Q_EMIT Notified(index, sent, historyLine);
     }
-    if (cMonitorFile* file = m_settings.MonitorFile(static_cast<qint16>(index))) {
+    cMonitorFile* file = m_settings.MonitorFile(static_cast<qint16>(index));
+    if (file) {
         file->MarkAsNotified();
     }
-    fileDone(index);
     if (m_stopped) {
+        fileDone(index);
         Q_EMIT Stopped();
         return;
     }
+    // A file back to normal with a new time has a second notification.
+    if (file && notifyDue(index, *file)) {
+        return;
+    }
+    fileDone(index);
     checkRemaining();
+}
+
+QString cMonitor::futureLine(const cMonitorFile& file)
+{
+    return QStringLiteral("File:") + FileSystemUtility::FileTitle(file.Filename()) +
+           QStringLiteral(" - Last modified ") + DateTimeUtility::GeneralDate(file.LastModifiedVB()) +
+           QStringLiteral(", ahead of this computer's clock: it cannot go out of date before then");
 }
 
 void cMonitor::fileDone(qint32 index)

@@ -69,6 +69,8 @@ Q_SIGNALS:
     // Settings() shows what is being notified (a stale file's row turns red).
     void Notifying(int index);
     void HistoryLine(const QDateTime& when, const QString& text);
+    // A notification's outcome, after its history line: sent or not, and that line.
+    void Notified(int index, bool sent, const QString& line);
     // The profile was read (again): the list is new.
     void ListReplaced();
     void CycleFinished();
@@ -80,7 +82,9 @@ private:
     void CheckFiles(bool forceCheck);
     bool readProfile();
     void checkRemaining();
+    bool notifyDue(qint32 index, cMonitorFile& file);
     void sendFinished(bool sent, const QString& historyLine);
+    [[nodiscard]] static QString futureLine(const cMonitorFile& file);
     void fileDone(qint32 index);
     void finishCycle();
     void cycleStarts();

@@ -9,11 +9,16 @@
 // notifier keeps no reference to the settings or the file.
 struct Notification
 {
-    enum class Event { Changed, OutOfDate };
+    enum class Event { Changed, OutOfDate, Missing, Recovered };
 
     // The file's 1-based position in the watch list.
     qint32 index = 0;
     Event event = Event::Changed;
+    // A reminder that an out-of-date or missing alert still stands.
+    bool reminder = false;
+    // When the file entered the state told (for a recovery: when its problem
+    // began); invalid when unknown.
+    QDateTime since;
 
     // The file as the check saw it: its expanded name, its names for people,
     // its time and its rule.

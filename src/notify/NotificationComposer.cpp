@@ -12,6 +12,23 @@
 
 const QString NotificationComposer::ChangeTemplate = QStringLiteral("NotifyOnChange.eml");
 const QString NotificationComposer::StaleTemplate = QStringLiteral("NotifyOnStale.eml");
+const QString NotificationComposer::MissingTemplate = QStringLiteral("NotifyOnMissing.eml");
+const QString NotificationComposer::RecoveredTemplate = QStringLiteral("NotifyOnRecovered.eml");
+
+const QString& NotificationComposer::TemplateFor(Notification::Event event)
+{
+    switch (event) {
+    case Notification::Event::OutOfDate:
+        return StaleTemplate;
+    case Notification::Event::Missing:
+        return MissingTemplate;
+    case Notification::Event::Recovered:
+        return RecoveredTemplate;
+    case Notification::Event::Changed:
+        break;
+    }
+    return ChangeTemplate;
+}
 
 namespace {
 
@@ -35,6 +52,27 @@ void NotificationComposer::SetSendTimeoutForTesting(int milliseconds)
     cEmail::SetTimeoutForTesting(milliseconds);
 }
 
+QString NotificationComposer::SpanInWords(qint64 seconds)
+{
+    if (seconds < 60) {
+        return QStringLiteral("less than a minute");
+    }
+    const qint64 minutes = seconds / 60;
+    const auto part = [](qint64 n, const char* unit) {
+        return QString::number(n) + QLatin1Char(' ') + QLatin1String(unit) + (n == 1 ? QString() : QStringLiteral("s"));
+    };
+    // The two largest units are enough to read: "3 days 4 hours", "1 hour 5 minutes".
+    if (minutes >= 24 * 60) {
+        const qint64 hours = minutes / 60 % 24;
+        return part(minutes / (24 * 60), "day") + (hours ? QLatin1Char(' ') + part(hours, "hour") : QString());
+    }
+    if (minutes >= 60) {
+        return part(minutes / 60, "hour") +
+               (minutes % 60 ? QLatin1Char(' ') + part(minutes % 60, "minute") : QString());
+    }
+    return part(minutes, "minute");
+}
+
 QString NotificationComposer::FillPlaceholders(const QString& text, const Notification& notification)
 {
     const QString& expanded = notification.fileName;
@@ -53,6 +91,15 @@ QString NotificationComposer::FillPlaceholders(const QString& text, const Notifi
         {QStringLiteral("<SENTREL_MINSSINCELASTMODIFIED>"), QString::number(minutes)},
         {QStringLiteral("<SENTREL_DATETIME>"), DateTimeUtility::GeneralDate(notification.checkedAt)},
         {QStringLiteral("<SENTREL_COMPUTERNAME>"), SystemUtility::ComputerName()},
+        {QStringLiteral("<SENTREL_STALEMINS>"), QString::number(notification.staleMins)},
+        {QStringLiteral("<SENTREL_EVENT>"), NotificationText::EventText(notification.event)},
+        {QStringLiteral("<SENTREL_SINCE>"),
+         notification.since.isValid()
+             ? SpanInWords(
+                   floorDiv(notification.checkedAt.toMSecsSinceEpoch() - notification.since.toMSecsSinceEpoch(), 1000))
+             : QString()},
+        {QStringLiteral("<SENTREL_SHORTNAME>"),
+         notification.friendlyName.isEmpty() ? FileSystemUtility::FileTitle(expanded) : notification.friendlyName},
     };
     QString out = text;
     for (const auto& [placeholder, value] : table) {
@@ -72,7 +119,7 @@ bool NotificationComposer::Compose(const Notification& n,
         email.Password = n.password;
     }
 
-    const QString name = n.event == Notification::Event::Changed ? ChangeTemplate : StaleTemplate;
+    const QString& name = TemplateFor(n.event);
     QString tried;
     bool loaded = false;
     for (const QString& folder : templateFolders) {

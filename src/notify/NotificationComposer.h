@@ -12,9 +12,12 @@ class cEmail;
 class NotificationComposer
 {
 public:
-    // Files of the two templates.
-    static const QString ChangeTemplate; // "NotifyOnChange.eml"
-    static const QString StaleTemplate;  // "NotifyOnStale.eml"
+    // Files of the templates, one for each event; a reminder uses its event's.
+    static const QString ChangeTemplate;    // "NotifyOnChange.eml"
+    static const QString StaleTemplate;     // "NotifyOnStale.eml"
+    static const QString MissingTemplate;   // "NotifyOnMissing.eml"
+    static const QString RecoveredTemplate; // "NotifyOnRecovered.eml"
+    [[nodiscard]] static const QString& TemplateFor(Notification::Event event);
 
     // Fills email (template, placeholders, addresses, attachment, server) for
     // the notification; false with the whole history line when it cannot be sent.
@@ -25,6 +28,9 @@ public:
 
     // Replaces every placeholder (any letter case) in the table's order; times from the moment of the check.
     [[nodiscard]] static QString FillPlaceholders(const QString& text, const Notification& notification);
+
+    // A span of time in words, its two largest units: "2 hours 5 minutes", "less than a minute".
+    [[nodiscard]] static QString SpanInWords(qint64 seconds);
 
     // Milliseconds for the send's time-outs instead of the usual 15 s (0: the usual); for tests.
     static void SetSendTimeoutForTesting(int milliseconds);

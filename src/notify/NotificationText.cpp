@@ -12,10 +12,19 @@
 
 namespace {
 
-QString reportPrefix(const QString& fileName, bool stale)
+Notification::Event toEvent(cMonitorFile::Event event)
 {
-    return QStringLiteral("File:") + FileSystemUtility::FileTitle(fileName) + QStringLiteral(" - ") +
-           (stale ? QStringLiteral("Out Of Date") : QStringLiteral("Changed"));
+    switch (event) {
+    case cMonitorFile::Event::OutOfDate:
+        return Notification::Event::OutOfDate;
+    case cMonitorFile::Event::Missing:
+        return Notification::Event::Missing;
+    case cMonitorFile::Event::Recovered:
+        return Notification::Event::Recovered;
+    case cMonitorFile::Event::Changed:
+        break;
+    }
+    return Notification::Event::Changed;
 }
 
 const QString kFailed = QStringLiteral(" Notification Email Failed - Reason: ");
@@ -44,7 +53,20 @@ std::optional<Notification> NotificationText::ToNotify(const cSettings& settings
     }
     Notification n;
     n.index = index;
-    n.event = f->StaleMins() != 0 ? Notification::Event::OutOfDate : Notification::Event::Changed;
+    if (const std::optional<cMonitorFile::Due> due = f->DueNotification()) {
+        n.event = toEvent(due->event);
+        n.reminder = due->reminder;
+        if (due->since != 0) {
+            n.since = QDateTime::fromSecsSinceEpoch(due->since);
+        }
+    } else {
+        // The rule's own event, from the time last seen.
+        const bool stale = f->StaleMins() != 0;
+        n.event = stale ? Notification::Event::OutOfDate : Notification::Event::Changed;
+        if (f->LastModifiedSD().Day > 0) {
+            n.since = f->LastModifiedVB().addSecs(stale ? static_cast<qint64>(f->StaleMins()) * 60 : 0);
+        }
+    }
     n.fileName = f->Filename();
     n.friendlyName = f->FriendlyName();
     n.displayName = f->DisplayName();
@@ -63,9 +85,25 @@ std::optional<Notification> NotificationText::ToNotify(const cSettings& settings
     return n;
 }
 
+QString NotificationText::EventText(Notification::Event event)
+{
+    switch (event) {
+    case Notification::Event::OutOfDate:
+        return QStringLiteral("Out Of Date");
+    case Notification::Event::Missing:
+        return QStringLiteral("Missing");
+    case Notification::Event::Recovered:
+        return QStringLiteral("Recovered");
+    case Notification::Event::Changed:
+        break;
+    }
+    return QStringLiteral("Changed");
+}
+
 QString NotificationText::ReportPrefix(const Notification& notification)
 {
-    return reportPrefix(notification.fileName, notification.event == Notification::Event::OutOfDate);
+    return QStringLiteral("File:") + FileSystemUtility::FileTitle(notification.fileName) + QStringLiteral(" - ") +
+           EventText(notification.event) + (notification.reminder ? QStringLiteral(" Reminder") : QString());
 }
 
 QString NotificationText::FailedLine(const Notification& notification, const QString& reason)

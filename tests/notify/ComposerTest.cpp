@@ -101,7 +101,7 @@ TEST_F(Notify, EachRuleMailsItsFilledTemplateAndTheFile)
         const char* event;
     } const cases[] = {
         {0, true, "Sentrel: Nightly export has changed", "Changed"},
-        {30, false, "Sentrel: Nightly export is out of date", "Out Of Date"},
+        {30, false, "Sentrel: Nightly export is out of date (for less than a minute)", "Out Of Date"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.subject);
