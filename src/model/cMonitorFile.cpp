@@ -241,7 +241,8 @@ bool cMonitorFile::CheckFile(FolderHandles* folders)
     }
     if (m_staleMins > 0 && modified - now > kFutureSlackSecs) {
         m_status = QStringLiteral("Modified in the future!");
-        m_futureWarningDue = !m_futureWarned;
+        // Told once, by whichever check the caller looks at next.
+        m_futureWarningDue = m_futureWarningDue || !m_futureWarned;
         m_futureWarned = true;
     } else {
         m_futureWarned = false;

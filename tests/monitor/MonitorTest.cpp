@@ -33,6 +33,7 @@ struct Watch
 {
     QString path;
     qint32 staleMins = 0;
+    QString keys = {}; // more lines of the file's section
 };
 
 class Monitor : public ::testing::Test
@@ -77,11 +78,15 @@ protected:
                            .arg(port);
         for (size_t i = 0; i < files.size(); ++i) {
             const QDateTime modified = QFileInfo(files[i].path).lastModified();
-            text += QStringLiteral("[File%1]\nFileName=%2\nStaleMins=%3\nLastModified=%4\n")
+            text += QStringLiteral("[File%1]\nFileName=%2\nStaleMins=%3\n%4")
                         .arg(i + 1)
                         .arg(files[i].path)
                         .arg(files[i].staleMins)
-                        .arg(modified.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+                        .arg(files[i].keys);
+            if (modified.isValid()) {
+                text +=
+                    QStringLiteral("LastModified=%1\n").arg(modified.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+            }
         }
         return text;
     }
@@ -328,6 +333,140 @@ TEST_F(Monitor, AnOutsideEditIsReadAtOnceOrWhenTheCycleHasEnded)
     ASSERT_TRUE(TestEnvironment::WriteFile(next, Profile({{weekly}}, 0).toUtf8()));
     ASSERT_TRUE(QFile::remove(ProfilePath()) && QFile::rename(next, ProfilePath()));
     EXPECT_TRUE(WaitFor([&] { return m_monitor.Settings().NumberFiles() == 1; }));
+}
+
+// Missing files, recoveries and reminders, each mailed once and told in the history.
+TEST_F(Monitor, AlertsAreMailedOnceEachAndOnlyWhereSwitchedOn)
+{
+    struct Step
+    {
+        double advance;
+        enum { Nothing, Remove, Restore, Touch } action;
+        const char* status;
+        const char* history;  // the lines this check adds, "|" between them
+        bool restart = false; // the profile is read afresh before the check
+    };
+    struct Case
+    {
+        const char* name;
+        qint32 staleMins;
+        const char* keys;
+        std::vector<Step> steps;
+    } const cases[] = {
+        {"change rule: missing as soon as a file seen before is gone, back with a new time",
+         0,
+         "NotifyMissing=1\nNotifyRecovered=1\n",
+         {{0, Step::Remove, "Missing!", "File:gone - Missing Notification Email Sent OK"},
+          {60, Step::Nothing, "Missing!", ""},
+          {60,
+           Step::Touch,
+           "Changed!",
+           "File:gone - Recovered Notification Email Sent OK|File:gone - Changed Notification Email Sent OK"},
+          {60, Step::Nothing, "OK", ""}}},
+        {"stale rule: missing once gone for its minutes, and back young",
+         10,
+         "NotifyMissing=1\nNotifyRecovered=1\n",
+         {{0, Step::Remove, "File not found", ""},
+          {599, Step::Nothing, "File not found", ""},
+          {1, Step::Nothing, "Missing!", "File:gone - Missing Notification Email Sent OK"},
+          {600, Step::Nothing, "Missing!", ""},
+          {60, Step::Touch, "OK", "File:gone - Recovered Notification Email Sent OK"},
+          {60, Step::Nothing, "OK", ""}}},
+        {"reminders while out of date, until it is young again",
+         10,
+         "RemindMins=30\nNotifyRecovered=1\n",
+         {{600, Step::Nothing, "Out of Date!", "File:gone - Out Of Date Notification Email Sent OK"},
+          {1799, Step::Nothing, "Out of Date!", ""},
+          {1, Step::Nothing, "Out of Date!", "File:gone - Out Of Date Reminder Notification Email Sent OK"},
+          {1800, Step::Nothing, "Out of Date!", "File:gone - Out Of Date Reminder Notification Email Sent OK"},
+          {60, Step::Touch, "OK", "File:gone - Recovered Notification Email Sent OK"}}},
+        {"missing, reminded, then back: no recovery mail unless asked",
+         0,
+         "NotifyMissing=1\nRemindMins=5\n",
+         {{0, Step::Remove, "Missing!", "File:gone - Missing Notification Email Sent OK"},
+          {300, Step::Nothing, "Missing!", "File:gone - Missing Reminder Notification Email Sent OK"},
+          {60, Step::Restore, "OK", ""},
+          {600, Step::Nothing, "OK", ""}}},
+        {"none of the keys: gone is only not found, young again is only OK",
+         10,
+         "",
+         {{0, Step::Remove, "File not found", ""},
+          {3600, Step::Nothing, "File not found", ""},
+          {0, Step::Restore, "Out of Date!", "File:gone - Out Of Date Notification Email Sent OK"},
+          {3600, Step::Nothing, "Out of Date!", ""},
+          {0, Step::Touch, "OK", ""}}},
+        {"what was mailed and when survives restarts",
+         0,
+         "NotifyMissing=1\nNotifyRecovered=1\nRemindMins=10\n",
+         {{0, Step::Remove, "Missing!", "File:gone - Missing Notification Email Sent OK"},
+          {300, Step::Nothing, "Missing!", "", true},
+          {300, Step::Nothing, "Missing!", "File:gone - Missing Reminder Notification Email Sent OK", true},
+          {60, Step::Restore, "OK", "File:gone - Recovered Notification Email Sent OK", true},
+          {60, Step::Nothing, "OK", "", true}}},
+        {"stale rule: missing counted from the first check that missed it, across a restart",
+         10,
+         "NotifyMissing=1\n",
+         {{0, Step::Remove, "File not found", ""},
+          {300, Step::Nothing, "File not found", "", true},
+          {300, Step::Nothing, "Missing!", "File:gone - Missing Notification Email Sent OK", true},
+          {60, Step::Nothing, "Missing!", "", true}}},
+        {"today's dated file never made",
+         10,
+         "NotifyMissing=1\n",
+         {{0, Step::Nothing, "File not found", ""},
+          {600, Step::Nothing, "Missing!", "File:export.2026-12-04 - Missing Notification Email Sent OK"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_history.clear();
+        const bool dated = QLatin1String(c.name).startsWith(QLatin1String("today"));
+        const QString path =
+            dated ? m_folder + QStringLiteral("/export.#yyyy-mm-dd#.csv") : File(QStringLiteral("gone.csv"), 60);
+        Start(Profile({{path, c.staleMins, QLatin1String(c.keys)}}, m_sink.Port()));
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            SCOPED_TRACE(i);
+            const Step& step = c.steps[i];
+            m_clock.AdvanceSeconds(step.advance);
+            const qint64 now = m_clock.NowMSecsSinceEpoch() / 1000 - kNow;
+            if (step.action == Step::Remove) {
+                ASSERT_TRUE(QFile::remove(path));
+            } else if (step.action != Step::Nothing) {
+                ASSERT_TRUE(QFile::exists(path) || TestEnvironment::WriteFile(path, "data\n"));
+                Touch(path, step.action == Step::Touch ? now : -60);
+            }
+            if (step.restart) {
+                ASSERT_TRUE(m_monitor.Load(QStringLiteral("Test")));
+            }
+            const QStringList before = m_history;
+            Check();
+            EXPECT_EQ(Status(1), QLatin1String(step.status));
+            EXPECT_EQ(m_history.mid(before.size()).join(QLatin1Char('|')), QLatin1String(step.history));
+        }
+        if (!*c.keys) {
+            // A profile without the keys gets none of them written.
+            for (const char* key : {"NotifyMissing", "NotifyRecovered", "RemindMins", "MissingSince", "Alert"}) {
+                EXPECT_EQ(Key(1, key), QStringLiteral("<absent>")) << key;
+            }
+        }
+    }
+}
+
+TEST_F(Monitor, AFileTimeAheadOfTheClockIsToldOnceSinceItCannotGoStale)
+{
+    const QString future = File(QStringLiteral("future.csv"), -3600);
+    Start(Profile({{future, 10}}, m_sink.Port()));
+    for (int i = 0; i < 3; ++i) {
+        m_clock.AdvanceSeconds(60);
+        Check();
+        EXPECT_EQ(Status(1), QStringLiteral("Modified in the future!"));
+    }
+    ASSERT_EQ(m_history.size(), 1);
+    EXPECT_TRUE(m_history.first().startsWith(QStringLiteral("File:future - Last modified "))) << m_history.first().toStdString();
+    // A few minutes ahead is a clock a little off, not a warning.
+    Touch(future, 180 + 240);
+    Check();
+    EXPECT_EQ(Status(1), QStringLiteral("OK"));
+    EXPECT_EQ(Mails(), 0);
 }
 
 } // namespace

@@ -356,6 +356,30 @@ TEST_F(Headless, AnEditOnDiskIsPickedUpWithoutASignal)
     EXPECT_TRUE(service.Prints(QStringLiteral("File:weekly - Changed Notification Email Sent OK")));
 }
 
+TEST_F(Headless, AChangeMadeWhileStoppedIsMailedAtTheFirstCheckOnlyWhenAsked)
+{
+    for (const bool asked : {true, false}) {
+        SCOPED_TRACE(asked);
+        const qsizetype before = Mails();
+        const QString nightly = File(QStringLiteral("nightly-%1.csv").arg(asked), 3600);
+        WriteProfile(ProfileText({nightly}).replace(
+            QStringLiteral("PollInterval=1\n"), QStringLiteral("PollInterval=1\nNotifyMissedChanges=%1\n").arg(asked)));
+        Service& first = LaunchStarted();
+        first.Signal(SIGTERM);
+        ASSERT_GE(first.Ends(3000), 0);
+        SetAge(nightly, 600);
+        Service& second = LaunchStarted();
+        if (asked) {
+            ASSERT_TRUE(MailsReach(before + 1)) << second.out.toStdString();
+            EXPECT_TRUE(second.Prints(QStringLiteral("File:nightly-1 - Changed Notification Email Sent OK")));
+        }
+        Pause(2000);
+        EXPECT_EQ(Mails(), before + (asked ? 1 : 0));
+        second.Signal(SIGTERM);
+        ASSERT_GE(second.Ends(3000), 0);
+    }
+}
+
 TEST_F(Headless, HangUpReadsTheProfileAgain)
 {
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
