@@ -284,7 +284,8 @@ bool cMonitorFile::CheckFile(FolderHandles* folders)
 void cMonitorFile::checkMissing(const QString& name, qint64 now)
 {
     bool save = false;
-    if (m_missingSince == 0) {
+    // Never seen missing, or "since" after now (the clock set back, a hand edit): from now on.
+    if (m_missingSince == 0 || m_missingSince > now) {
         m_missingSince = now;
         save = true;
     }
@@ -309,8 +310,10 @@ void cMonitorFile::checkMissing(const QString& name, qint64 now)
     }
 }
 
-bool cMonitorFile::reminderDue(qint64 now) const
+bool cMonitorFile::reminderDue(qint64 now)
 {
+    // A last mail after now (the clock set back, a hand edit) counts from now, so reminders go on.
+    m_alertSent = qMin(m_alertSent, now);
     return m_remindMins > 0 && m_alertSent != 0 && now - m_alertSent >= static_cast<qint64>(m_remindMins) * 60;
 }
 

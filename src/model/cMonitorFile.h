@@ -100,7 +100,7 @@ private:
     void SetLastModified(const DateTimeStamp& stamp) { m_lastModified = stamp; }
     void checkMissing(const QString& name, qint64 now);
     void checkAlerts(qint64 now, std::time_t modified);
-    [[nodiscard]] bool reminderDue(qint64 now) const;
+    [[nodiscard]] bool reminderDue(qint64 now);
     // The entry's store when it serves that file, else a store of its own for it.
     [[nodiscard]] std::shared_ptr<ProfileStore> StoreFor(const QString& iniFile) const;
 

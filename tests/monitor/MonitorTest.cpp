@@ -410,9 +410,15 @@ TEST_F(Monitor, AlertsAreMailedOnceEachAndOnlyWhereSwitchedOn)
           {300, Step::Nothing, "File not found", "", true},
           {300, Step::Nothing, "Missing!", "File:gone - Missing Notification Email Sent OK", true},
           {60, Step::Nothing, "Missing!", "", true}}},
+        {"reminders go on after the clock was set back",
+         0,
+         "NotifyMissing=1\nRemindMins=5\n",
+         {{0, Step::Remove, "Missing!", "File:gone - Missing Notification Email Sent OK"},
+          {-3600, Step::Nothing, "Missing!", ""},
+          {300, Step::Nothing, "Missing!", "File:gone - Missing Reminder Notification Email Sent OK"}}},
         {"today's dated file never made",
          10,
-         "NotifyMissing=1\n",
+         "NotifyMissing=1\nMissingSince=2099-01-01T00:00:00Z\n",
          {{0, Step::Nothing, "File not found", ""},
           {600, Step::Nothing, "Missing!", "File:export.2026-12-04 - Missing Notification Email Sent OK"}}},
     };
@@ -461,7 +467,8 @@ TEST_F(Monitor, AFileTimeAheadOfTheClockIsToldOnceSinceItCannotGoStale)
         EXPECT_EQ(Status(1), QStringLiteral("Modified in the future!"));
     }
     ASSERT_EQ(m_history.size(), 1);
-    EXPECT_TRUE(m_history.first().startsWith(QStringLiteral("File:future - Last modified "))) << m_history.first().toStdString();
+    EXPECT_TRUE(m_history.first().startsWith(QStringLiteral("File:future - Last modified ")))
+        << m_history.first().toStdString();
     // A few minutes ahead is a clock a little off, not a warning.
     Touch(future, 180 + 240);
     Check();
