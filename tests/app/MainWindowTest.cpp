@@ -96,10 +96,11 @@ protected:
                            "[Email]\nFrom=sentrel@example.org\nTo=ops@example.org\n"
                            "[File1]\nFileName=%1\nFriendlyName=Nightly export\nLastModified=%2\n\n"
                            "[File2]\nFileName=%3\nStaleMins=10\nLastModified=%4\n\n"
-                           "[File3]\nFileName=%5\n")
+                           "[File3]\nFileName=%5\nNotifyMissing=1\nLastModified=%8\n")
                 .arg(m_nightly, Stamp(NowSecs() - 3600), m_heartbeat, Stamp(NowSecs() - 1200), m_missing)
                 .arg(port ? 1 : 0)
-                .arg(port)));
+                .arg(port)
+                .arg(Stamp(NowSecs() - 7200))));
     }
     void Start(const QStringList& arguments = {QStringLiteral("/NOPREVCHECK")})
     {
@@ -161,7 +162,7 @@ TEST_F(MainWindow, ShowsEveryFileAndEachCheckWithAStaleFileInRedAndBold)
     } const expected[] = {
         {"Nightly export", ago(3600), "OK", false},
         {m_heartbeat, ago(1200), "Out of Date!", true},
-        {m_missing, "(Unknown)", "File not found", false},
+        {m_missing, ago(7200), "Missing!", true}, // seen before, gone now, and mailed when so
     };
     ASSERT_EQ(Files()->rowCount(), 3);
     for (int row = 1; row <= 3; ++row) {
