@@ -31,6 +31,7 @@ cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
 id=com.brackwell.Sentrel
 for f in bin/sentrel bin/sentrel-headless \
     share/sentrel/Templates/NotifyOnChange.eml share/sentrel/Templates/NotifyOnStale.eml \
+    share/sentrel/Templates/NotifyOnMissing.eml share/sentrel/Templates/NotifyOnRecovered.eml \
     share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
     share/icons/hicolor/scalable/apps/$id.svg share/icons/hicolor/48x48/apps/$id.png \
     share/icons/hicolor/256x256/apps/$id.png lib/systemd/user/sentrel.service share/man/man1/sentrel.1; do
