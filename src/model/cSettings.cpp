@@ -68,6 +68,7 @@ bool cSettings::ReadSettings(const QString& profileName)
     m_watchEvents = ProfileFormat::ReadIniBool(store, kGeneral, QStringLiteral("WatchEvents"), false);
     m_notifyMissedChanges = ProfileFormat::ReadIniBool(store, kGeneral, QStringLiteral("NotifyMissedChanges"), false);
     m_desktopNotify = ProfileFormat::ReadIniBool(store, kGeneral, QStringLiteral("DesktopNotify"), false);
+    m_metricsFile = store.ReadString(kGeneral, QStringLiteral("MetricsFile"), QString());
     m_smtpEnabled = ProfileFormat::ReadIniBool(store, kSMTPServer, QStringLiteral("Enabled"), true);
     m_smtpServerAddress = store.ReadString(kSMTPServer, QStringLiteral("Address"), QString());
     m_smtpLoginName = store.ReadString(kSMTPServer, QStringLiteral("LoginName"), QString());
@@ -142,6 +143,7 @@ bool cSettings::WriteSettings(const QString& profileName)
                                  QStringLiteral("DesktopNotify"),
                                  m_desktopNotify ? QStringLiteral("1") : QStringLiteral("0"),
                                  QStringLiteral("0"));
+    ProfileFormat::WriteIniValue(store, kGeneral, QStringLiteral("MetricsFile"), m_metricsFile, QString());
     for (size_t i = 0; i < m_files.size(); ++i) {
         m_files[i].SetStore(m_store);
         m_files[i].WriteToFile(path, fileSection(static_cast<qint32>(i + 1)));

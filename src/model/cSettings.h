@@ -60,6 +60,10 @@ public:
     // The window also shows each notification's outcome as a desktop notification.
     [[nodiscard]] bool DesktopNotify() const { return m_desktopNotify; }
     void SetDesktopNotify(bool on) { m_desktopNotify = on; }
+    // A file replaced after every check cycle with the watches' state in the
+    // Prometheus text format; empty for none.
+    [[nodiscard]] const QString& MetricsFile() const { return m_metricsFile; }
+    void SetMetricsFile(const QString& path) { m_metricsFile = path; }
 
     // Why the profile file could not be read by the last ReadSettings, which
     // then read it as empty; empty when it was read or does not exist yet.
@@ -116,6 +120,7 @@ private:
     bool m_watchEvents = false;
     bool m_notifyMissedChanges = false;
     bool m_desktopNotify = false;
+    QString m_metricsFile;
     bool m_smtpEnabled = false;
     QString m_smtpServerAddress;
     QString m_smtpLoginName;

@@ -1,5 +1,6 @@
 #include "monitor/cMonitor.h"
 
+#include "monitor/MetricsText.h"
 #include "notify/Notification.h"
 #include "notify/NotificationText.h"
 #include "notify/Notifier.h"
@@ -142,6 +143,7 @@ void cMonitor::CheckFiles(bool forceCheck)
         return;
     }
     m_running = true;
+    m_cycleStartMonotonic = Clock::Current().MonotonicMSecs();
     cycleStarts();
     Q_EMIT RunningChanged(true);
     // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
@@ -211,6 +213,7 @@ void cMonitor::sendFinished(bool sent, const QString& historyLine)
         return;
     }
     m_sending = 0;
+    ++(sent ? m_notificationsSent : m_notificationsFailed);
     if (!historyLine.isEmpty()) {
         Q_EMIT HistoryLine(DateTimeUtility::Now(), historyLine);
         Q_EMIT Notified(index, sent, historyLine);
@@ -253,6 +256,7 @@ void cMonitor::finishCycle()
     Q_EMIT StatusText(QStringLiteral(" Checking...Finished"));
     restartInterval();
     cycleEnds();
+    writeMetrics();
     ReportSaveFailure();
     // What the cycle saved is this program's own doing; an edit by someone
     // else, merged into a save or not, is read now.
@@ -373,6 +377,30 @@ void cMonitor::profileTouched()
              5,
              LogIndentKeep);
     readProfile();
+}
+
+void cMonitor::writeMetrics()
+{
+    const QString path = m_settings.MetricsFile().trimmed();
+    if (path.isEmpty()) {
+        return;
+    }
+    const Clock& clock = Clock::Current();
+    const MetricsText::Cycle cycle {clock.NowMSecsSinceEpoch(),
+                                    clock.MonotonicMSecs() - m_cycleStartMonotonic,
+                                    m_notificationsSent,
+                                    m_notificationsFailed};
+    QString error;
+    if (FileSystemUtility::ReplaceFile(path, MetricsText::Render(m_settings, cycle), error)) {
+        m_metricsProblem.clear();
+        return;
+    }
+    // Told once for each reason, not at every cycle.
+    if (error != m_metricsProblem) {
+        m_metricsProblem = error;
+        Q_EMIT HistoryLine(DateTimeUtility::Now(),
+                           QStringLiteral("Metrics file ") + path + QStringLiteral(" was not written: ") + error);
+    }
 }
 
 void cMonitor::ReportSaveFailure()

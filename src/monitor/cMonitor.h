@@ -88,6 +88,7 @@ private:
     void fileDone(qint32 index);
     void finishCycle();
     void cycleStarts();
+    void writeMetrics();
     void cycleEnds();
     void restartInterval();
     [[nodiscard]] qint64 remainingMs() const;
@@ -105,6 +106,10 @@ private:
     QFileSystemWatcher m_profileWatcher;
     cChangeWatcher m_changes;
     qint64 m_lastCheckMonotonic = 0;
+    qint64 m_cycleStartMonotonic = 0;
+    quint64 m_notificationsSent = 0;
+    quint64 m_notificationsFailed = 0;
+    QString m_metricsProblem;
     qint32 m_count = 0;
     qint32 m_next = 0;
     qint32 m_sending = 0;

@@ -3,10 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,4 +205,42 @@ QString FileSystemUtility::FileNamePart(const QString& path)
 {
     const QString clean = QDir::fromNativeSeparators(path);
     return clean.mid(clean.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+bool FileSystemUtility::WriteAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += wrote;
+    }
+    return true;
+}
+
+bool FileSystemUtility::ReplaceFile(const QString& path, const QByteArray& bytes, QString& error)
+{
+    QSaveFile out(path);
+    // A FIFO or device in its place is not written through: the new file is renamed over it.
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly)) {
+        error = QStringLiteral("cannot create the new file: ") + out.errorString();
+        return false;
+    }
+    // Past QIODevice's buffer, whose failed flush QSaveFile::commit does not report.
+    if (!WriteAll(out.handle(), bytes)) {
+        error = QStringLiteral("cannot write the new file: ") + QString::fromLocal8Bit(std::strerror(errno));
+        out.cancelWriting();
+        return false;
+    }
+    if (!out.commit()) {
+        error = QStringLiteral("cannot put the new file in place: ") + out.errorString();
+        return false;
+    }
+    return true;
 }

@@ -29,6 +29,13 @@ public:
     // sockets, devices and folders are refused, and the bound holds while reading.
     // False with the reason (for "...: " + reason) when nothing usable was read.
     [[nodiscard]] static bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString& error);
+    // Writes all the bytes to a descriptor, past interruptions and short writes.
+    [[nodiscard]] static bool WriteAll(int fd, const QByteArray& bytes);
+    // Replaces a file in one step (a new file in its folder renamed over it), so
+    // a reader sees the old or the new contents, never a part. Not synced to disk:
+    // for files rewritten often whose loss in a power cut costs nothing.
+    // False with the reason when the old file, if any, stays.
+    [[nodiscard]] static bool ReplaceFile(const QString& path, const QByteArray& bytes, QString& error);
     [[nodiscard]] static QString FileTitle(const QString& path);
     [[nodiscard]] static QString FileNamePart(const QString& path);
 };

@@ -1,5 +1,7 @@
 #include "support/ProfileStore.h"
 
+#include "support/FileSystemUtility.h"
+
 #include "support/DebugLog.h"
 
 #include <QDir>
@@ -96,24 +98,6 @@ void syncFolder(const QString& file)
     if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
         DebugLog(QStringLiteral("Folder of profile %1 was not flushed to disk").arg(file), 5);
     }
-}
-
-// Writes past QIODevice's buffer: QSaveFile::commit flushes that buffer and
-// syncs without looking at the outcome, and renames all the same.
-[[nodiscard]] bool writeAll(int fd, const QByteArray& bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return false;
-        }
-        done += wrote;
-    }
-    return true;
 }
 
 // The error of a step of a replacement: the system's when it failed, else one a test injects.
@@ -253,7 +237,7 @@ bool ProfileStore::Replace()
     if (::fchmod(out.handle(), mode) != 0) {
         return abandon("cannot set the permissions of the new file", errno);
     }
-    if (const int error = stepError(writeAll(out.handle(), bytes), Step::Write, s_faultInjector)) {
+    if (const int error = stepError(FileSystemUtility::WriteAll(out.handle(), bytes), Step::Write, s_faultInjector)) {
         return abandon("cannot write the new file", error);
     }
     if (const int error = stepError(::fdatasync(out.handle()) == 0, Step::Sync, s_faultInjector)) {

@@ -3,6 +3,7 @@
 #include "SmtpSink.h"
 #include "TestEnvironment.h"
 #include "model/ProfileFormat.h"
+#include "monitor/MetricsText.h"
 #include "monitor/cMonitor.h"
 #include "notify/MailNotifier.h"
 #include "notify/NotificationComposer.h"
@@ -12,11 +13,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTimeZone>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -474,6 +478,127 @@ TEST_F(Monitor, AFileTimeAheadOfTheClockIsToldOnceSinceItCannotGoStale)
     Check();
     EXPECT_EQ(Status(1), QStringLiteral("OK"));
     EXPECT_EQ(Mails(), 0);
+}
+
+// Reads the Prometheus text format strictly: every family typed before its
+// samples and not seen before, names and labels as the format allows, label
+// values with only its three escapes, no series twice, numbers as values.
+// The samples by metric name and unescaped label values joined with "|".
+std::map<QString, double> ParseMetrics(const QByteArray& text)
+{
+    std::map<QString, double> samples;
+    static const QRegularExpression comment(QStringLiteral("^# (HELP|TYPE) ([a-zA-Z_:][a-zA-Z0-9_:]*) (.+)$"));
+    static const QRegularExpression name(QStringLiteral("^[a-zA-Z_:][a-zA-Z0-9_:]*"));
+    QString typed;
+    QStringList families;
+    EXPECT_TRUE(text.endsWith('\n'));
+    for (const QByteArray& raw : text.split('\n')) {
+        const QString line = QString::fromUtf8(raw);
+        if (line.isEmpty()) {
+            continue;
+        }
+        if (line.startsWith(QLatin1Char('#'))) {
+            const QRegularExpressionMatch m = comment.match(line);
+            EXPECT_TRUE(m.hasMatch()) << line.toStdString();
+            if (m.captured(1) == QLatin1String("TYPE")) {
+                EXPECT_FALSE(families.contains(m.captured(2))) << line.toStdString();
+                EXPECT_TRUE(m.captured(3) == QLatin1String("gauge") || m.captured(3) == QLatin1String("counter"));
+                typed = m.captured(2);
+                families << typed;
+            }
+            continue;
+        }
+        const auto charAt = [&](qsizetype i) { return i < line.size() ? line[i] : QChar(); };
+        const QRegularExpressionMatch m = name.match(line);
+        EXPECT_TRUE(m.hasMatch() && m.captured() == typed) << line.toStdString();
+        qsizetype at = m.capturedLength();
+        QString key = m.captured();
+        if (at < line.size() && line[at] == QLatin1Char('{')) {
+            ++at;
+            while (at < line.size() && line[at] != QLatin1Char('}')) {
+                const QRegularExpressionMatch label = name.match(line.mid(at));
+                EXPECT_TRUE(label.hasMatch()) << line.toStdString();
+                at += label.capturedLength();
+                EXPECT_EQ(line.mid(at, 2), QStringLiteral("=\"")) << line.toStdString();
+                at += 2;
+                QString value;
+                for (; at < line.size() && line[at] != QLatin1Char('"'); ++at) {
+                    if (line[at] == QLatin1Char('\\')) {
+                        const QChar escaped = charAt(++at);
+                        EXPECT_TRUE(QStringLiteral("\\\"n").contains(escaped)) << line.toStdString();
+                        value += escaped == QLatin1Char('n') ? QLatin1Char('\n') : escaped;
+                    } else {
+                        value += line[at];
+                    }
+                }
+                key += QLatin1Char('|') + value;
+                at += 1;
+                if (charAt(at) == QLatin1Char(',')) {
+                    ++at;
+                }
+            }
+            EXPECT_EQ(charAt(at), QLatin1Char('}')) << line.toStdString();
+            ++at;
+        }
+        EXPECT_EQ(charAt(at), QLatin1Char(' ')) << line.toStdString();
+        bool number = false;
+        const double value = line.mid(at + 1).toDouble(&number);
+        EXPECT_TRUE(number) << line.toStdString();
+        EXPECT_TRUE(samples.emplace(key, value).second) << "twice: " << line.toStdString();
+    }
+    return samples;
+}
+
+TEST_F(Monitor, TheMetricsFileTellsEachWatchAndTheCycleInTheTextFormat)
+{
+    const QString metrics = m_folder + QStringLiteral("/sentrel.prom");
+    const QString stale = File(QStringLiteral("stale.csv"), 1200);
+    const QString fresh = File(QStringLiteral("fresh.csv"), 60);
+    Start(Profile({{stale, 10, QStringLiteral("FriendlyName=Say \"hi\" to C:\\back\\slash\n")},
+                   {fresh, 0, QStringLiteral("FriendlyName=Say \"hi\" to C:\\back\\slash\n")},
+                   {m_folder + QStringLiteral("/gone.csv"), 0}},
+                  m_sink.Port(),
+                  QStringLiteral("MetricsFile=%1\n").arg(metrics)));
+    m_clock.AdvanceSeconds(30);
+    Check();
+    std::map<QString, double> got = ParseMetrics(TestEnvironment::ReadFile(metrics));
+    const QString name = QStringLiteral("Say \"hi\" to C:\\back\\slash");
+    const auto file = [&](const char* metric, int index, const QString& display, const char* state = nullptr) {
+        QString key = QStringLiteral("%1|Test|%2|%3").arg(QLatin1String(metric)).arg(index).arg(display);
+        return state ? key + QLatin1Char('|') + QLatin1String(state) : key;
+    };
+    const std::pair<QString, double> expected[] = {
+        {file("sentrel_file_last_modified_seconds", 1, name), double(kNow - 1200)},
+        {file("sentrel_file_age_seconds", 1, name), 1230.0},
+        {file("sentrel_file_needs_attention", 1, name), 1},
+        {file("sentrel_file_state", 1, name, "out_of_date"), 1},
+        {file("sentrel_file_age_seconds", 2, name), 90.0},
+        {file("sentrel_file_needs_attention", 2, name), 0},
+        {file("sentrel_file_state", 3, m_folder + QStringLiteral("/gone.csv"), "not_found"), 1},
+        {QStringLiteral("sentrel_last_cycle_timestamp_seconds|Test"), double(kNow + 30)},
+        {QStringLiteral("sentrel_notifications_sent_total|Test"), 1},
+        {QStringLiteral("sentrel_notifications_failed_total|Test"), 0},
+    };
+    for (const auto& [key, value] : expected) {
+        EXPECT_EQ(got.count(key), 1u) << key.toStdString();
+        EXPECT_EQ(got[key], value) << key.toStdString();
+    }
+    EXPECT_EQ(got.count(file("sentrel_file_age_seconds", 3, m_folder + QStringLiteral("/gone.csv"))), 0u);
+
+    // A line break in a name, possible only for a name set in code, is escaped as well.
+    m_monitor.Settings().MonitorFile(1)->SetFriendlyName(QStringLiteral("two\nlines"));
+    got = ParseMetrics(MetricsText::Render(m_monitor.Settings(), {}));
+    EXPECT_EQ(got.count(file("sentrel_file_needs_attention", 1, QStringLiteral("two\nlines"))), 1u);
+
+    // A file that cannot be written is told once, and the watch goes on.
+    m_history.clear();
+    m_monitor.Settings().SetMetricsFile(m_folder + QStringLiteral("/no/such/folder/sentrel.prom"));
+    Check();
+    Check();
+    ASSERT_EQ(m_history.size(), 1);
+    EXPECT_TRUE(m_history.first().startsWith(
+        QStringLiteral("Metrics file %1/no/such/folder/sentrel.prom was not written: ").arg(m_folder)))
+        << m_history.first().toStdString();
 }
 
 } // namespace
