@@ -47,6 +47,7 @@ cat >"$profile/Sentrel.ini" <<INI
 [General]
 NumberFiles=5
 PollInterval=30
+DesktopNotify=1
 
 [SMTPServer]
 Address=127.0.0.1
@@ -64,6 +65,9 @@ LastModified=$(stamp '-2 hours')
 [File2]
 FileName=$files/log/app.#YYYY-MM-DD#.log
 StaleMins=30
+NotifyMissing=1
+NotifyRecovered=1
+RemindMins=60
 LastModified=$(stamp '-3 minutes')
 
 [File3]

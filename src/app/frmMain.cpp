@@ -155,6 +155,7 @@ frmMain::frmMain(QWidget* parent)
     connect(m_monitor, &cMonitor::Notifying, this, &frmMain::fileChecked);
     connect(m_monitor, &cMonitor::HistoryLine, this, &frmMain::AddHistory);
     connect(m_monitor, &cMonitor::ListReplaced, this, &frmMain::UpdateDisplay);
+    connect(m_monitor, &cMonitor::Notified, this, &frmMain::notified);
     connect(m_monitor, &cMonitor::SaveFailed, this, [this](const QString& line) {
         AddHistory(DateTimeUtility::Now(), line);
     });
@@ -312,6 +313,18 @@ void frmMain::createTray()
             Restore();
         }
     });
+}
+
+void frmMain::notified(int /*index*/, bool sent, const QString& line)
+{
+    if (!m_monitor->Settings().DesktopNotify()) {
+        return;
+    }
+    const QString title = sent ? QStringLiteral("Sentrel") : QStringLiteral("Sentrel: notification failed");
+    m_tray->showMessage(title, line, sent ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning);
+    // Kept on the icon too: a session without a notification service shows nothing, and tests look here.
+    m_tray->setProperty("shownMessage",
+                        QStringList {title, line, sent ? QStringLiteral("information") : QStringLiteral("warning")});
 }
 
 void frmMain::setFilesColumns(double listWidth)

@@ -70,6 +70,8 @@ private:
     void selectRow(int index);
     void selectPendingRow();
     void fileChecked(int index);
+    // A notification's outcome as a desktop notification from the tray icon, when the profile asks for it.
+    void notified(int index, bool sent, const QString& line);
 
     cMonitor* m_monitor = nullptr;
     Notifier* m_notifier = nullptr;

@@ -19,6 +19,8 @@
 #include <QRadioButton>
 #include <QStyle>
 
+#include <optional>
+
 using DialogGeometry::Rect;
 using DialogParts::Named;
 using DialogParts::NewNote;
@@ -26,8 +28,11 @@ using DialogParts::NewNote;
 namespace {
 
 constexpr double kClientWidth = 5790;
-constexpr double kClientHeight = 4680;
+constexpr double kClientHeight = 5730;
 constexpr int kMinutesLength = 5;
+constexpr int kRemindLength = 8;
+// The most minutes whose seconds a 32-bit number holds.
+constexpr qint32 kMaxRemindMins = 35791394;
 constexpr int kMinutesMode = 1;
 constexpr char16_t kDoubleQuote = u'"';
 
@@ -37,21 +42,26 @@ const QString kLineBreakInFilename = QStringLiteral(
     "The Filename may not hold a line break (carriage return or line feed): the profile cannot store it.");
 const QString kNoMinutes =
     QStringLiteral("You must enter the number of minutes that a file must have remained unchanged.");
+const QString kBadRemind =
+    QStringLiteral("You must enter how often to remind, a whole number of minutes from 0 (never) to 35791394.");
 
 // The minutes box and its label follow the stale option on its row when the
 // font leaves room for them; with a wide font they take the next row, under
-// the option's text, rather than cutting the option short.
-void placeMinutes(QGroupBox* frame, QRadioButton* option, QLineEdit* box, QLabel* label)
+// the option's text, rather than cutting the option short. Returns the height
+// the frame then needs less.
+int placeMinutes(QRadioButton* option, QLineEdit* box, QLabel* label)
 {
+    const QWidget* frame = option->parentWidget();
     const int gap = DialogGeometry::Px(90);
     const int optionWidth = option->sizeHint().width();
     const int labelWidth = label->sizeHint().width();
     const int right = frame->width() - option->x();
     QRect boxRect = box->geometry();
+    int saved = 0;
     if (option->x() + optionWidth + gap + boxRect.width() + gap + labelWidth <= right) {
         option->resize(optionWidth, option->height());
         boxRect.moveTo(option->x() + optionWidth + gap, option->y() + (option->height() - boxRect.height()) / 2);
-        frame->resize(frame->width(), frame->height() - (box->y() - option->y()));
+        saved = box->y() - option->y();
     } else {
         const QStyle* style = option->style();
         const int textStart = style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, option) +
@@ -61,6 +71,31 @@ void placeMinutes(QGroupBox* frame, QRadioButton* option, QLineEdit* box, QLabel
     box->setGeometry(boxRect);
     label->setGeometry(
         boxRect.right() + 1 + gap, boxRect.y() + (boxRect.height() - label->height()) / 2, labelWidth, label->height());
+    return saved;
+}
+
+// A caption, then its box, then a caption after it, on one row.
+void placeRow(QLabel* before, QLineEdit* box, QLabel* after)
+{
+    const int gap = DialogGeometry::Px(90);
+    before->resize(before->sizeHint().width(), before->height());
+    box->move(before->geometry().right() + 1 + gap, before->y() + (before->height() - box->height()) / 2);
+    after->setGeometry(box->geometry().right() + 1 + gap, before->y(), after->sizeHint().width(), before->height());
+}
+
+// The reminder interval in the box: empty is 0 (never); anything but a whole number in range is nothing.
+std::optional<qint32> remindMinutes(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        return 0;
+    }
+    bool ok = false;
+    const qint64 minutes = trimmed.toLongLong(&ok);
+    if (!ok || minutes < 0 || minutes > kMaxRemindMins) {
+        return std::nullopt;
+    }
+    return static_cast<qint32>(minutes);
 }
 
 void showCaretAtStart(QLineEdit* box, const QString& text)
@@ -108,7 +143,7 @@ void frmMonitorFile::createContent()
     m_txtFriendlyName = Named(new QLineEdit(details), "txtFriendlyName", Rect(120, 1755, 5385, 315));
 
     auto* options =
-        Named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2400, 5670, 1560));
+        Named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2400, 5670, 2610));
     m_chkAttachFileToEmail = Named(new QCheckBox(QStringLiteral("Attach the Monitored file to the email"), options),
                                    "chkAttachFileToEmail",
                                    Rect(120, 270, 5280, 255));
@@ -123,11 +158,29 @@ void frmMonitorFile::createContent()
     m_txtStaleMinutes = Named(new QLineEdit(options), "txtStaleMinutes", Rect(120, 1170, 570, 315));
     m_txtStaleMinutes->setMaxLength(kMinutesLength);
     auto* minutes = Named(new QLabel(QStringLiteral("Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
-    placeMinutes(options, m_optNotifyStale, m_txtStaleMinutes, minutes);
+    const int saved = placeMinutes(m_optNotifyStale, m_txtStaleMinutes, minutes);
+    m_chkNotifyMissing = Named(new QCheckBox(QStringLiteral("Mail when the file is missing"), options),
+                               "chkNotifyMissing",
+                               Rect(120, 1590, 5280, 255));
+    m_chkNotifyRecovered = Named(new QCheckBox(QStringLiteral("Mail when it is back to normal"), options),
+                                 "chkNotifyRecovered",
+                                 Rect(120, 1890, 5280, 255));
+    auto* remind = Named(new QLabel(QStringLiteral("Remind every"), options), "lblRemindDesc", Rect(120, 2220, 0, 255));
+    m_txtRemindMins = Named(new QLineEdit(options), "txtRemindMins", Rect(0, 0, 900, 315));
+    m_txtRemindMins->setMaxLength(kRemindLength);
+    auto* remindMins =
+        Named(new QLabel(QStringLiteral("minutes (0 = never)"), options), "lblRemindMinsDesc", Rect(0, 0, 0, 255));
+    placeRow(remind, m_txtRemindMins, remindMins);
+    // The rows under the minutes move up into the room a one-row stale option leaves.
+    for (QWidget* below : std::initializer_list<QWidget*> {
+             m_chkNotifyMissing, m_chkNotifyRecovered, remind, m_txtRemindMins, remindMins}) {
+        below->move(below->x(), below->y() - saved);
+    }
+    options->resize(options->width(), options->height() - saved);
 
-    m_cmdOK = Named(new QPushButton(QStringLiteral("OK"), this), "cmdOK", Rect(3300, 4080, 1140, 405));
+    m_cmdOK = Named(new QPushButton(QStringLiteral("OK"), this), "cmdOK", Rect(3300, 5130, 1140, 405));
     m_cmdOK->setDefault(true);
-    m_cmdCancel = Named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", Rect(4590, 4080, 1140, 405));
+    m_cmdCancel = Named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", Rect(4590, 5130, 1140, 405));
     m_cmdCancel->setAutoDefault(false);
 
     setTabOrder(m_txtFilename, m_cmdBrowse);
@@ -137,10 +190,13 @@ void frmMonitorFile::createContent()
     setTabOrder(m_chkAttachFileToEmail, m_optNotifyOnChange);
     setTabOrder(m_optNotifyOnChange, m_optNotifyStale);
     setTabOrder(m_optNotifyStale, m_txtStaleMinutes);
-    setTabOrder(m_txtStaleMinutes, m_cmdOK);
+    setTabOrder(m_txtStaleMinutes, m_chkNotifyMissing);
+    setTabOrder(m_chkNotifyMissing, m_chkNotifyRecovered);
+    setTabOrder(m_chkNotifyRecovered, m_txtRemindMins);
+    setTabOrder(m_txtRemindMins, m_cmdOK);
     setTabOrder(m_cmdOK, m_cmdCancel);
 
-    for (QLineEdit* box : {m_txtFilename, m_txtFriendlyName, m_txtStaleMinutes}) {
+    for (QLineEdit* box : {m_txtFilename, m_txtFriendlyName, m_txtStaleMinutes, m_txtRemindMins}) {
         box->installEventFilter(this);
     }
     connect(m_txtFilename, &QLineEdit::textChanged, this, &frmMonitorFile::FilenameChanged);
@@ -186,6 +242,9 @@ void frmMonitorFile::Load(const cMonitorFile& file)
         m_txtStaleMinutes->setText(QStringLiteral("10"));
     }
     RuleSwitched();
+    m_chkNotifyMissing->setChecked(file.NotifyMissing());
+    m_chkNotifyRecovered->setChecked(file.NotifyRecovered());
+    m_txtRemindMins->setText(QString::number(file.RemindMins()));
     // Tab stops at the selected option only, the group's one stop; Qt keeps it
     // so as the focus moves within the group.
     for (QRadioButton* option : {m_optNotifyOnChange, m_optNotifyStale}) {
@@ -201,6 +260,9 @@ void frmMonitorFile::Save(cMonitorFile& file) const
     file.SetStaleMins(m_optNotifyOnChange->isChecked()
                           ? 0
                           : DialogParts::WholeNumber(DialogParts::LeadingNumber(m_txtStaleMinutes->text())));
+    file.SetNotifyMissing(m_chkNotifyMissing->isChecked());
+    file.SetNotifyRecovered(m_chkNotifyRecovered->isChecked());
+    file.SetRemindMins(remindMinutes(m_txtRemindMins->text()).value_or(0));
 }
 
 void frmMonitorFile::FilenameChanged()
@@ -267,6 +329,11 @@ void frmMonitorFile::Ok()
         refuse(kNoMinutes);
         return;
     }
+    if (!remindMinutes(m_txtRemindMins->text())) {
+        refuse(kBadRemind);
+        m_txtRemindMins->setFocus();
+        return;
+    }
     accept();
 }
 
@@ -285,7 +352,7 @@ bool frmMonitorFile::eventFilter(QObject* watched, QEvent* event)
     }
     if (event->type() == QEvent::FocusIn) {
         ControlUtility::TextBoxGotFocus(box);
-    } else if (event->type() == QEvent::KeyPress && (box == m_txtFilename || box == m_txtStaleMinutes)) {
+    } else if (event->type() == QEvent::KeyPress && box != m_txtFriendlyName) {
         const int code = DialogParts::TypedCode(static_cast<QKeyEvent*>(event));
         if (code == 0) {
             return false;

@@ -9,8 +9,8 @@ class QPushButton;
 class QRadioButton;
 
 // The modal dialog in which one watched file is entered or changed: its name,
-// an optional friendly name, the attachment choice and its rule. The file
-// object is written only when the user leaves with OK.
+// an optional friendly name, the attachment choice, its rule and its alerts.
+// The file object is written only when the user leaves with OK.
 class frmMonitorFile : public QDialog
 {
     Q_OBJECT
@@ -46,6 +46,9 @@ private:
     QRadioButton* m_optNotifyOnChange = nullptr;
     QRadioButton* m_optNotifyStale = nullptr;
     QLineEdit* m_txtStaleMinutes = nullptr;
+    QCheckBox* m_chkNotifyMissing = nullptr;
+    QCheckBox* m_chkNotifyRecovered = nullptr;
+    QLineEdit* m_txtRemindMins = nullptr;
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdCancel = nullptr;
 };

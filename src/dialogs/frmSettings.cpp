@@ -240,6 +240,8 @@ void frmSettings::createContent()
                                    m_txtPollInterval,
                                    m_chkWatchEvents,
                                    m_chkAutostart,
+                                   m_chkNotifyMissedChanges,
+                                   m_chkDesktopNotify,
                                    m_tbsSettings->tabBar(),
                                    m_chkEmailEnabled,
                                    m_txtEmailServer,
@@ -280,8 +282,8 @@ QWidget* frmSettings::createFilesTab()
     page->setObjectName(QStringLiteral("tabFiles"));
 
     auto* files =
-        Named(new QGroupBox(QStringLiteral("Files to Monitor:"), page), "fraFiles", Rect(120, 120, 6615, 3540));
-    m_listFiles = Named(new QListWidget(files), "listFiles", Rect(120, 285, 5850, 3105));
+        Named(new QGroupBox(QStringLiteral("Files to Monitor:"), page), "fraFiles", Rect(120, 120, 6615, 2940));
+    m_listFiles = Named(new QListWidget(files), "listFiles", Rect(120, 285, 5850, 2505));
     m_listFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listFiles->setSortingEnabled(false);
     m_cmdAddFile = newPictureButton(files, "cmdAddFile", Glyph::Plus, QStringLiteral("Add"), Rect(6090, 285, 390, 390));
@@ -293,20 +295,27 @@ QWidget* frmSettings::createFilesTab()
     m_cmdRemoveFile->setEnabled(false);
 
     auto* options = Named(
-        new QGroupBox(QStringLiteral("File Checking Options:"), page), "fraFileOptions", Rect(120, 3780, 6615, 1365));
+        new QGroupBox(QStringLiteral("File Checking Options:"), page), "fraFileOptions", Rect(120, 3180, 6615, 1965));
     QLabel* interval =
         newLabel(options, "lblPollSecondsDesc", QStringLiteral("Check Interval:"), Rect(240, 330, 1200, 240));
     m_txtPollInterval = newBoxAfter(options, "txtPollInterval", interval, 900);
     QLabel* seconds = newLabel(options, "lblPollIntervalSecsDesc", QStringLiteral("seconds"), Rect(0, 0, 900, 240));
     placeAfter(seconds, m_txtPollInterval);
-    // Both off by default: then only the interval's checks look at the files,
-    // and the program starts only when it is started.
+    // All off by default: only the interval's checks look at the files, the program starts only when started,
+    // a change made while it was stopped is not mailed, and nothing shows on the desktop.
     m_chkWatchEvents = Named(new QCheckBox(QStringLiteral("Check at once when a file changes"), options),
                              "chkWatchEvents",
                              Rect(240, 735, 6135, 255));
     m_chkAutostart = Named(new QCheckBox(QStringLiteral("Start Sentrel when I log in"), options),
                            "chkAutostart",
                            Rect(240, 1035, 6135, 255));
+    m_chkNotifyMissedChanges =
+        Named(new QCheckBox(QStringLiteral("Mail changes made while Sentrel was not running"), options),
+              "chkNotifyMissedChanges",
+              Rect(240, 1335, 6135, 255));
+    m_chkDesktopNotify = Named(new QCheckBox(QStringLiteral("Show desktop notifications"), options),
+                               "chkDesktopNotify",
+                               Rect(240, 1635, 6135, 255));
     return page;
 }
 
@@ -471,8 +480,10 @@ void frmSettings::Load()
     m_txtPollInterval->setText(QString::number(m_settings.PollInterval()));
     m_chkWatchEvents->setChecked(m_settings.WatchEvents());
     m_chkAutostart->setChecked(Autostart::Enabled());
+    m_chkNotifyMissedChanges->setChecked(m_settings.NotifyMissedChanges());
+    m_chkDesktopNotify->setChecked(m_settings.DesktopNotify());
 
-    // Copies of the watched files, without their status; the settings' own objects stay as they are until OK.
+    // Copies of the watched files' options, without their status; the settings' own objects stay as they are until OK.
     m_listFiles->clear();
     m_workingFiles.clear();
     // A 32-bit counter: a 16-bit one wraps past the last of 32,767 files.
@@ -483,6 +494,9 @@ void frmSettings::Load()
         copy.SetFriendlyName(source->FriendlyName());
         copy.SetAttachFileToEmail(source->AttachFileToEmail());
         copy.SetStaleMins(source->StaleMins());
+        copy.SetNotifyMissing(source->NotifyMissing());
+        copy.SetNotifyRecovered(source->NotifyRecovered());
+        copy.SetRemindMins(source->RemindMins());
         m_workingFiles.push_back(copy);
         m_listFiles->addItem(EntryText(*source));
     }
@@ -512,6 +526,8 @@ void frmSettings::Save()
     m_settings.SetEmailTo(m_txtEmailNotifyTo->text());
     m_settings.SetPollInterval(DialogParts::WholeNumber(DialogParts::LeadingNumber(m_txtPollInterval->text())));
     m_settings.SetWatchEvents(m_chkWatchEvents->isChecked());
+    m_settings.SetNotifyMissedChanges(m_chkNotifyMissedChanges->isChecked());
+    m_settings.SetDesktopNotify(m_chkDesktopNotify->isChecked());
 
     // The profile is saved once for the whole replacement, as the last AddFile would have left it.
     const cSettings::WriteBatch batch(m_settings);
@@ -599,6 +615,9 @@ void frmSettings::SecurityPicked(int index)
 void frmSettings::AddFile()
 {
     cMonitorFile file;
+    // A new watch mails a missing file and its recovery unless the user says otherwise.
+    file.SetNotifyMissing(true);
+    file.SetNotifyRecovered(true);
     if (!frmMonitorFile::DisplaySettings(&file, this)) {
         return;
     }

@@ -80,6 +80,8 @@ private:
     QLineEdit* m_txtPollInterval = nullptr;
     QCheckBox* m_chkWatchEvents = nullptr;
     QCheckBox* m_chkAutostart = nullptr;
+    QCheckBox* m_chkNotifyMissedChanges = nullptr;
+    QCheckBox* m_chkDesktopNotify = nullptr;
 
     QCheckBox* m_chkEmailEnabled = nullptr;
     QGroupBox* m_fraEmail = nullptr;

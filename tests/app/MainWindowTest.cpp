@@ -89,18 +89,20 @@ protected:
     }
 
     // Three files: one under the change rule, one stale (20 minutes old, limit 10), one missing.
-    void WriteThreeFiles(quint16 port = 0)
+    void WriteThreeFiles(quint16 port = 0, bool desktopNotify = false)
     {
-        ASSERT_TRUE(WriteProfile(
-            QStringLiteral("[General]\nNumberFiles=3\n\n[SMTPServer]\nEnabled=%6\nAddress=127.0.0.1\nPort=%7\n"
-                           "[Email]\nFrom=sentrel@example.org\nTo=ops@example.org\n"
-                           "[File1]\nFileName=%1\nFriendlyName=Nightly export\nLastModified=%2\n\n"
-                           "[File2]\nFileName=%3\nStaleMins=10\nLastModified=%4\n\n"
-                           "[File3]\nFileName=%5\nNotifyMissing=1\nLastModified=%8\n")
-                .arg(m_nightly, Stamp(NowSecs() - 3600), m_heartbeat, Stamp(NowSecs() - 1200), m_missing)
-                .arg(port ? 1 : 0)
-                .arg(port)
-                .arg(Stamp(NowSecs() - 7200))));
+        ASSERT_TRUE(
+            WriteProfile(QStringLiteral("[General]\nNumberFiles=3\nDesktopNotify=%8\n\n"
+                                        "[SMTPServer]\nEnabled=%6\nAddress=127.0.0.1\nPort=%7\n"
+                                        "[Email]\nFrom=sentrel@example.org\nTo=ops@example.org\n"
+                                        "[File1]\nFileName=%1\nFriendlyName=Nightly export\nLastModified=%2\n\n"
+                                        "[File2]\nFileName=%3\nStaleMins=10\nLastModified=%4\n\n"
+                                        "[File3]\nFileName=%5\nNotifyMissing=1\nLastModified=%9\n")
+                             .arg(m_nightly, Stamp(NowSecs() - 3600), m_heartbeat, Stamp(NowSecs() - 1200), m_missing)
+                             .arg(port ? 1 : 0)
+                             .arg(port)
+                             .arg(int(desktopNotify))
+                             .arg(Stamp(NowSecs() - 7200))));
     }
     void Start(const QStringList& arguments = {QStringLiteral("/NOPREVCHECK")})
     {
@@ -238,6 +240,30 @@ TEST_F(MainWindow, TakesInputDuringASendAndClosingEndsTheSendAtOnce)
               QStringLiteral("File:heartbeat - Out Of Date Notification Email Failed - Reason: Sending to 127.0.0.1 "
                              "port %1 was cancelled")
                   .arg(slow.Port()));
+}
+
+TEST_F(MainWindow, ShowsEachNotificationsOutcomeOnTheDesktopWhenTheProfileAsks)
+{
+    const struct
+    {
+        bool desktopNotify, rejected;
+        QString title, icon; // empty: nothing shown
+    } cases[] = {{true, false, "Sentrel", "information"},
+                 {true, true, "Sentrel: notification failed", "warning"},
+                 {false, true, "", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title.toStdString());
+        SmtpSink::Options options;
+        options.RejectRcpt = c.rejected ? "ops@example.org" : "";
+        const SmtpSink sink(options);
+        ASSERT_TRUE(sink.Started()) << sink.Error().toStdString();
+        WriteThreeFiles(sink.Port(), c.desktopNotify);
+        Start();
+        Action("mnuCheckNow")->trigger();
+        ASSERT_TRUE(WaitFor([&] { return HistoryTexts().size() == 2; }, 5000));
+        const QStringList shown = {c.title, HistoryTexts().last(), c.icon};
+        EXPECT_EQ(Tray()->property("shownMessage").toStringList(), c.title.isEmpty() ? QStringList() : shown);
+    }
 }
 
 TEST_F(MainWindow, AnOutsideEditOrAConfirmedSettingsDialogRefillsTheList)

@@ -15,14 +15,24 @@ const QString kNoFilename = "You must enter the Filename of the file you want to
 const QString kLineBreak =
     "The Filename may not hold a line break (carriage return or line feed): the profile cannot store it.";
 const QString kNoMinutes = "You must enter the number of minutes that a file must have remained unchanged.";
+const QString kBadRemind = "You must enter how often to remind, a whole number of minutes from 0 (never) to 35791394.";
 
-cMonitorFile MakeFile(const QString& name, const QString& friendly, bool attach, qint32 staleMins)
+cMonitorFile MakeFile(const QString& name,
+                      const QString& friendly,
+                      bool attach,
+                      qint32 staleMins,
+                      bool missing = false,
+                      bool recovered = false,
+                      qint32 remindMins = 0)
 {
     cMonitorFile file;
     file.SetRawFileName(name);
     file.SetFriendlyName(friendly);
     file.SetAttachFileToEmail(attach);
     file.SetStaleMins(staleMins);
+    file.SetNotifyMissing(missing);
+    file.SetNotifyRecovered(recovered);
+    file.SetRemindMins(remindMins);
     file.SetStatus("Changed!");
     return file;
 }
@@ -30,7 +40,14 @@ cMonitorFile MakeFile(const QString& name, const QString& friendly, bool attach,
 // What a file holds, as one value to compare.
 auto Stored(const cMonitorFile& f)
 {
-    return std::tuple(f.RawFileName(), f.FriendlyName(), f.AttachFileToEmail(), f.StaleMins(), f.Status());
+    return std::tuple(f.RawFileName(),
+                      f.FriendlyName(),
+                      f.AttachFileToEmail(),
+                      f.StaleMins(),
+                      f.Status(),
+                      f.NotifyMissing(),
+                      f.NotifyRecovered(),
+                      f.RemindMins());
 }
 
 class MonitorFileDialog : public ::testing::Test
@@ -84,22 +101,27 @@ TEST_F(MonitorFileDialog, BoxesFollowTheSwitchesAndTypedQuotesAndLettersAreDropp
         EXPECT_FALSE(minutes->isEnabled());
         Click(dialog, "optNotifyStale");
         EXPECT_EQ(minutes->text(), "105");
+        Type(dialog, "txtRemindMins", "a-5 ");
+        EXPECT_EQ(Box(dialog, "txtRemindMins")->text(), "05");
         Click(dialog, "cmdCancel");
     });
 }
 
 TEST_F(MonitorFileDialog, OkRefusesInOrderAndCancelEscapeOrTheCloseBoxLeaveTheFile)
 {
-    // The file name, the friendly name (nullptr: left off) and the minutes (nullptr: on change).
-    const std::tuple<QString, const char*, const char*, QString> cases[] = {
-        {"", "", "", kNoFilename},
-        {"   ", nullptr, nullptr, kNoFilename},
-        {"/a\nb", "", "", kLineBreak},
-        {"/a", "  ", "0", "You must enter the 'Friendly Name' for the file you want to Monitor."},
-        {"/a", nullptr, "", kNoMinutes},
-        {"/a", nullptr, "0", kNoMinutes},
-        {"/a", nullptr, "ten", kNoMinutes},
-        {"/a", nullptr, "-5", kNoMinutes},
+    // The file name, the friendly name (nullptr: left off), the minutes (nullptr: on change) and the reminder.
+    const std::tuple<QString, const char*, const char*, QString, QString> cases[] = {
+        {"", "", "", kNoFilename, "x"},
+        {"   ", nullptr, nullptr, kNoFilename, ""},
+        {"/a\nb", "", "", kLineBreak, ""},
+        {"/a", "  ", "0", "You must enter the 'Friendly Name' for the file you want to Monitor.", ""},
+        {"/a", nullptr, "", kNoMinutes, ""},
+        {"/a", nullptr, "0", kNoMinutes, "-1"},
+        {"/a", nullptr, "ten", kNoMinutes, ""},
+        {"/a", nullptr, "-5", kNoMinutes, ""},
+        {"/a", nullptr, nullptr, kBadRemind, "-1"},
+        {"/a", nullptr, nullptr, kBadRemind, "35791395"},
+        {"/a", nullptr, nullptr, kBadRemind, "1.5"},
     };
     const std::function<void(QWidget*)> leave[] = {
         [](QWidget* dialog) { Click(dialog, "cmdCancel"); },
@@ -111,8 +133,9 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndCancelEscapeOrTheCloseBoxLeaveTheFi
         SCOPED_TRACE(row);
         cMonitorFile file = MakeFile("/before", "", false, 0);
         EXPECT_FALSE(Run(&file, [&](QWidget* dialog) {
-            const auto& [filename, friendly, minutes, message] = c;
+            const auto& [filename, friendly, minutes, message, remind] = c;
             Edit(dialog, "txtFilename", filename);
+            Edit(dialog, "txtRemindMins", remind);
             if (friendly) {
                 Edit(dialog, "chkUseFriendlyName");
                 Edit(dialog, "txtFriendlyName", friendly);
@@ -126,6 +149,8 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndCancelEscapeOrTheCloseBoxLeaveTheFi
                 m_answer.Answer([&] { QTest::keyClick(Box(dialog, "txtFilename"), Qt::Key_Return); });
             EXPECT_EQ(shown.text, message);
             EXPECT_EQ(shown.icon, QMessageBox::Warning);
+            // A refused reminder takes the focus, to be typed again.
+            EXPECT_EQ(dialog->focusWidget() == Box(dialog, "txtRemindMins"), message == kBadRemind);
             // Then Cancel, Escape and the close box in turn.
             leave[row++ % 3](dialog);
         }));
@@ -145,7 +170,15 @@ TEST_F(MonitorFileDialog, OkWritesTrimmedNamesTheAttachmentAndTheRule)
         cMonitorFile expected;
     } cases[] = {
         // Unedited or edited, what the dialog opened with comes back from the boxes it showed it in.
-        {"attached, on change, unedited", MakeFile(path, "", true, 0), {}, MakeFile(path, "", true, 0)},
+        {"attached, on change, alerts, unedited",
+         MakeFile(path, "", true, 0, true, false, 35791394),
+         {},
+         MakeFile(path, "", true, 0, true, false, 35791394)},
+        {"alerts switched and the reminder emptied",
+         MakeFile(path, "", false, 0, false, true, 5),
+         {{"chkNotifyMissing", ""}, {"chkNotifyRecovered", ""}, {"txtRemindMins", ""}},
+         MakeFile(path, "", false, 0, true, false, 0)},
+        {"reminder trimmed", stale, {{"txtRemindMins", " 60 "}}, MakeFile(path, "", false, 25, false, false, 60)},
         {"stale with a friendly name, both edited",
          MakeFile(path, "App log", false, 25),
          {{"txtFriendlyName", "App log 2"}, {"txtStaleMinutes", "30"}},

@@ -24,12 +24,13 @@ const QString kNoInterval =
     "You must enter a number of seconds for the 'Check Interval' (how often Sentrel should check the files)";
 
 // A profile as a person would write it: e-mail on with a login, two files.
-const QString kProfile = "[General]\nNumberFiles=2\nPollInterval=45\n\n"
-                         "[SMTPServer]\nEnabled=1\nAddress=mail.example.org\nPort=587\nSecurity=STARTTLS\n"
-                         "LoginName=alice\nPassword=%1\n\n"
-                         "[Email]\nFrom=\"Sentrel\" <sentrel@example.org>\nTo=ops@example.org; jane@example.org\n\n"
-                         "[File1]\nFileName=/srv/export/app.log\nFriendlyName=Application log\nStaleMins=1\n\n"
-                         "[File2]\nFileName=/srv/export/#YYYYMMDD#.csv\nAttachFile=1\n";
+const QString kProfile =
+    "[General]\nNumberFiles=2\nPollInterval=45\nDesktopNotify=1\n\n"
+    "[SMTPServer]\nEnabled=1\nAddress=mail.example.org\nPort=587\nSecurity=STARTTLS\n"
+    "LoginName=alice\nPassword=%1\n\n"
+    "[Email]\nFrom=\"Sentrel\" <sentrel@example.org>\nTo=ops@example.org; jane@example.org\n\n"
+    "[File1]\nFileName=/srv/export/app.log\nFriendlyName=Application log\nStaleMins=1\n\n"
+    "[File2]\nFileName=/srv/export/#YYYYMMDD#.csv\nAttachFile=1\nNotifyRecovered=1\nRemindMins=30\n";
 const QStringList kRows = {"Application log (/srv/export/app.log) - 1 mins", "/srv/export/#YYYYMMDD#.csv - On Change"};
 
 QStringList Rows(QWidget* dialog)
@@ -173,8 +174,14 @@ TEST_F(SettingsDialog, OkWritesTheEditedValuesToTheProfile)
         // E-mail off takes an empty server and addresses and keeps the login.
         {{{"txtEmailServer", ""}, {"txtEmailNotifyTo", ""}, {"chkEmailEnabled", ""}},
          {{"SMTPServer/Enabled", "0"}, {"SMTPServer/Address", "<absent>"}, {"SMTPServer/LoginName", "alice"}}},
-        {{{"txtPollInterval", "3.5s"}, {"chkWatchEvents", ""}},
-         {{"General/PollInterval", "4"}, {"General/WatchEvents", "1"}}},
+        {{{"txtPollInterval", "3.5s"},
+          {"chkWatchEvents", ""},
+          {"chkNotifyMissedChanges", ""},
+          {"chkDesktopNotify", ""}},
+         {{"General/PollInterval", "4"},
+          {"General/WatchEvents", "1"},
+          {"General/NotifyMissedChanges", "1"},
+          {"General/DesktopNotify", "<absent>"}}},
         // Picking a security moves only the plain port to its usual one; the list is None, STARTTLS, TLS.
         {{{"txtEmailPort", "25"}, {"cboEmailSecurity", "2"}},
          {{"SMTPServer/Port", "465"}, {"SMTPServer/Security", "TLS"}}},
@@ -259,6 +266,48 @@ TEST_F(SettingsDialog, FilesAreAddedEditedAndRemovedOnlyInTheDialogUntilOk)
     cSettings reread;
     ASSERT_TRUE(reread.ReadSettings("Profile1"));
     EXPECT_EQ(reread.NumberFiles(), 0);
+}
+
+TEST_F(SettingsDialog, NewFilesMailWhenMissingAndRecoveredWhileFilesWithoutTheKeysStayWithout)
+{
+    // The dialog's rows: how it opens the file dialog, the alerts it shows ticked there.
+    const std::tuple<const char*, std::function<void(QWidget*)>, bool> opened[] = {
+        {"added", [](QWidget* dialog) { Click(dialog, "cmdAddFile"); }, true},
+        {"edited",
+         [](QWidget* dialog) {
+             SelectRow(dialog, 0);
+             SelectRow(dialog, 0, true);
+         },
+         false},
+    };
+    EXPECT_TRUE(Run([&](QWidget* dialog) {
+        for (const auto& [name, open, ticked] : opened) {
+            SCOPED_TRACE(name);
+            RunModalFrom(
+                "frmMonitorFile",
+                [&] { open(dialog); },
+                [&](QWidget* fileDialog) {
+                    EXPECT_EQ(Button(fileDialog, "chkNotifyMissing")->isChecked(), ticked);
+                    EXPECT_EQ(Button(fileDialog, "chkNotifyRecovered")->isChecked(), ticked);
+                    Edit(fileDialog, "txtFilename", ticked ? "/srv/in/new.txt" : "/srv/export/app.log");
+                    Click(fileDialog, "cmdOK");
+                });
+        }
+        Click(dialog, "cmdOK");
+    }));
+    const std::pair<QString, QString> keys[] = {
+        {"File3/NotifyMissing", "1"},
+        {"File3/NotifyRecovered", "1"},
+        {"File3/RemindMins", "<absent>"},
+        {"File1/NotifyMissing", "<absent>"},
+        {"File1/NotifyRecovered", "<absent>"},
+        {"File1/RemindMins", "<absent>"},
+        {"File2/NotifyRecovered", "1"},
+        {"File2/RemindMins", "30"},
+    };
+    for (const auto& [key, value] : keys) {
+        EXPECT_EQ(Key(key.section('/', 0, 0), key.section('/', 1)), value) << key.toStdString();
+    }
 }
 
 TEST_F(SettingsDialog, StartingAtLoginFollowsTheBoxAfterOkOnly)
