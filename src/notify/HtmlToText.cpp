@@ -63,6 +63,16 @@ bool isBlockElement(QStringView name)
     return false;
 }
 
+bool isLineElement(QStringView name)
+{
+    for (const char16_t* line : {u"tr", u"li", u"dt", u"dd"}) {
+        if (name.compare(QStringView(line), Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 QString HtmlToText::DecodeEntities(QStringView text)
@@ -75,8 +85,9 @@ QString HtmlToText::DecodeEntities(QStringView text)
             out += c;
             continue;
         }
-        const qsizetype semi = text.indexOf(QLatin1Char(';'), i + 1);
-        if (semi < 0 || semi - i > 12) {
+        // Look no further than the longest entity, so a run of '&' stays linear.
+        const qsizetype semi = text.mid(i + 1, 12).indexOf(QLatin1Char(';')) + i + 1;
+        if (semi == i) {
             out += c;
             continue;
         }
@@ -114,14 +125,22 @@ QString HtmlToText::Convert(QStringView html)
     bool pendingSpace = false;
     bool preformatted = false;
     qsizetype hiddenUntil = -1;
-    const auto newline = [&] {
+    // A table row reads "label: value", any further cells after a tab; the separator waits for the cell's text.
+    qsizetype cellStart = -1;
+    int filledCells = 0;
+    QLatin1StringView separator;
+    // Ends the line; a paragraph also leaves one blank line, a table row or list item does not.
+    const auto newline = [&](bool paragraph) {
         while (raw.endsWith(QLatin1Char(' '))) {
             raw.chop(1);
         }
-        if (!raw.isEmpty() && !raw.endsWith(QStringLiteral("\n\n"))) {
+        if (!raw.isEmpty() && !raw.endsWith(paragraph ? QStringView(u"\n\n") : QStringView(u"\n"))) {
             raw += QLatin1Char('\n');
         }
         pendingSpace = false;
+        cellStart = -1;
+        filledCells = 0;
+        separator = {};
     };
     for (qsizetype i = 0; i < html.size();) {
         const QChar c = html[i];
@@ -161,11 +180,17 @@ QString HtmlToText::Convert(QStringView html)
                 preformatted = !closing;
             }
             if (name.compare(u"td", Qt::CaseInsensitive) == 0 || name.compare(u"th", Qt::CaseInsensitive) == 0) {
-                if (!closing && !raw.isEmpty() && !raw.endsWith(QLatin1Char('\n'))) {
-                    pendingSpace = true;
+                if (!closing) {
+                    if (cellStart >= 0 && raw.size() > cellStart && ++filledCells == 1) {
+                        separator = raw.endsWith(QLatin1Char(':')) ? QLatin1StringView(" ") : QLatin1StringView(": ");
+                    } else if (filledCells > 1) {
+                        separator = QLatin1StringView("\t");
+                    }
+                    pendingSpace = !raw.isEmpty() && !raw.endsWith(QLatin1Char('\n'));
+                    cellStart = raw.size();
                 }
             } else if (isBlockElement(name)) {
-                newline();
+                newline(!isLineElement(name));
                 if (!closing && name.compare(u"li", Qt::CaseInsensitive) == 0) {
                     raw += QStringLiteral("- ");
                 }
@@ -177,10 +202,13 @@ QString HtmlToText::Convert(QStringView html)
             ++i;
             continue;
         }
-        if (pendingSpace) {
+        if (!separator.isEmpty()) {
+            raw += separator;
+            separator = {};
+        } else if (pendingSpace) {
             raw += QLatin1Char(' ');
-            pendingSpace = false;
         }
+        pendingSpace = false;
         raw += c;
         ++i;
     }

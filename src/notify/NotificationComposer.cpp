@@ -45,6 +45,12 @@ QString unescapeBrackets(QString text)
     return text;
 }
 
+// A value as text in HTML: no name or file name may bring its own markup or remote images.
+QString htmlEscaped(const QString& value)
+{
+    return value.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
+}
+
 } // namespace
 
 void NotificationComposer::SetSendTimeoutForTesting(int milliseconds)
@@ -73,7 +79,7 @@ QString NotificationComposer::SpanInWords(qint64 seconds)
     return part(minutes, "minute");
 }
 
-QString NotificationComposer::FillPlaceholders(const QString& text, const Notification& notification)
+QString NotificationComposer::FillPlaceholders(const QString& text, const Notification& notification, Into into)
 {
     const QString& expanded = notification.fileName;
     const QDateTime& lastModified = notification.lastModified;
@@ -103,7 +109,7 @@ QString NotificationComposer::FillPlaceholders(const QString& text, const Notifi
     };
     QString out = text;
     for (const auto& [placeholder, value] : table) {
-        out.replace(placeholder, value, Qt::CaseInsensitive);
+        out.replace(placeholder, into == Into::HtmlBody ? htmlEscaped(value) : value, Qt::CaseInsensitive);
     }
     return out;
 }
@@ -140,8 +146,8 @@ bool NotificationComposer::Compose(const Notification& n,
     cMessage& message = email.Message();
     message.SetTo(n.to);
     message.SetFrom(n.from);
-    message.SetSubject(FillPlaceholders(unescapeBrackets(message.Subject()), n));
-    const QString body = FillPlaceholders(unescapeBrackets(message.HTMLBody()), n);
+    message.SetSubject(FillPlaceholders(unescapeBrackets(message.Subject()), n, Into::Subject));
+    const QString body = FillPlaceholders(unescapeBrackets(message.HTMLBody()), n, Into::HtmlBody);
     message.SetAutoGenerateTextBody(true);
     message.SetHTMLBody(body);
 

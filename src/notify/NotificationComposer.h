@@ -26,8 +26,10 @@ public:
     // The history line after the server accepted the mail, or refused it for reason.
     [[nodiscard]] static QString OutcomeLine(const Notification& notification, bool sent, const QString& reason);
 
+    // What is being filled: an HTML body takes its values HTML-escaped, a subject takes them as written.
+    enum class Into { Subject, HtmlBody };
     // Replaces every placeholder (any letter case) in the table's order; times from the moment of the check.
-    [[nodiscard]] static QString FillPlaceholders(const QString& text, const Notification& notification);
+    [[nodiscard]] static QString FillPlaceholders(const QString& text, const Notification& notification, Into into);
 
     // A span of time in words, its two largest units: "2 hours 5 minutes", "less than a minute".
     [[nodiscard]] static QString SpanInWords(qint64 seconds);

@@ -129,9 +129,73 @@ TEST_F(Notify, EachRuleMailsItsFilledTemplateAndTheFile)
             EXPECT_TRUE(html.contains(part)) << part.toStdString() << " in " << html.toStdString();
         }
         EXPECT_FALSE(html.contains(QStringLiteral("SENTREL_"), Qt::CaseInsensitive));
-        // The text part is made from the filled HTML.
-        EXPECT_TRUE(message.TextBody().contains(QStringLiteral("Nightly export")));
         EXPECT_EQ(FirstAttachment(got[0].Raw), c.attach ? bytes : QByteArray());
+    }
+}
+
+TEST_F(Notify, EachEventTellsItsValuesAsWrittenAndNeverAsMarkup)
+{
+    const QString name = R"(R&D <b>x</b> <img src="http://evil.example/i.png">)";
+    const QString file = m_dir + R"(/a<b>&'q".log)";
+    const QString stale = R"(Sentrel: a<b>&'q" is out of date (for less than a minute))";
+    const QString back = R"(Sentrel: a<b>&'q" is back to normal)";
+    using E = Notification::Event;
+    struct Case
+    {
+        E event;
+        QString friendly;
+        qint64 sinceAgo;   // seconds before the check
+        QStringList texts; // the subject, then lines of the text part
+    } const cases[] = {
+        {E::Changed, name, 0, {"Sentrel: " + name + " has changed", "What happened: Changed"}},
+        {E::OutOfDate, "", 59, {stale, "What happened: Out Of Date", "Limit in minutes: 30"}},
+        {E::Missing,
+         name,
+         7559,
+         {"Sentrel: " + name + " is missing (for 2 hours 5 minutes)", "What happened: Missing"}},
+        {E::Recovered, "", 90000, {back, "What happened: Recovered", "The problem lasted: 1 day 1 hour"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.texts[0].toStdString());
+        Notification n = Checked(file, 30, false, "ops@example.com");
+        n.event = c.event;
+        n.since = QDateTime::fromSecsSinceEpoch(kNow - c.sinceAgo);
+        n.friendlyName = c.friendly;
+        n.displayName = c.friendly.isEmpty() ? file : c.friendly;
+        const qsizetype before = m_sink.Messages().size();
+        ASSERT_TRUE(Sent(m_notifier, n).first);
+        cMessage message;
+        ASSERT_TRUE(message.FromMime(m_sink.Messages().value(before).Raw));
+        EXPECT_EQ(message.Subject(), c.texts[0]);
+        const QString html = message.HTMLBody();
+        for (const char* markup : {"<img", "<b>x", "a<b>", "'q"}) {
+            EXPECT_FALSE(html.contains(markup)) << markup;
+        }
+        EXPECT_TRUE(html.contains("a&lt;b&gt;&amp;&#39;q&quot;.log") &&
+                    html.contains(c.friendly.isEmpty() ? "" : "R&amp;D &lt;b&gt;x&lt;/b&gt; &lt;img src=&quot;"));
+        const QStringList text = QString(message.TextBody()).remove('\r').split('\n');
+        const QStringList lines = c.texts.mid(1) << "File: " + file;
+        for (const QString& line : lines) {
+            EXPECT_TRUE(text.contains(line)) << line.toStdString() << " in " << message.TextBody().toStdString();
+        }
+    }
+}
+
+TEST(Composer, SpansReadInTheirTwoLargestUnits)
+{
+    const std::pair<qint64, const char*> cases[] = {
+        {59, "less than a minute"},
+        {60, "1 minute"},
+        {3599, "59 minutes"},
+        {3600, "1 hour"},
+        {3719, "1 hour 1 minute"},
+        {86399, "23 hours 59 minutes"},
+        {86400, "1 day"},
+        {90060, "1 day 1 hour"},
+        {180000, "2 days 2 hours"},
+    };
+    for (const auto& [seconds, words] : cases) {
+        EXPECT_EQ(NotificationComposer::SpanInWords(seconds), words) << seconds;
     }
 }
 

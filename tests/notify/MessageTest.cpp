@@ -45,11 +45,16 @@ TEST(HtmlToText, DropsTagsAndDecodesEntities)
         // Between two paragraphs one blank line; white space folds.
         {"<p>one</p><p>two</p>line<br>break a \n\t  b", "one\n\ntwo\nline\nbreak a b"},
         {"<head><title>T</title><style>p{}</style></head><script>x()</script>a<!-- hidden -->b", "ab"},
-        {"<table><tr><td>File</td><td>x.log</td></tr></table>", "File x.log"},
+        // A row per line, its label apart from its value; empty cells add nothing.
+        {"<table><tr><td>File</td> <td>x.log</td></tr>\n<tr><th>At:</th><td></td><td>10:00</td><td>UTC</td></tr>",
+         "File: x.log\nAt: 10:00\tUTC"},
     };
     for (const auto& [html, text] : cases) {
         EXPECT_EQ(HtmlToText::Convert(html), text) << html.toStdString();
     }
+    // Runs of unfinished entities and tags take no longer than their length.
+    const TestEnvironment::Deadline deadline(5);
+    EXPECT_EQ(HtmlToText::Convert(QString(4 << 20, '&') + "<x").size(), 4 << 20);
 }
 
 TEST(Message, BodiesAndAttachmentGoOutAsOneSevenBitMailWithShortLines)
