@@ -497,6 +497,7 @@ void frmSettings::Load()
         copy.SetNotifyMissing(source->NotifyMissing());
         copy.SetNotifyRecovered(source->NotifyRecovered());
         copy.SetRemindMins(source->RemindMins());
+        copy.TakeAlertState(*source);
         m_workingFiles.push_back(copy);
         m_listFiles->addItem(EntryText(*source));
     }

@@ -325,6 +325,15 @@ std::optional<cMonitorFile::Due> cMonitorFile::DueNotification() const
     return m_due.front();
 }
 
+void cMonitorFile::TakeAlertState(const cMonitorFile& other)
+{
+    m_missingSince = other.m_missingSince;
+    m_alert = other.m_alert;
+    m_alertSince = other.m_alertSince;
+    m_alertSent = other.m_alertSent;
+    m_seenName = other.m_seenName;
+}
+
 bool cMonitorFile::TakeFutureWarning()
 {
     const bool due = m_futureWarningDue;

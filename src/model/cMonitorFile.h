@@ -83,6 +83,13 @@ public:
     // True once when a check found the file's time well ahead of the clock,
     // which keeps it from ever going stale; the caller tells the user.
     [[nodiscard]] bool TakeFutureWarning();
+    // Takes over another entry's standing alert (since when missing, which
+    // alert, since when, when last mailed), so that an edited copy of an entry
+    // neither repeats nor forgets an alert.
+    void TakeAlertState(const cMonitorFile& other);
+    // Forgets what the last check found due; the standing alert stays, and the
+    // next check finds again what it calls for.
+    void DropDue() { m_due.clear(); }
     // A change the profile read found is mailed at the first check instead of
     // being forgotten; set before ReadFromFile.
     void SetMailChangesFoundAtLoad(bool on) { m_mailChangesFoundAtLoad = on; }

@@ -230,6 +230,8 @@ qint16 cSettings::AddFile(const cMonitorFile* file)
     cMonitorFile& added = m_files.back();
     added.SetStore(m_store);
     added.CheckFile();
+    // Marked as the rule's event; a standing alert's mails are the next check's to send.
+    added.DropDue();
     added.MarkAsNotified();
     SaveAfterListChange();
     return NumberFiles();

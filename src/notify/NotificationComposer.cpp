@@ -93,8 +93,11 @@ QString NotificationComposer::FillPlaceholders(const QString& text, const Notifi
         {QStringLiteral("<SENTREL_FILENAME>"), FileSystemUtility::FileNamePart(expanded)},
         {QStringLiteral("<SENTREL_FRIENDLYNAME>"), notification.friendlyName},
         {QStringLiteral("<SENTREL_DISPLAYNAME>"), notification.displayName},
-        {QStringLiteral("<SENTREL_LASTMODIFIED>"), DateTimeUtility::GeneralDate(lastModified)},
-        {QStringLiteral("<SENTREL_MINSSINCELASTMODIFIED>"), QString::number(minutes)},
+        // A file never seen (missing since before the first check) has no time to tell.
+        {QStringLiteral("<SENTREL_LASTMODIFIED>"),
+         lastModified.isValid() ? DateTimeUtility::GeneralDate(lastModified) : QStringLiteral("(Unknown)")},
+        {QStringLiteral("<SENTREL_MINSSINCELASTMODIFIED>"),
+         lastModified.isValid() ? QString::number(minutes) : QString()},
         {QStringLiteral("<SENTREL_DATETIME>"), DateTimeUtility::GeneralDate(notification.checkedAt)},
         {QStringLiteral("<SENTREL_COMPUTERNAME>"), SystemUtility::ComputerName()},
         {QStringLiteral("<SENTREL_STALEMINS>"), QString::number(notification.staleMins)},

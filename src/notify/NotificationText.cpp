@@ -70,7 +70,9 @@ std::optional<Notification> NotificationText::ToNotify(const cSettings& settings
     n.fileName = f->Filename();
     n.friendlyName = f->FriendlyName();
     n.displayName = f->DisplayName();
-    n.lastModified = f->LastModifiedVB();
+    if (f->LastModifiedSD().Day > 0) {
+        n.lastModified = f->LastModifiedVB();
+    }
     n.staleMins = f->StaleMins();
     n.attachFile = f->AttachFileToEmail();
     n.checkedAt = DateTimeUtility::Now();

@@ -30,7 +30,9 @@ const QString kProfile =
     "LoginName=alice\nPassword=%1\n\n"
     "[Email]\nFrom=\"Sentrel\" <sentrel@example.org>\nTo=ops@example.org; jane@example.org\n\n"
     "[File1]\nFileName=/srv/export/app.log\nFriendlyName=Application log\nStaleMins=1\n\n"
-    "[File2]\nFileName=/srv/export/#YYYYMMDD#.csv\nAttachFile=1\nNotifyRecovered=1\nRemindMins=30\n";
+    "[File2]\nFileName=/srv/export/#YYYYMMDD#.csv\nAttachFile=1\nNotifyMissing=1\nNotifyRecovered=1\nRemindMins=30\n"
+    "MissingSince=2026-12-01T08:00:00Z\nAlert=Missing\nAlertSince=2026-12-01T08:00:00Z\nAlertSent=2026-12-01T09:00:"
+    "00Z\n";
 const QStringList kRows = {"Application log (/srv/export/app.log) - 1 mins", "/srv/export/#YYYYMMDD#.csv - On Change"};
 
 QStringList Rows(QWidget* dialog)
@@ -304,6 +306,10 @@ TEST_F(SettingsDialog, NewFilesMailWhenMissingAndRecoveredWhileFilesWithoutTheKe
         {"File1/RemindMins", "<absent>"},
         {"File2/NotifyRecovered", "1"},
         {"File2/RemindMins", "30"},
+        // A standing alert stays as it was: no mail repeated, none forgotten.
+        {"File2/Alert", "Missing"},
+        {"File2/MissingSince", "2026-12-01T08:00:00Z"},
+        {"File2/AlertSent", "2026-12-01T09:00:00Z"},
     };
     for (const auto& [key, value] : keys) {
         EXPECT_EQ(Key(key.section('/', 0, 0), key.section('/', 1)), value) << key.toStdString();

@@ -8,6 +8,7 @@
 #include "notify/MailNotifier.h"
 #include "notify/NotificationComposer.h"
 #include "notify/NotificationText.h"
+#include "notify/cMessage.h"
 #include "support/Clock.h"
 #include "support/ConfigUtility.h"
 
@@ -451,6 +452,13 @@ TEST_F(Monitor, AlertsAreMailedOnceEachAndOnlyWhereSwitchedOn)
             Check();
             EXPECT_EQ(Status(1), QLatin1String(step.status));
             EXPECT_EQ(m_history.mid(before.size()).join(QLatin1Char('|')), QLatin1String(step.history));
+        }
+        if (dated) {
+            // A file never seen has no time to tell.
+            cMessage mail;
+            ASSERT_TRUE(mail.FromMime(m_sink.Messages().last().Raw));
+            EXPECT_TRUE(mail.TextBody().contains(QStringLiteral("Last seen modified: (Unknown)")))
+                << mail.TextBody().toStdString();
         }
         if (!*c.keys) {
             // A profile without the keys gets none of them written.
