@@ -2,14 +2,17 @@
 
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
+#include "support/FileSystemUtility.h"
 #include "support/UserInterface.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +27,42 @@ extern "C" void onSignal(int number)
     const auto byte = static_cast<unsigned char>(number);
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
     errno = saved;
+}
+
+// The SMTP password that systemd hands over (LoadCredential=smtp-password:...),
+// or nullopt when there is none or it cannot be read, which is said on standard error.
+std::optional<QString> credentialPassword()
+{
+    const QString folder = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (folder.isEmpty()) {
+        return std::nullopt;
+    }
+    const QString path = folder + QStringLiteral("/smtp-password");
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
+        return std::nullopt;
+    }
+    // systemd bounds a unit's credentials to 1 MB; a password is far smaller.
+    constexpr qint64 maxBytes = 64 * 1024;
+    QByteArray bytes;
+    QString error;
+    if (!FileSystemUtility::ReadRegularFile(path, maxBytes, bytes, error)) {
+        const QString line = QStringLiteral("The SMTP password credential ") + path +
+                             QStringLiteral(" cannot be read (") + error +
+                             QStringLiteral("); the profile's password is used");
+        DebugLog(line, 5, LogIndentKeep);
+        std::fprintf(stderr, "sentrel: %s\n", qUtf8Printable(UserInterface::ConsoleText(line)));
+        return std::nullopt;
+    }
+    // Written with echo or an editor, the file ends in a line break that is no part of the password.
+    if (bytes.endsWith('\n')) {
+        bytes.chop(1);
+        if (bytes.endsWith('\r')) {
+            bytes.chop(1);
+        }
+    }
+    DebugLog(QStringLiteral("The SMTP password comes from the credential ") + path, 5, LogIndentKeep);
+    return QString::fromUtf8(bytes);
 }
 
 } // namespace
@@ -87,6 +126,7 @@ void HeadlessService::OnSignal()
 
 bool HeadlessService::Start()
 {
+    m_notifier.SetPassword(credentialPassword());
     if (!m_monitor.Load(m_profileName) || !m_monitor.Settings().ReadProblem().isEmpty()) {
         return false;
     }

@@ -22,7 +22,8 @@ public:
     HeadlessService(const HeadlessService&) = delete;
     HeadlessService& operator=(const HeadlessService&) = delete;
 
-    // Reads the profile; the first check comes one poll interval from now.
+    // Reads the profile; the first check comes one poll interval from now. An
+    // SMTP password from systemd's credential replaces the profile's in the mails.
     // False when the profile file is there but cannot be read.
     bool Start();
     // Routes SIGTERM, SIGINT and SIGHUP to this service through the event loop.

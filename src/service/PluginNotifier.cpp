@@ -80,7 +80,11 @@ void PluginNotifier::Send(const Notification& notification)
         QTimer::singleShot(0, this, [this, line] { Q_EMIT Finished(false, line); });
         return;
     }
-    plugin->Send(notification, [self = QPointer<PluginNotifier>(this)](bool sent, const QString& line) {
+    Notification withPassword = notification;
+    if (m_password) {
+        withPassword.password = *m_password;
+    }
+    plugin->Send(withPassword, [self = QPointer<PluginNotifier>(this)](bool sent, const QString& line) {
         if (self) {
             Q_EMIT self->Finished(sent, line);
         }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class MailPlugin;
 
@@ -26,6 +27,10 @@ public:
     void Send(const Notification& notification) override;
     void Cancel() override;
 
+    // A password that every notification uses instead of the profile's (the
+    // service's systemd credential); nullopt leaves the profile's.
+    void SetPassword(std::optional<QString> password) { m_password = std::move(password); }
+
     [[nodiscard]] static QStringList DefaultModuleFiles();
 
 private:
@@ -36,4 +41,5 @@ private:
     QStringList m_moduleFiles;
     std::unique_ptr<QPluginLoader> m_loader; // kept loaded: its libraries do not unload cleanly
     MailPlugin* m_plugin = nullptr;
+    std::optional<QString> m_password;
 };

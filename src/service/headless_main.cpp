@@ -24,7 +24,8 @@ const char* const kUsage = "Usage: sentrel --headless [--profile NAME] [/NOPREVC
                            "  /DEBUG[=LEVEL]  write the diagnostic log (MAX by default; NORMAL, NONE)\n"
                            "\n"
                            "SIGTERM and SIGINT stop it; SIGHUP reads the profile again, as does any\n"
-                           "change to the profile file.\n";
+                           "change to the profile file. $CREDENTIALS_DIRECTORY/smtp-password, systemd's\n"
+                           "LoadCredential=smtp-password:FILE, replaces the profile's SMTP password.\n";
 
 // Messages meant for a person go to standard error (the journal, under
 // systemd); questions get their default answer, as nobody is there to give

@@ -34,7 +34,8 @@ for f in bin/sentrel bin/sentrel-headless \
     share/sentrel/Templates/NotifyOnMissing.eml share/sentrel/Templates/NotifyOnRecovered.eml \
     share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
     share/icons/hicolor/scalable/apps/$id.svg share/icons/hicolor/48x48/apps/$id.png \
-    share/icons/hicolor/256x256/apps/$id.png lib/systemd/user/sentrel.service share/man/man1/sentrel.1; do
+    share/icons/hicolor/256x256/apps/$id.png lib/systemd/user/sentrel.service lib/systemd/system/sentrel@.service \
+    share/man/man1/sentrel.1; do
     [ -s "$prefix/$f" ] || fail "$f was not installed"
 done
 module=$(find "$prefix" -path "*/sentrel/sentrel-mail.so" -type f) && [ -n "$module" ] ||
@@ -50,6 +51,17 @@ grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml
 unit=$prefix/lib/systemd/user/sentrel.service
 grep -qx "ExecStart=$prefix/bin/sentrel --headless" "$unit" || fail "the unit does not start the installed program: $(grep ExecStart "$unit")"
 grep -qx "Type=exec" "$unit" && grep -qx "Restart=on-failure" "$unit" || fail "the unit's Type or Restart is wrong"
+
+# The system unit: an instance per profile, checked by systemd itself where it is here.
+system_unit=$prefix/lib/systemd/system/sentrel@.service
+grep -qx "ExecStart=$prefix/bin/sentrel-headless --profile %I" "$system_unit" ||
+    fail "the system unit does not start the installed service: $(grep ExecStart "$system_unit")"
+if command -v systemd-analyze >/dev/null; then
+    verified=$(MANPATH=$prefix/share/man: systemd-analyze verify "$system_unit" 2>&1) && [ -z "$verified" ] ||
+        fail "systemd-analyze verify finds fault with the system unit: $verified"
+else
+    echo "skipped: systemd-analyze verify of the system unit (systemd-analyze is not installed)"
+fi
 
 man_warnings=$(groff -man -ww -z -Tutf8 "$prefix/share/man/man1/sentrel.1" 2>&1)
 [ -z "$man_warnings" ] || fail "the manual page has warnings: $man_warnings"
@@ -106,6 +118,19 @@ kill -TERM "$service_pid"
 wait "$service_pid" || fail "the service did not end cleanly on SIGTERM"
 service_pid=
 
+echo "== the system unit's command and environment"
+# Its state folder (%S/sentrel) stands in for /var/lib/sentrel, where the README puts the profiles.
+state=$scratch/var-lib
+mkdir -p "$state/sentrel/Brackwell/Utilities/Sentrel v1/Profiles/Server" "$scratch/run/sentrel/Server"
+chmod 700 "$scratch/run/sentrel/Server"
+cp "$profile/Sentrel.ini" "$state/sentrel/Brackwell/Utilities/Sentrel v1/Profiles/Server/"
+unit_environment=$(sed -n 's/^Environment=//p' "$system_unit" | sed "s|%S|$state|g; s|%t|$scratch/run|g; s|%i|Server|g")
+unit_command=$(sed -n 's/^ExecStart=//p' "$system_unit" | sed 's|%I|Server|g')
+# shellcheck disable=SC2086 # the unit's words, split as systemd splits them
+env -i PATH="$PATH" $unit_environment timeout 1.5 $unit_command >"$scratch/system.txt" 2>"$scratch/system-errors.txt" || true
+grep -q "Sentrel started" "$scratch/system.txt" && ! grep -q "watches no files" "$scratch/system-errors.txt" ||
+    fail "the system unit's service does not find its profile: $(cat "$scratch/system.txt" "$scratch/system-errors.txt")"
+
 echo "== cpack -G DEB"
 (cd "$build" && cpack -G DEB -B "$scratch/deb" >"$scratch/cpack.log") || { cat "$scratch/cpack.log"; fail "cpack failed"; }
 deb=$(ls "$scratch/deb"/sentrel_"$version"_*.deb) || fail "no package was made"
@@ -117,6 +142,8 @@ dpkg-deb -x "$deb" "$scratch/unpacked"
 [ -x "$scratch/unpacked/usr/bin/sentrel" ] && [ -x "$scratch/unpacked/usr/bin/sentrel-headless" ] || fail "the package has no programs in /usr/bin"
 grep -qx "ExecStart=/usr/bin/sentrel --headless" "$scratch/unpacked/usr/lib/systemd/user/sentrel.service" ||
     fail "the packaged unit does not start /usr/bin/sentrel"
+grep -qx "ExecStart=/usr/bin/sentrel-headless --profile %I" "$scratch/unpacked/usr/lib/systemd/system/sentrel@.service" ||
+    fail "the package's system unit does not start /usr/bin/sentrel-headless"
 [ -s "$scratch/unpacked/usr/share/sentrel/Templates/NotifyOnStale.eml" ] || fail "the package has no templates"
 [ -n "$(find "$scratch/unpacked/usr/lib" -path "*/sentrel/sentrel-mail.so")" ] || fail "the package has no mail module"
 echo "OK"

@@ -6,6 +6,7 @@
 #include "TestEnvironment.h"
 #include "model/ProfileFormat.h"
 #include "support/ConfigUtility.h"
+#include "support/GeneralUtility.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -268,6 +270,55 @@ TEST_F(Headless, WithoutItsMailModuleTheServiceSaysWhyAndWatchesOn)
         5000))
         << service.out.toStdString();
     EXPECT_EQ(Mails(), 0);
+}
+
+// systemd's credential (LoadCredential=smtp-password:...) outranks the profile's
+// password; one that cannot be read (a FIFO must not hang it) is said and passed over.
+TEST_F(Headless, TheSmtpPasswordCredentialOutranksTheProfilesPassword)
+{
+    SmtpSink::Options auth;
+    auth.Auth = true;
+    SmtpSink sink(auth);
+    ASSERT_TRUE(sink.Started()) << sink.Error().toStdString();
+    struct Case
+    {
+        const char* name;
+        const char* credential; // nullptr: none; empty: a FIFO
+        const char* profilePassword;
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {"credential", "s3cret\n", "wrong", "Sent OK"},
+        {"none", nullptr, "wrong", "Failed"},
+        {"fifo", "", "s3cret", "Sent OK"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = m_folder + QStringLiteral("/credentials-") + QLatin1String(c.name);
+        const QByteArray credential = QFile::encodeName(folder + QStringLiteral("/smtp-password"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const bool fifo = c.credential && !*c.credential;
+        if (c.credential) {
+            ASSERT_TRUE(fifo ? ::mkfifo(credential.constData(), 0600) == 0
+                             : TestEnvironment::WriteFile(QFile::decodeName(credential), c.credential));
+        }
+        const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+        const QString password = GeneralUtility::TransformSecret(QLatin1String(c.profilePassword), true);
+        WriteProfile(
+            ProfileText({nightly}, sink.Port())
+                .replace(QStringLiteral("Port="), QStringLiteral("LoginName=alice\nPassword=%1\nPort=").arg(password)));
+        qputenv("CREDENTIALS_DIRECTORY", QFile::encodeName(folder));
+        Service& service = LaunchStarted();
+        qunsetenv("CREDENTIALS_DIRECTORY");
+        SetAge(nightly, 600);
+        EXPECT_TRUE(
+            service.Prints(QStringLiteral("File:nightly - Changed Notification Email ") + QLatin1String(c.outcome)))
+            << service.out.toStdString();
+        EXPECT_EQ(service.err.contains(QLatin1String("smtp-password cannot be read (")), fifo)
+            << service.err.toStdString();
+        service.Signal(SIGTERM);
+        ASSERT_GE(service.Ends(3000), 0);
+    }
 }
 
 TEST_F(Headless, TerminateAndInterruptEndItWithinASecondAndLeaveTheProfileWhole)
