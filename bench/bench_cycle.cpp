@@ -25,11 +25,11 @@ QString g_root;
 
 // Profile "Profile1" with N files, all seen before and untouched since: the
 // steady state of a running program, where a cycle notifies nothing.
-void WriteProfile(int count)
+void WriteProfile(int count, const QByteArray& general = {})
 {
     const QString dir = g_root + QStringLiteral("/files-") + QString::number(count);
     QDir().mkpath(dir);
-    QByteArray text = "[SMTPServer]\nEnabled=0\n[General]\nNumberFiles=" + QByteArray::number(count) + "\n";
+    QByteArray text = "[SMTPServer]\nEnabled=0\n[General]\nNumberFiles=" + QByteArray::number(count) + "\n" + general;
     for (int i = 0; i < count; ++i) {
         const QString name = dir + QStringLiteral("/export-") + QString::number(i) + QStringLiteral(".csv");
         QFile f(name);
@@ -57,11 +57,12 @@ void WriteProfile(int count)
     }
 }
 
-// The monitor alone, its rows kept by nobody: what the service runs.
+// The monitor alone, its rows kept by nobody: what the service runs. With an
+// argument of 1 it also replaces a metrics file for Prometheus after each cycle.
 void BM_CoreCycle(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
-    WriteProfile(count);
+    WriteProfile(count, state.range(1) ? "MetricsFile=" + QFile::encodeName(g_root) + "/sentrel.prom\n" : QByteArray());
     cMonitor monitor;
     if (!monitor.Load(QStringLiteral("Profile1"))) {
         state.SkipWithError("the profile was not read");
@@ -94,7 +95,12 @@ void BM_WindowCycle(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * count);
 }
 
-BENCHMARK(BM_CoreCycle)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CoreCycle)
+    ->ArgNames({"files", "metrics"})
+    ->Args({1000, 0})
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WindowCycle)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 } // namespace

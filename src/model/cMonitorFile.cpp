@@ -278,6 +278,7 @@ bool cMonitorFile::CheckFile(FolderHandles* folders)
         WriteToFile(m_profilePath, m_sectionName);
     }
     SetLastModified(seen);
+    m_modifiedSecs = static_cast<qint64>(modified);
     return true;
 }
 
@@ -408,6 +409,7 @@ bool cMonitorFile::ReadFromFile(const QString& iniFile, const QString& fileSecti
         m_beenNotified = ProfileFormat::ReadIniBool(store, fileSection, kBeenNotified, false);
         m_notifyNeeded = ProfileFormat::ReadIniBool(store, fileSection, kNotifyNeeded, false);
         m_lastModified = DateTimeUtility::ParseStamp(store.ReadString(fileSection, kLastModified, QString()));
+        m_modifiedSecs.reset();
         m_notifyMissing = ProfileFormat::ReadIniBool(store, fileSection, kNotifyMissing, false);
         m_notifyRecovered = ProfileFormat::ReadIniBool(store, fileSection, kNotifyRecovered, false);
         m_remindMins = store.ReadInt(fileSection, kRemindMins, 0);

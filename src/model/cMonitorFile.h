@@ -64,6 +64,12 @@ public:
     [[nodiscard]] qint32 MonitorType() const { return m_staleMins <= 0 ? NotifyOnChange : NotifyWhenStale; }
     [[nodiscard]] QDateTime LastModifiedVB() const;
     [[nodiscard]] const DateTimeStamp& LastModifiedSD() const { return m_lastModified; }
+    // The stored time in seconds since the epoch, as the last check read it
+    // from the file (no time-zone conversion); only for a file seen (Day > 0).
+    [[nodiscard]] qint64 LastModifiedSecs() const
+    {
+        return m_modifiedSecs ? *m_modifiedSecs : LastModifiedVB().toSecsSinceEpoch();
+    }
 
     // Examines the file against its rule; false for "No File", "File not found" and errors.
     // A check cycle passes its folder handles, which spare a walk of the folder's path.
@@ -121,6 +127,7 @@ private:
     bool m_notifyNeeded = false;
     bool m_beenNotified = false;
     DateTimeStamp m_lastModified;
+    std::optional<qint64> m_modifiedSecs;
     bool m_notifyMissing = false;
     bool m_notifyRecovered = false;
     qint32 m_remindMins = 0;

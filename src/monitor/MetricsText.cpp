@@ -3,43 +3,57 @@
 #include "model/cSettings.h"
 
 #include <charconv>
+#include <cstring>
+#include <vector>
 
 namespace {
 
-void appendNumber(QByteArray& out, qint64 value)
+// Appends to a buffer sized beforehand for all it will hold: tens of
+// thousands of short pieces a cycle, each one copy.
+class Writer
 {
-    char digits[24];
-    const auto result = std::to_chars(std::begin(digits), std::end(digits), value);
-    out.append(digits, result.ptr - digits);
-}
+public:
+    explicit Writer(qsizetype capacity) { m_bytes.resize(capacity); }
 
-void appendSeconds(QByteArray& out, qint64 msecs)
-{
-    // Whole milliseconds as seconds with three decimals; exact, and no locale.
-    if (msecs < 0) {
-        out += '-';
-        msecs = -msecs;
+    Writer& operator<<(const char* text) { return put(text, std::strlen(text)); }
+    Writer& operator<<(const QByteArray& bytes) { return put(bytes.constData(), size_t(bytes.size())); }
+    Writer& operator<<(char c) { return put(&c, 1); }
+    Writer& operator<<(qint64 value)
+    {
+        char digits[24];
+        return put(digits, size_t(std::to_chars(std::begin(digits), std::end(digits), value).ptr - digits));
     }
-    appendNumber(out, msecs / 1000);
-    const qint64 fraction = msecs % 1000;
-    out += '.';
-    out += char('0' + fraction / 100);
-    out += char('0' + fraction / 10 % 10);
-    out += char('0' + fraction % 10);
-}
+    // Whole milliseconds as seconds with three decimals: exact, and no locale.
+    Writer& Seconds(qint64 msecs)
+    {
+        if (msecs < 0) {
+            *this << '-';
+            msecs = -msecs;
+        }
+        *this << msecs / 1000 << '.';
+        const qint64 fraction = msecs % 1000;
+        return *this << char('0' + fraction / 100) << char('0' + fraction / 10 % 10) << char('0' + fraction % 10);
+    }
+    QByteArray Take()
+    {
+        m_bytes.truncate(m_at);
+        return std::move(m_bytes);
+    }
 
-void header(QByteArray& out, const char* name, const char* type, const char* help)
-{
-    out += "# HELP ";
-    out += name;
-    out += ' ';
-    out += help;
-    out += "\n# TYPE ";
-    out += name;
-    out += ' ';
-    out += type;
-    out += '\n';
-}
+private:
+    Writer& put(const char* data, size_t size)
+    {
+        if (m_at + qsizetype(size) > m_bytes.size()) {
+            m_bytes.resize(2 * (m_at + qsizetype(size))); // beyond the estimate: never, but safe
+        }
+        std::memcpy(m_bytes.data() + m_at, data, size);
+        m_at += qsizetype(size);
+        return *this;
+    }
+
+    QByteArray m_bytes;
+    qsizetype m_at = 0;
+};
 
 // The state a watch is in, as its status and flags tell.
 const char* stateOf(const cMonitorFile& file)
@@ -66,6 +80,20 @@ const char* stateOf(const cMonitorFile& file)
     return "error";
 }
 
+constexpr const char* kFamilies[][3] = {
+    {"sentrel_file_last_modified_seconds", "gauge", "Last-modified time of the watched file, as last seen."},
+    {"sentrel_file_age_seconds", "gauge", "Seconds from the file's last-modified time to the end of the last cycle."},
+    {"sentrel_file_needs_attention", "gauge", "1 when the watch is changed, out of date or missing, else 0."},
+    {"sentrel_file_state",
+     "gauge",
+     "The watch's state at the last check, as a label: ok, changed, out_of_date, missing, not_found, no_file or "
+     "error."},
+    {"sentrel_last_cycle_timestamp_seconds", "gauge", "When the last check cycle ended."},
+    {"sentrel_last_cycle_duration_seconds", "gauge", "How long the last check cycle took."},
+    {"sentrel_notifications_sent_total", "counter", "Notifications the server accepted."},
+    {"sentrel_notifications_failed_total", "counter", "Notifications that could not be sent."},
+};
+
 } // namespace
 
 QByteArray MetricsText::LabelValue(const QString& text)
@@ -79,78 +107,65 @@ QByteArray MetricsText::LabelValue(const QString& text)
 
 QByteArray MetricsText::Render(const cSettings& settings, const Cycle& cycle)
 {
-    const qint32 count = settings.NumberFiles();
-    const QByteArray profile = "profile=\"" + LabelValue(settings.ProfileName()) + '"';
-    QByteArray out;
-    out.reserve(1024 + qsizetype(count) * 400);
-
+    const qint32 count = qMax<qint32>(0, settings.NumberFiles());
+    const QByteArray profile = "{profile=\"" + LabelValue(settings.ProfileName()) + '"';
     // One label set per watch, used by each of its lines; the position keeps
     // two watches of one name apart.
-    std::vector<QByteArray> labels;
-    labels.reserve(size_t(qMax(0, count)));
-    for (qint32 i = 1; i <= count; ++i) {
-        const cMonitorFile& file = *settings.MonitorFile(static_cast<qint16>(i));
-        QByteArray set = '{' + profile + ",index=\"";
-        appendNumber(set, i);
-        set += "\",file=\"" + LabelValue(file.DisplayName()) + '"';
-        labels.push_back(std::move(set));
+    std::vector<QByteArray> labels(static_cast<size_t>(count));
+    std::vector<const char*> states(static_cast<size_t>(count));
+    qsizetype bound = 8192 + 4 * profile.size();
+    for (qint32 i = 0; i < count; ++i) {
+        const cMonitorFile& file = *settings.MonitorFile(static_cast<qint16>(i + 1));
+        labels[size_t(i)] =
+            ",index=\"" + QByteArray::number(i + 1) + "\",file=\"" + LabelValue(file.DisplayName()) + '"';
+        states[size_t(i)] = stateOf(file);
+        // Four lines, each a name, both label parts, perhaps a state label, a value and punctuation.
+        bound += 4 * (profile.size() + labels[size_t(i)].size() + 128);
     }
-    const auto eachFile = [&](const char* name, const auto& value) {
-        for (qint32 i = 1; i <= count; ++i) {
-            const cMonitorFile& file = *settings.MonitorFile(static_cast<qint16>(i));
-            value(file, [&](const QByteArray& extraLabel, const auto& write) {
-                out += name;
-                out += labels[size_t(i - 1)];
-                out += extraLabel;
-                out += "} ";
-                write();
-                out += '\n';
-            });
-        }
+    Writer out(bound);
+    const auto header = [&](int family) {
+        const auto& [name, type, help] = kFamilies[family];
+        out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
+    };
+    const auto fileLine = [&](int family, qint32 i) -> Writer& {
+        return out << kFamilies[family][0] << profile << labels[size_t(i)];
     };
 
-    const qint64 nowMSecs = cycle.endedMSecs;
-    header(out, "sentrel_file_last_modified_seconds", "gauge", "Last-modified time of the watched file, as last seen.");
-    eachFile("sentrel_file_last_modified_seconds", [&](const cMonitorFile& file, const auto& line) {
+    header(0);
+    for (qint32 i = 0; i < count; ++i) {
+        const cMonitorFile& file = *settings.MonitorFile(static_cast<qint16>(i + 1));
         if (file.LastModifiedSD().Day > 0) {
-            line({}, [&] { appendNumber(out, file.LastModifiedVB().toSecsSinceEpoch()); });
+            fileLine(0, i) << "} " << file.LastModifiedSecs() << '\n';
         }
-    });
-    header(out, "sentrel_file_age_seconds", "gauge", "Seconds from the file's last-modified time to the last check.");
-    eachFile("sentrel_file_age_seconds", [&](const cMonitorFile& file, const auto& line) {
+    }
+    header(1);
+    for (qint32 i = 0; i < count; ++i) {
+        const cMonitorFile& file = *settings.MonitorFile(static_cast<qint16>(i + 1));
         if (file.LastModifiedSD().Day > 0) {
-            line({}, [&] { appendSeconds(out, nowMSecs - file.LastModifiedVB().toMSecsSinceEpoch()); });
+            fileLine(1, i) << "} ";
+            out.Seconds(cycle.endedMSecs - file.LastModifiedSecs() * 1000) << '\n';
         }
-    });
-    header(
-        out, "sentrel_file_needs_attention", "gauge", "1 when the watch is changed, out of date or missing, else 0.");
-    eachFile("sentrel_file_needs_attention", [&](const cMonitorFile& file, const auto& line) {
-        const QByteArray state = stateOf(file);
+    }
+    header(2);
+    for (qint32 i = 0; i < count; ++i) {
+        const QByteArrayView state(states[size_t(i)]);
         const bool attention = state == "changed" || state == "out_of_date" || state == "missing";
-        line({}, [&] { out += attention ? '1' : '0'; });
-    });
-    header(out,
-           "sentrel_file_state",
-           "gauge",
-           "The watch's state at the last check, as a label: ok, changed, out_of_date, missing, not_found, no_file or "
-           "error.");
-    eachFile("sentrel_file_state", [&](const cMonitorFile& file, const auto& line) {
-        line(QByteArray(",state=\"") + stateOf(file) + '"', [&] { out += '1'; });
-    });
+        fileLine(2, i) << "} " << (attention ? '1' : '0') << '\n';
+    }
+    header(3);
+    for (qint32 i = 0; i < count; ++i) {
+        fileLine(3, i) << ",state=\"" << states[size_t(i)] << "\"} 1\n";
+    }
 
-    const auto profileLine = [&](const char* name, const auto& write) {
-        out += name;
-        out += '{' + profile + "} ";
-        write();
-        out += '\n';
-    };
-    header(out, "sentrel_last_cycle_timestamp_seconds", "gauge", "When the last check cycle ended.");
-    profileLine("sentrel_last_cycle_timestamp_seconds", [&] { appendSeconds(out, cycle.endedMSecs); });
-    header(out, "sentrel_last_cycle_duration_seconds", "gauge", "How long the last check cycle took.");
-    profileLine("sentrel_last_cycle_duration_seconds", [&] { appendSeconds(out, cycle.tookMSecs); });
-    header(out, "sentrel_notifications_sent_total", "counter", "Notifications the server accepted.");
-    profileLine("sentrel_notifications_sent_total", [&] { appendNumber(out, qint64(cycle.sent)); });
-    header(out, "sentrel_notifications_failed_total", "counter", "Notifications that could not be sent.");
-    profileLine("sentrel_notifications_failed_total", [&] { appendNumber(out, qint64(cycle.failed)); });
-    return out;
+    header(4);
+    out << kFamilies[4][0] << profile << "} ";
+    out.Seconds(cycle.endedMSecs) << '\n';
+    header(5);
+    out << kFamilies[5][0] << profile << "} ";
+    out.Seconds(cycle.tookMSecs) << '\n';
+    header(6);
+    out << kFamilies[6][0] << profile << "} " << qint64(cycle.sent) << '\n';
+    header(7);
+    out << kFamilies[7][0] << profile << "} " << qint64(cycle.failed) << '\n';
+    return out.Take();
 }

@@ -391,7 +391,7 @@ void cMonitor::writeMetrics()
                                     m_notificationsSent,
                                     m_notificationsFailed};
     QString error;
-    if (FileSystemUtility::ReplaceFile(path, MetricsText::Render(m_settings, cycle), error)) {
+    if (FileSystemUtility::SwapInFile(path, MetricsText::Render(m_settings, cycle), error)) {
         m_metricsProblem.clear();
         return;
     }

@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -223,24 +223,39 @@ bool FileSystemUtility::WriteAll(int fd, const QByteArray& bytes)
     return true;
 }
 
-bool FileSystemUtility::ReplaceFile(const QString& path, const QByteArray& bytes, QString& error)
+bool FileSystemUtility::SwapInFile(const QString& path, const QByteArray& bytes, QString& error)
 {
-    QSaveFile out(path);
-    // A FIFO or device in its place is not written through: the new file is renamed over it.
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly)) {
-        error = QStringLiteral("cannot create the new file: ") + out.errorString();
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray next = target + ".next";
+    // Not through a FIFO, device or link left in its place: only a regular file is rewritten.
+    const int fd = ::open(next.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = QStringLiteral("cannot create ") + QFile::decodeName(next) + QStringLiteral(": ") +
+                QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    // Past QIODevice's buffer, whose failed flush QSaveFile::commit does not report.
-    if (!WriteAll(out.handle(), bytes)) {
-        error = QStringLiteral("cannot write the new file: ") + QString::fromLocal8Bit(std::strerror(errno));
-        out.cancelWriting();
+    struct stat st = {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool written = regular && WriteAll(fd, bytes);
+    const int writeError = errno;
+    ::close(fd);
+    if (!regular) {
+        error = QFile::decodeName(next) + QStringLiteral(" is not a regular file");
         return false;
     }
-    if (!out.commit()) {
-        error = QStringLiteral("cannot put the new file in place: ") + out.errorString();
+    if (!written) {
+        error = QStringLiteral("cannot write ") + QFile::decodeName(next) + QStringLiteral(": ") +
+                QString::fromLocal8Bit(std::strerror(writeError));
         return false;
     }
-    return true;
+    if (::renameat2(AT_FDCWD, next.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+        return true;
+    }
+    // The first time there is nothing to swap with; some file systems cannot swap.
+    if ((errno == ENOENT || errno == EINVAL || errno == ENOSYS) &&
+        ::rename(next.constData(), target.constData()) == 0) {
+        return true;
+    }
+    error = QStringLiteral("cannot put the new file in place: ") + QString::fromLocal8Bit(std::strerror(errno));
+    return false;
 }

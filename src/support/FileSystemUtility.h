@@ -31,11 +31,14 @@ public:
     [[nodiscard]] static bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString& error);
     // Writes all the bytes to a descriptor, past interruptions and short writes.
     [[nodiscard]] static bool WriteAll(int fd, const QByteArray& bytes);
-    // Replaces a file in one step (a new file in its folder renamed over it), so
-    // a reader sees the old or the new contents, never a part. Not synced to disk:
-    // for files rewritten often whose loss in a power cut costs nothing.
+    // Replaces a file rewritten at every turn, so that a reader sees the old or
+    // the new contents, never a part: the new contents go into
+    // "<path>.next", which then swaps names with the file, so the old contents
+    // become the next turn's file and no file is created or deleted. A reader
+    // that holds the file open longer than a turn may see it rewritten. Not
+    // synced to disk: for files whose loss in a power cut costs nothing.
     // False with the reason when the old file, if any, stays.
-    [[nodiscard]] static bool ReplaceFile(const QString& path, const QByteArray& bytes, QString& error);
+    [[nodiscard]] static bool SwapInFile(const QString& path, const QByteArray& bytes, QString& error);
     [[nodiscard]] static QString FileTitle(const QString& path);
     [[nodiscard]] static QString FileNamePart(const QString& path);
 };

@@ -592,6 +592,12 @@ TEST_F(Monitor, TheMetricsFileTellsEachWatchAndTheCycleInTheTextFormat)
         EXPECT_EQ(got[key], value) << key.toStdString();
     }
     EXPECT_EQ(got.count(file("sentrel_file_age_seconds", 3, m_folder + QStringLiteral("/gone.csv"))), 0u);
+    // Each cycle puts its own state in place.
+    m_clock.AdvanceSeconds(30);
+    Check();
+    EXPECT_EQ(
+        ParseMetrics(TestEnvironment::ReadFile(metrics))[QStringLiteral("sentrel_last_cycle_timestamp_seconds|Test")],
+        double(kNow + 60));
 
     // A line break in a name, possible only for a name set in code, is escaped as well.
     m_monitor.Settings().MonitorFile(1)->SetFriendlyName(QStringLiteral("two\nlines"));
