@@ -2,6 +2,7 @@
 
 #include "SentrelConfig.h"
 #include "app/FilesListModel.h"
+#include "app/FilesListView.h"
 #include "dialogs/ControlUtility.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSettings.h"
@@ -234,7 +235,7 @@ void frmMain::createContent()
     m_lblFilesDesc = newLabel(tab, "lblFilesDesc", QStringLiteral("Files:"), designRect(900, 75, 360, 195));
 
     m_files = new FilesListModel(this);
-    m_lvwFiles = new QTreeView(tab);
+    m_lvwFiles = new FilesListView(tab);
     m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
     m_lvwFiles->setGeometry(designRect(1560, 60, kListWidth, 1425));
     m_lvwFiles->setModel(m_files);

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScopeGuard>
@@ -194,6 +195,36 @@ TEST_F(MainWindow, ShowsEveryFileAndEachCheckWithAStaleFileInRedAndBold)
     EXPECT_FALSE(RowBold(2));
     EXPECT_TRUE(Action("mnuCheckNow")->isEnabled());
     EXPECT_EQ(m_window->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(MainWindow, TheListKeepsTheSelectedRowsRedAndSaysHowToAddAFileWhenEmpty)
+{
+    const auto pixels = [this](int row, const std::function<bool(QColor)>& test) {
+        auto* view = Find<QTreeView>(m_window.get(), "lvwFiles");
+        const QImage image = view->viewport()->grab().toImage();
+        const QRect rect =
+            row ? view->visualRect(Cell(row, "FILENAME")).united(view->visualRect(Cell(row, "STATUS"))) : image.rect();
+        int count = 0;
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                count += test(image.pixelColor(x, y)) ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    const auto red = [](QColor c) { return c.red() > 180 && c.green() < 80 && c.blue() < 80; };
+    const auto lit = [](QColor c) { return c.lightness() > 60; };
+    Start();
+    EXPECT_GT(pixels(0, lit), 100) << "no text in the empty list";
+
+    WriteThreeFiles();
+    Start();
+    Action("mnuCheckNow")->trigger();
+    ASSERT_TRUE(Find<QTreeView>(m_window.get(), "lvwFiles")->selectionModel()->isRowSelected(2, {}));
+    EXPECT_GT(pixels(3, red), 20);
+    // The selection still shows, as a tint behind the text.
+    EXPECT_GT(pixels(3, [&](QColor c) { return !red(c) && c != Qt::black; }) * 2,
+              pixels(3, [](QColor) { return true; }));
 }
 
 TEST_F(MainWindow, TakesInputDuringASendAndClosingEndsTheSendAtOnce)
