@@ -34,19 +34,32 @@ const QString kMsInfoKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MS
 const QString kToolsLocationKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
 
 #ifndef Q_OS_WIN
+// GNOME Settings names its overview panel "system" from GNOME 46 on; before, it was "info-overview".
+QStringList gnomeSettingsPanel()
+{
+    const auto installed = [](const char* panel) {
+        return !QStandardPaths::locate(QStandardPaths::ApplicationsLocation,
+                                       QStringLiteral("gnome-%1-panel.desktop").arg(QLatin1String(panel)))
+                    .isEmpty();
+    };
+    return {QLatin1String(installed("info-overview") && !installed("system") ? "info-overview" : "system")};
+}
+
 // Where no tool is registered, the desktop's own system-information program
-// stands in, the first of these found on PATH: HardInfo (any desktop), KDE's
-// Info Center, Xfce's About, then GNOME Settings on its overview panel.
+// stands in, the first of these found on PATH, current names before older ones:
+// HardInfo (any desktop), KDE's Info Center, Xfce's About, then GNOME Settings
+// on its overview panel.
 struct DesktopTool
 {
     const char* program;
-    const char* argument;
+    QStringList (*arguments)();
 };
-constexpr DesktopTool kDesktopTools[] = {
+const DesktopTool kDesktopTools[] = {
+    {"hardinfo2", nullptr},
     {"hardinfo", nullptr},
     {"kinfocenter", nullptr},
     {"xfce4-about", nullptr},
-    {"gnome-control-center", "info-overview"},
+    {"gnome-control-center", &gnomeSettingsPanel},
 };
 #endif
 
@@ -120,7 +133,7 @@ bool startSysInfoTool()
     for (const DesktopTool& tool : kDesktopTools) {
         const QString program = QStandardPaths::findExecutable(QLatin1String(tool.program));
         if (!program.isEmpty()) {
-            return startTool(program, tool.argument ? QStringList {QLatin1String(tool.argument)} : QStringList {});
+            return startTool(program, tool.arguments ? tool.arguments() : QStringList {});
         }
     }
 #endif

@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QUrl>
 
 using namespace AppTest;
@@ -103,14 +104,16 @@ TEST_F(AboutDialog, SystemInformationToolIsTheRegisteredOneOrTheDesktopsFirstOnP
     // Each program, made in the only folder on PATH, writes its arguments into <program>.ran when started.
     const struct
     {
-        const char* registered; // the registry's "PATH" value: a program in that folder
+        const char* registered; // the registry's "PATH" value: a program in that folder; a desktop entry installed
         QStringList programs;
         QString started, arguments; // nothing started: the message instead
     } cases[] = {
         {"msinfo", {"msinfo", "hardinfo"}, "msinfo", ""},
         {"nothing-here", {"hardinfo"}, "", ""}, // no fallback from a registered path
-        {nullptr, {"xfce4-about", "kinfocenter"}, "kinfocenter", ""},
-        {nullptr, {"gnome-control-center"}, "gnome-control-center", "info-overview"},
+        {nullptr, {"xfce4-about", "kinfocenter", "hardinfo2"}, "hardinfo2", ""},
+        {nullptr, {"gnome-control-center"}, "gnome-control-center", "system"},
+        // GNOME 45 and older: only the old panel's desktop entry is installed.
+        {"gnome-info-overview-panel.desktop", {"gnome-control-center"}, "gnome-control-center", "info-overview"},
         {nullptr, {}, "", ""},
     };
     const QByteArray path = qgetenv("PATH");
@@ -126,7 +129,12 @@ TEST_F(AboutDialog, SystemInformationToolIsTheRegisteredOneOrTheDesktopsFirstOnP
         }
         const QString key = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
         MachineStore::DeleteRegValue(MachineStore::Root::LocalMachine, key, "PATH");
-        if (c.registered) {
+        const QString entry = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) + "/" +
+                              (c.registered ? c.registered : "");
+        const auto removeEntry = qScopeGuard([&] { QFile::remove(entry); });
+        if (c.registered && entry.endsWith(".desktop")) {
+            ASSERT_TRUE(TestEnvironment::WriteFile(entry, "[Desktop Entry]\n"));
+        } else if (c.registered) {
             MachineStore::WriteRegString(MachineStore::Root::LocalMachine, key, "PATH", bin + "/" + c.registered);
         }
         MessageAnswerer ui;
