@@ -13,6 +13,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProcess>
@@ -77,11 +78,14 @@ QLabel* newLink(QWidget* parent, const char* name, const QString& text, const QR
     QFont font = link->font();
     font.setUnderline(true);
     link->setFont(font);
-    QPalette palette = link->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::Link));
-    link->setPalette(palette);
+    // The role, not a copied colour, so the link follows a palette that changes later (a dark theme).
+    link->setForegroundRole(QPalette::Link);
     link->setCursor(Qt::PointingHandCursor);
     link->setToolTip(text);
+    // Reached by Tab and opened with Enter; the dotted frame shows where the focus is.
+    link->setFocusPolicy(Qt::StrongFocus);
+    link->setStyleSheet(QStringLiteral("QLabel { border: 1px solid transparent; } "
+                                       "QLabel:focus { border: 1px dotted palette(link); }"));
     // A long address would run off the dialog's edge: a smaller type keeps it whole and readable.
     const int room = parent->width() - link->x() - DialogGeometry::Px(120);
     while (link->sizeHint().width() > room && font.pointSizeF() > 6) {
@@ -175,11 +179,14 @@ void frmAbout::createContent()
     m_lblDisclaimer->setWordWrap(true);
     m_lblDisclaimer->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    newLabel(this, "lblSupportDesc", QStringLiteral("Support Website:"), Rect(240, 2340, 1440, 240));
+    QLabel* webDesc = newLabel(this, "lblSupportDesc", QStringLiteral("Support &Website:"), Rect(240, 2340, 1440, 240));
     m_lblSupportWeb = newLink(this, "lblSupportWeb", QStringLiteral(SENTREL_SUPPORT_URL), Rect(1740, 2340, 3780, 240));
-    newLabel(this, "lblSupportEmailDesc", QStringLiteral("Support e-mail:"), Rect(240, 2640, 1440, 240));
+    webDesc->setBuddy(m_lblSupportWeb);
+    QLabel* emailDesc =
+        newLabel(this, "lblSupportEmailDesc", QStringLiteral("Support &e-mail:"), Rect(240, 2640, 1440, 240));
     m_lblSupportEmail =
         newLink(this, "lblSupportEmail", QStringLiteral(SENTREL_SUPPORT_EMAIL), Rect(1740, 2640, 3780, 240));
+    emailDesc->setBuddy(m_lblSupportEmail);
     m_lblSupportWeb->installEventFilter(this);
     m_lblSupportEmail->installEventFilter(this);
 
@@ -189,10 +196,11 @@ void frmAbout::createContent()
     m_cmdSysInfo->setIcon(
         QIcon::fromTheme(QStringLiteral("utilities-system-monitor"), style()->standardIcon(QStyle::SP_ComputerIcon)));
     m_cmdSysInfo->setToolTip(QStringLiteral("System Info..."));
-    m_cmdSysInfo->setAutoDefault(false);
+    // No caption to carry a mnemonic: Alt+S, for its tip "System Info...".
+    m_cmdSysInfo->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
     connect(m_cmdSysInfo, &QPushButton::clicked, this, &frmAbout::StartSysInfo);
 
-    m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    m_cmdOK = new QPushButton(QStringLiteral("&OK"), this);
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
     m_cmdOK->setGeometry(Rect(4320, 3120, 1200, 405));
     m_cmdOK->setDefault(true);
@@ -211,6 +219,13 @@ void frmAbout::Load()
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && (watched == m_lblSupportWeb || watched == m_lblSupportEmail)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            watched == m_lblSupportWeb ? OpenSupportWeb() : OpenSupportEmail();
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == m_lblSupportWeb) {
             OpenSupportWeb();

@@ -8,18 +8,29 @@
 
 #include <QDesktopServices>
 #include <QFile>
+#include <QKeySequence>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QUrl>
 
 using namespace AppTest;
 
-// Receives what the dialog asks the desktop to open.
+// Receives what the dialog asks the desktop to open, while it lives.
 class UrlCatcher : public QObject
 {
     Q_OBJECT
 
 public:
+    UrlCatcher()
+    {
+        QDesktopServices::setUrlHandler("https", this, "open");
+        QDesktopServices::setUrlHandler("mailto", this, "open");
+    }
+    ~UrlCatcher() override
+    {
+        QDesktopServices::unsetUrlHandler("https");
+        QDesktopServices::unsetUrlHandler("mailto");
+    }
     QList<QUrl> urls;
 
 public Q_SLOTS:
@@ -81,12 +92,6 @@ TEST_F(AboutDialog, SupportLinksOpenTheWebAddressAndAMailWithTheVersionAsSubject
 {
     MessageAnswerer ui; // the window program's busy pointer
     UrlCatcher catcher;
-    QDesktopServices::setUrlHandler("https", &catcher, "open");
-    QDesktopServices::setUrlHandler("mailto", &catcher, "open");
-    const auto unset = qScopeGuard([] {
-        QDesktopServices::unsetUrlHandler("https");
-        QDesktopServices::unsetUrlHandler("mailto");
-    });
     Open(m_exe);
     Click("lblSupportWeb");
     Click("lblSupportEmail");
@@ -97,6 +102,50 @@ TEST_F(AboutDialog, SupportLinksOpenTheWebAddressAndAMailWithTheVersionAsSubject
     EXPECT_EQ(catcher.urls[0], QUrl(Text("lblSupportWeb")));
     EXPECT_EQ(catcher.urls[1].path(), Text("lblSupportEmail"));
     EXPECT_EQ(catcher.urls[1].query(QUrl::FullyDecoded), "subject=Brackwell Sentrel v1 " + Text("lblVersion"));
+}
+
+TEST_F(AboutDialog, TabReachesEachLinkAndButtonAndEnterOrAMnemonicPressesIt)
+{
+    UrlCatcher catcher;
+    MessageAnswerer ui; // no tool on PATH: the system-information button says so
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    qputenv("PATH", TestEnvironment::NewFolder("no-tools").toLocal8Bit());
+    Open(m_exe);
+    const struct
+    {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* focused; // after the key
+        int urls, messages;
+    } steps[] = {
+        {Qt::Key_Tab, {}, "lblSupportWeb", 0, 0},
+        {Qt::Key_Return, {}, "lblSupportWeb", 1, 0},
+        {Qt::Key_Tab, {}, "lblSupportEmail", 1, 0},
+        {Qt::Key_Enter, {}, "lblSupportEmail", 2, 0},
+        {Qt::Key_Tab, {}, "cmdSysInfo", 2, 0},
+        {Qt::Key_Return, {}, "cmdSysInfo", 2, 1},
+        {Qt::Key_W, Qt::AltModifier, "lblSupportWeb", 2, 1},
+        {Qt::Key_S, Qt::AltModifier, "lblSupportWeb", 2, 2},
+        {Qt::Key_E, Qt::AltModifier, "lblSupportEmail", 2, 2},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(QKeySequence(step.key | step.modifiers).toString().toStdString() + " to " + step.focused);
+        // The offscreen platform gives the activation back to no window when a message box closes.
+        m_about->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_about.get()));
+        if (step.messages > ui.Shown().count) {
+            ui.AnswerWhenShown();
+        }
+        QTest::keyClick(m_about->windowHandle(), step.key, step.modifiers);
+        EXPECT_TRUE(WaitFor([&] { return ui.Shown().count == step.messages; }));
+        MessageAnswerer::Settle();
+        EXPECT_EQ(m_about->focusWidget()->objectName(), step.focused);
+        EXPECT_EQ(catcher.urls.size(), step.urls);
+    }
+    QTest::keyClick(m_about->windowHandle(), Qt::Key_O, Qt::AltModifier);
+    EXPECT_TRUE(WaitFor([&] { return !m_about->isVisible(); }));
+    EXPECT_EQ(m_about->result(), QDialog::Accepted);
 }
 
 TEST_F(AboutDialog, SystemInformationToolIsTheRegisteredOneOrTheDesktopsFirstOnPath)
