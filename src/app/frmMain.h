@@ -59,6 +59,8 @@ private:
     void createContent();
     void setFilesColumns(double listWidth);
     void setHistoryColumns(double listWidth);
+    // What the history's date column needs for its widest text in the current font.
+    [[nodiscard]] int historyDateWidth() const;
     void UpdateDisplay();
     void ProgramSettings();
     void About();

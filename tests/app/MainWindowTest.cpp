@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QProgressBar>
@@ -225,6 +226,36 @@ TEST_F(MainWindow, TheListKeepsTheSelectedRowsRedAndSaysHowToAddAFileWhenEmpty)
     // The selection still shows, as a tint behind the text.
     EXPECT_GT(pixels(3, [&](QColor c) { return !red(c) && c != Qt::black; }) * 2,
               pixels(3, [](QColor) { return true; }));
+}
+
+TEST_F(MainWindow, NoCaptionOrCellIsCutInAnElevenPointFont)
+{
+    const QFont font = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(font); });
+    QFont large = font;
+    large.setPointSize(11);
+    QApplication::setFont(large);
+    WriteThreeFiles();
+    Start();
+    m_window->AddHistory(QDateTime(QDate(2026, 12, 28), QTime(22, 58, 58)), QStringLiteral("late"));
+    for (const auto* label : m_window->findChildren<QLabel*>()) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_GE(label->width(), label->sizeHint().width());
+        EXPECT_GE(label->height(), label->sizeHint().height());
+        for (const char* name : {"lvwFiles", "lvwHistory"}) {
+            const QWidget* list = Find<QWidget>(m_window.get(), name);
+            EXPECT_FALSE(label->parent() == list->parent() && label->geometry().intersects(list->geometry())) << name;
+        }
+    }
+    const std::pair<const char*, int> columns[] = {{"lvwFiles", FilesListModel::ColumnLastModified},
+                                                   {"lvwFiles", FilesListModel::ColumnStatus},
+                                                   {"lvwHistory", 0}};
+    for (const auto& [list, column] : columns) {
+        SCOPED_TRACE(column);
+        QAbstractItemView* view = Find<QTreeView>(m_window.get(), list);
+        EXPECT_LE(view->sizeHintForColumn(column),
+                  Find<QTreeView>(m_window.get(), list)->header()->sectionSize(column));
+    }
 }
 
 TEST_F(MainWindow, TakesInputDuringASendAndClosingEndsTheSendAtOnce)
