@@ -88,6 +88,24 @@ TEST_F(AboutDialog, VersionLineCarriesTheExecutablesDateWhenItExists)
     }
 }
 
+TEST_F(AboutDialog, TakesTheDesktopsElevenPointFontAndCutsNoText)
+{
+    const QFont font = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(font); });
+    QFont large = font;
+    large.setPointSize(11);
+    QApplication::setFont(large);
+    Open(m_exe);
+    for (const QWidget* widget : m_about->findChildren<QWidget*>()) {
+        SCOPED_TRACE(widget->objectName().toStdString());
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        const bool wraps = label && label->wordWrap();
+        EXPECT_GE(widget->width(), wraps ? 0 : widget->sizeHint().width());
+        EXPECT_GE(widget->height(), wraps ? label->heightForWidth(label->width()) : widget->sizeHint().height());
+        EXPECT_GE(widget->font().pointSize(), 11);
+    }
+}
+
 TEST_F(AboutDialog, SupportLinksOpenTheWebAddressAndAMailWithTheVersionAsSubject)
 {
     MessageAnswerer ui; // the window program's busy pointer
