@@ -258,6 +258,20 @@ TEST_F(MainWindow, NoCaptionOrCellIsCutInAnElevenPointFont)
     }
 }
 
+TEST_F(MainWindow, FollowsADarkThemeChosenWhileItRuns)
+{
+    Start();
+    const QPalette light = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(light); });
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(40, 40, 40));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    QApplication::processEvents(); // the change reaches the widgets by posted events
+    const QImage picture = m_window->centralWidget()->grab().toImage();
+    EXPECT_EQ(picture.pixelColor(2, picture.height() - 3), QColor(40, 40, 40));
+}
+
 TEST_F(MainWindow, TakesInputDuringASendAndClosingEndsTheSendAtOnce)
 {
     SmtpSink::Options options;
