@@ -27,6 +27,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QStyle>
@@ -250,8 +252,8 @@ void frmMain::createContent()
     m_cmdSettings = new QToolButton(tab);
     m_cmdSettings->setObjectName(QStringLiteral("cmdSettings"));
     m_cmdSettings->setGeometry(designRect(120, 720, 555, 555));
-    m_cmdSettings->setIcon(QIcon(QStringLiteral(":/sentrel/settings.svg")));
     m_cmdSettings->setIconSize(m_cmdSettings->size() - QSize(8, 8));
+    tintSettingsIcon();
     m_cmdSettings->setToolTip(QStringLiteral("Program Settings"));
     m_cmdSettings->setVisible(false);
     connect(m_cmdSettings, &QToolButton::clicked, this, &frmMain::ProgramSettings);
@@ -531,9 +533,23 @@ void frmMain::Restore()
     LayoutContent();
 }
 
+void frmMain::tintSettingsIcon()
+{
+    // The gear in the button's text colour, so a dark theme does not lose it against a dark button.
+    QPixmap gear = QIcon(QStringLiteral(":/sentrel/settings.svg")).pixmap(m_cmdSettings->iconSize());
+    QPainter painter(&gear);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(QRect(QPoint(0, 0), gear.size()), palette().color(QPalette::ButtonText));
+    painter.end();
+    m_cmdSettings->setIcon(QIcon(gear));
+}
+
 void frmMain::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_cmdSettings) {
+        tintSettingsIcon();
+    }
     if (event->type() == QEvent::WindowStateChange && isMinimized()) {
         minimised();
     }

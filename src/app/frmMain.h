@@ -57,6 +57,7 @@ private:
     void createMenus();
     void createTray();
     void createContent();
+    void tintSettingsIcon();
     void setFilesColumns(double listWidth);
     void setHistoryColumns(double listWidth);
     // What the history's date column needs for its widest text in the current font.
