@@ -88,7 +88,13 @@ INI
 
 mkdir -p "$out"
 
-LC_ALL=en_US.UTF-8 LANG=en_US.UTF-8 QT_SCALE_FACTOR=$scale \
-    xvfb-run -a -s "-screen 0 $((1280 * scale))x$((900 * scale))x24" \
-    "$build/sentrel_screenshot" "$out" 760 520
-echo "Wrote $out/main-window.png, about.png, monitor-file.png, settings-files.png and settings-notification.png"
+# Each picture twice: in the default light theme, then in a dark one ("*-dark.png"),
+# each run from the profile as written here.
+cp "$profile/Sentrel.ini" "$scratch/Sentrel.ini"
+for theme in light dark; do
+    cp "$scratch/Sentrel.ini" "$profile/Sentrel.ini"
+    SENTREL_SCREENSHOT_THEME=$theme LC_ALL=en_US.UTF-8 LANG=en_US.UTF-8 QT_SCALE_FACTOR=$scale \
+        xvfb-run -a -s "-screen 0 $((1280 * scale))x$((900 * scale))x24" \
+        "$build/sentrel_screenshot" "$out" 760 520
+done
+echo "Wrote main-window, about, monitor-file, settings-files and settings-notification, each .png and -dark.png, to $out"

@@ -12,12 +12,14 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QPalette>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -31,9 +33,52 @@ void settle(int milliseconds)
     }
 }
 
+// SENTREL_SCREENSHOT_THEME=dark: the Fusion style in a dark palette, as a dark desktop theme gives it;
+// the pictures are then named "*-dark.png".
+bool darkTheme()
+{
+    return qEnvironmentVariable("SENTREL_SCREENSHOT_THEME") == QLatin1String("dark");
+}
+
+void useDarkPalette()
+{
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QPalette dark;
+    const QColor window(53, 53, 53);
+    const QColor base(35, 35, 35);
+    const QColor text(230, 230, 230);
+    for (const auto& [role, colour] : {std::pair {QPalette::Window, window},
+                                       std::pair {QPalette::WindowText, text},
+                                       std::pair {QPalette::Base, base},
+                                       std::pair {QPalette::AlternateBase, window},
+                                       std::pair {QPalette::ToolTipBase, window},
+                                       std::pair {QPalette::ToolTipText, text},
+                                       std::pair {QPalette::Text, text},
+                                       std::pair {QPalette::PlaceholderText, QColor(150, 150, 150)},
+                                       std::pair {QPalette::Button, window},
+                                       std::pair {QPalette::ButtonText, text},
+                                       std::pair {QPalette::Link, QColor(110, 170, 255)},
+                                       std::pair {QPalette::Highlight, QColor(42, 130, 218)},
+                                       std::pair {QPalette::HighlightedText, QColor(255, 255, 255)},
+                                       std::pair {QPalette::Light, QColor(90, 90, 90)},
+                                       std::pair {QPalette::Mid, QColor(40, 40, 40)},
+                                       std::pair {QPalette::Dark, QColor(25, 25, 25)}}) {
+        dark.setColor(role, colour);
+    }
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        dark.setColor(QPalette::Disabled, role, QColor(128, 128, 128));
+    }
+    dark.setColor(QPalette::Disabled, QPalette::Base, window);
+    QApplication::setPalette(dark);
+}
+
 bool save(QWidget* widget, const QString& folder, const char* name)
 {
-    const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+    QString file = QLatin1String(name);
+    if (darkTheme()) {
+        file.replace(QStringLiteral(".png"), QStringLiteral("-dark.png"));
+    }
+    const QString path = folder + QLatin1Char('/') + file;
     if (!widget->grab().save(path)) {
         std::fprintf(stderr, "sentrel_screenshot: could not write %s\n", qPrintable(path));
         return false;
@@ -69,6 +114,9 @@ int main(int argc, char** argv)
         return 2;
     }
     QApplication app(argc, argv);
+    if (darkTheme()) {
+        useDarkPalette();
+    }
     QApplication::setQuitOnLastWindowClosed(false);
     const QString folder = QString::fromLocal8Bit(argv[1]);
     frmMain window;

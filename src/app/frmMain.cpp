@@ -2,6 +2,7 @@
 
 #include "SentrelConfig.h"
 #include "app/FilesListModel.h"
+#include "app/FilesListView.h"
 #include "dialogs/ControlUtility.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSettings.h"
@@ -19,14 +20,18 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QScopeGuard>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QToolButton>
 #include <QTreeView>
@@ -77,6 +82,32 @@ constexpr double kListWidth = 2655;
 
 const QString kIcon = QStringLiteral(":/sentrel/sentrel.svg");
 
+// The width a cell of the view needs to show the widest of the texts whole, in bold as a stale row has it.
+int cellWidth(const QTreeView* view, const QStringList& texts)
+{
+    QFont bold = view->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    int widest = 0;
+    for (const QString& text : texts) {
+        widest = qMax(widest, metrics.horizontalAdvance(text));
+    }
+    // The style's text margin on either side, and a pixel for rounding.
+    return widest + 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) + 1;
+}
+
+// Times as wide as the locale's formats make them: two-digit day, month and hour, morning and evening.
+QStringList sampleTimes(QString (*format)(const QDateTime&, const QLocale&))
+{
+    QStringList texts;
+    for (const int month : {9, 12}) {
+        for (const int hour : {10, 22}) {
+            texts << format(QDateTime(QDate(2026, month, 28), QTime(hour, 58, 58)), QLocale::system());
+        }
+    }
+    return texts;
+}
+
 bool systemTrayAvailable()
 {
     return QSystemTrayIcon::isSystemTrayAvailable();
@@ -88,9 +119,11 @@ QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const Q
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
-    // The design widths suit a narrower font than most desktops have; never clip the caption.
-    label->setGeometry(
-        geometry.x(), geometry.y(), qMax(geometry.width(), label->sizeHint().width()), geometry.height());
+    // The design sizes suit a smaller font than most desktops have; never clip the caption.
+    label->setGeometry(geometry.x(),
+                       geometry.y(),
+                       qMax(geometry.width(), label->sizeHint().width()),
+                       qMax(geometry.height(), label->sizeHint().height()));
     return label;
 }
 
@@ -130,11 +163,6 @@ frmMain::frmMain(QWidget* parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral(SENTREL_PRODUCT_NAME));
     setWindowIcon(QIcon(kIcon));
-    // The twip geometry was laid out for an 8-point interface font; larger ones clip the captions.
-    QFont designFont = font();
-    designFont.setPointSize(8);
-    setFont(designFont);
-
     m_tmrSelectRow.setSingleShot(true);
     m_tmrSelectRow.setInterval(0);
     connect(&m_tmrSelectRow, &QTimer::timeout, this, &frmMain::selectPendingRow);
@@ -224,8 +252,8 @@ void frmMain::createContent()
     m_cmdSettings = new QToolButton(tab);
     m_cmdSettings->setObjectName(QStringLiteral("cmdSettings"));
     m_cmdSettings->setGeometry(designRect(120, 720, 555, 555));
-    m_cmdSettings->setIcon(QIcon(QStringLiteral(":/sentrel/settings.svg")));
     m_cmdSettings->setIconSize(m_cmdSettings->size() - QSize(8, 8));
+    tintSettingsIcon();
     m_cmdSettings->setToolTip(QStringLiteral("Program Settings"));
     m_cmdSettings->setVisible(false);
     connect(m_cmdSettings, &QToolButton::clicked, this, &frmMain::ProgramSettings);
@@ -234,7 +262,7 @@ void frmMain::createContent()
     m_lblFilesDesc = newLabel(tab, "lblFilesDesc", QStringLiteral("Files:"), designRect(900, 75, 360, 195));
 
     m_files = new FilesListModel(this);
-    m_lvwFiles = new QTreeView(tab);
+    m_lvwFiles = new FilesListView(tab);
     m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
     m_lvwFiles->setGeometry(designRect(1560, 60, kListWidth, 1425));
     m_lvwFiles->setModel(m_files);
@@ -268,6 +296,12 @@ void frmMain::createContent()
     m_lvwHistory->header()->setStretchLastSection(false);
     m_lvwHistory->header()->setMinimumSectionSize(0);
 
+    // The lists start right of their captions, however wide the desktop's font makes them.
+    const int listLeft =
+        qMax(m_lvwFiles->x(), m_lblFilesDesc->x() + qMax(m_lblFilesDesc->width(), m_lblHistoryDesc->width()) + px(60));
+    m_lvwFiles->move(listLeft, m_lvwFiles->y());
+    m_lvwHistory->move(listLeft, m_lvwHistory->y());
+
     m_prgProgress = new QProgressBar(tab);
     m_prgProgress->setObjectName(QStringLiteral("prgProgress"));
     m_prgProgress->setGeometry(designRect(780, 2115, 8715, 75));
@@ -282,6 +316,8 @@ void frmMain::createContent()
     m_picStatus->setFrameShadow(QFrame::Sunken);
     m_lblCurrentStatusDesc =
         newLabel(m_picStatus, "lblCurrentStatusDesc", QStringLiteral("Current Status:"), designRect(60, 0, 1110, 255));
+    // A box as tall as its labels need: the design height is for a smaller font.
+    m_picStatus->resize(m_picStatus->width(), qMax(m_picStatus->height(), m_lblCurrentStatusDesc->height() + 2));
     const QRect statusRect = designRect(1200, 0, 7425, 255);
     m_lblCurrentStatus = new QLabel(m_picStatus);
     m_lblCurrentStatus->setObjectName(QStringLiteral("lblCurrentStatus"));
@@ -329,14 +365,29 @@ void frmMain::notified(int /*index*/, bool sent, const QString& line)
 
 void frmMain::setFilesColumns(double listWidth)
 {
+    // The design widths, or wider where the desktop's font and date format need it.
+    const int lastModified =
+        qMax(px(kLastModifiedWidth),
+             cellWidth(m_lvwFiles, sampleTimes(&DateTimeUtility::GeneralDate) << QStringLiteral("(Unknown)")));
+    const int status = qMax(px(kStatusWidth),
+                            cellWidth(m_lvwFiles,
+                                      {QStringLiteral("Out of Date!"),
+                                       QStringLiteral("File not found"),
+                                       QStringLiteral("Changed!"),
+                                       QStringLiteral("Missing!")}));
     QHeaderView* header = m_lvwFiles->header();
     header->resizeSection(FilesListModel::ColumnEnabled, 0);
     header->resizeSection(
         FilesListModel::ColumnFileName,
         px(GeneralUtility::MaxOf(
-            0, static_cast<qint32>(whole(listWidth - kScrollBarRoom - kLastModifiedWidth - kStatusWidth)))));
-    header->resizeSection(FilesListModel::ColumnLastModified, px(kLastModifiedWidth));
-    header->resizeSection(FilesListModel::ColumnStatus, px(kStatusWidth));
+            0, static_cast<qint32>(whole(listWidth - kScrollBarRoom - twips(lastModified) - twips(status))))));
+    header->resizeSection(FilesListModel::ColumnLastModified, lastModified);
+    header->resizeSection(FilesListModel::ColumnStatus, status);
+}
+
+int frmMain::historyDateWidth() const
+{
+    return cellWidth(m_lvwHistory, sampleTimes(&DateTimeUtility::ShortDateTime24));
 }
 
 void frmMain::setHistoryColumns(double listWidth)
@@ -346,9 +397,10 @@ void frmMain::setHistoryColumns(double listWidth)
     QTreeWidgetItem* header = m_lvwHistory->headerItem();
     header->setData(0, FilesListModel::KeyRole, QStringLiteral("DATE"));
     header->setData(1, FilesListModel::KeyRole, QStringLiteral("INFORMATION"));
-    m_lvwHistory->header()->resizeSection(0, px(kDateWidth));
+    const int dateWidth = qMax(px(kDateWidth), historyDateWidth());
+    m_lvwHistory->header()->resizeSection(0, dateWidth);
     m_lvwHistory->header()->resizeSection(
-        1, px(GeneralUtility::MaxOf(0, static_cast<qint32>(whole(listWidth - kScrollBarRoom - kDateWidth)))));
+        1, px(GeneralUtility::MaxOf(0, static_cast<qint32>(whole(listWidth - kScrollBarRoom - twips(dateWidth))))));
 }
 
 bool frmMain::Load(const QStringList& arguments)
@@ -358,9 +410,8 @@ bool frmMain::Load(const QStringList& arguments)
         return false;
     }
 
-    QPalette background = palette();
-    background.setColor(QPalette::Window, m_tbsImporter->palette().color(QPalette::Window));
-    setPalette(background);
+    // The tab strip's role, not a copy of its colour: the window follows a theme changed later.
+    setBackgroundRole(m_tbsImporter->backgroundRole());
     setMinimumSize(px(kMinWidth), px(kMinHeight));
 
     setFilesColumns(twips(m_lvwFiles->width()));
@@ -482,9 +533,23 @@ void frmMain::Restore()
     LayoutContent();
 }
 
+void frmMain::tintSettingsIcon()
+{
+    // The gear in the button's text colour, so a dark theme does not lose it against a dark button.
+    QPixmap gear = QIcon(QStringLiteral(":/sentrel/settings.svg")).pixmap(m_cmdSettings->iconSize());
+    QPainter painter(&gear);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(QRect(QPoint(0, 0), gear.size()), palette().color(QPalette::ButtonText));
+    painter.end();
+    m_cmdSettings->setIcon(QIcon(gear));
+}
+
 void frmMain::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_cmdSettings) {
+        tintSettingsIcon();
+    }
     if (event->type() == QEvent::WindowStateChange && isMinimized()) {
         minimised();
     }
@@ -576,6 +641,8 @@ void frmMain::LayoutContent()
     m_lblHistoryDesc->move(m_lblFilesDesc->x(), px(historyTop));
     m_lvwHistory->setGeometry(
         px(filesLeft), px(historyTop), m_lvwFiles->width(), pxLength(whole(bottom - historyTop - 120)));
+    // A date column the user widened keeps its width; one too narrow for the font grows.
+    m_lvwHistory->header()->resizeSection(0, qMax(m_lvwHistory->header()->sectionSize(0), historyDateWidth()));
     const double dateWidth = twips(m_lvwHistory->header()->sectionSize(0));
     m_lvwHistory->header()->resizeSection(
         1,

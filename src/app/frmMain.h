@@ -57,8 +57,11 @@ private:
     void createMenus();
     void createTray();
     void createContent();
+    void tintSettingsIcon();
     void setFilesColumns(double listWidth);
     void setHistoryColumns(double listWidth);
+    // What the history's date column needs for its widest text in the current font.
+    [[nodiscard]] int historyDateWidth() const;
     void UpdateDisplay();
     void ProgramSettings();
     void About();

@@ -12,7 +12,10 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProcess>
@@ -20,62 +23,68 @@
 #include <QStandardPaths>
 #include <QStyle>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QVersionNumber>
 
-using DialogGeometry::Rect;
+using DialogGeometry::Px;
 
 namespace {
-
-constexpr double kClientWidth = 5760;
-constexpr double kClientHeight = 3720;
 
 const QString kSysInfoUnavailable = QStringLiteral("System Information Is Unavailable At This Time");
 const QString kMsInfoKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
 const QString kToolsLocationKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
 
 #ifndef Q_OS_WIN
+// GNOME Settings names its overview panel "system" from GNOME 46 on; before, it was "info-overview".
+QStringList gnomeSettingsPanel()
+{
+    const auto installed = [](const char* panel) {
+        return !QStandardPaths::locate(QStandardPaths::ApplicationsLocation,
+                                       QStringLiteral("gnome-%1-panel.desktop").arg(QLatin1String(panel)))
+                    .isEmpty();
+    };
+    return {QLatin1String(installed("info-overview") && !installed("system") ? "info-overview" : "system")};
+}
+
 // Where no tool is registered, the desktop's own system-information program
-// stands in, the first of these found on PATH: HardInfo (any desktop), KDE's
-// Info Center, Xfce's About, then GNOME Settings on its overview panel.
+// stands in, the first of these found on PATH, current names before older ones:
+// HardInfo (any desktop), KDE's Info Center, Xfce's About, then GNOME Settings
+// on its overview panel.
 struct DesktopTool
 {
     const char* program;
-    const char* argument;
+    QStringList (*arguments)();
 };
-constexpr DesktopTool kDesktopTools[] = {
+const DesktopTool kDesktopTools[] = {
+    {"hardinfo2", nullptr},
     {"hardinfo", nullptr},
     {"kinfocenter", nullptr},
     {"xfce4-about", nullptr},
-    {"gnome-control-center", "info-overview"},
+    {"gnome-control-center", &gnomeSettingsPanel},
 };
 #endif
 
-QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+QLabel* newLabel(QWidget* parent, const char* name, const QString& text)
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
-    label->setGeometry(geometry);
     return label;
 }
 
-QLabel* newLink(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+QLabel* newLink(QWidget* parent, const char* name, const QString& text)
 {
-    QLabel* link = newLabel(parent, name, text, geometry);
+    QLabel* link = newLabel(parent, name, text);
     QFont font = link->font();
     font.setUnderline(true);
     link->setFont(font);
-    QPalette palette = link->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::Link));
-    link->setPalette(palette);
+    // The role, not a copied colour, so the link follows a palette that changes later (a dark theme).
+    link->setForegroundRole(QPalette::Link);
     link->setCursor(Qt::PointingHandCursor);
     link->setToolTip(text);
-    // A long address would run off the dialog's edge: a smaller type keeps it whole and readable.
-    const int room = parent->width() - link->x() - DialogGeometry::Px(120);
-    while (link->sizeHint().width() > room && font.pointSizeF() > 6) {
-        font.setPointSizeF(font.pointSizeF() - 0.25);
-        link->setFont(font);
-    }
-    link->resize(qMin(room, qMax(geometry.width(), link->sizeHint().width())), geometry.height());
+    // Reached by Tab and opened with Enter; the dotted frame shows where the focus is.
+    link->setFocusPolicy(Qt::StrongFocus);
+    link->setStyleSheet(QStringLiteral("QLabel { border: 1px solid transparent; } "
+                                       "QLabel:focus { border: 1px dotted palette(link); }"));
     return link;
 }
 
@@ -120,7 +129,7 @@ bool startSysInfoTool()
     for (const DesktopTool& tool : kDesktopTools) {
         const QString program = QStandardPaths::findExecutable(QLatin1String(tool.program));
         if (!program.isEmpty()) {
-            return startTool(program, tool.argument ? QStringList {QLatin1String(tool.argument)} : QStringList {});
+            return startTool(program, tool.arguments ? tool.arguments() : QStringList {});
         }
     }
 #endif
@@ -133,57 +142,90 @@ frmAbout::frmAbout(QWidget* parent)
     : QDialog(parent, DialogParts::kFixedDialog)
 {
     setObjectName(QStringLiteral("frmAbout"));
-    DialogParts::UseDesign(this, kClientWidth, kClientHeight);
+    setModal(true);
     createContent();
     Load();
 }
 
 void frmAbout::createContent()
 {
+    // Laid out, not placed: the box takes the desktop's font and grows with it.
     auto* picIcon = new QLabel(this);
     picIcon->setObjectName(QStringLiteral("picIcon"));
-    picIcon->setGeometry(Rect(240, 240, 720, 720));
-    picIcon->setPixmap(QIcon(QStringLiteral(":/sentrel/sentrel.svg")).pixmap(picIcon->size()));
+    picIcon->setPixmap(QIcon(QStringLiteral(":/sentrel/sentrel.svg")).pixmap(Px(720), Px(720)));
+    picIcon->setAlignment(Qt::AlignTop);
 
-    m_lblProductNameDesc = newLabel(this, "lblProductNameDesc", QString(), Rect(1200, 240, 4320, 360));
+    m_lblProductNameDesc = newLabel(this, "lblProductNameDesc", QString());
     QFont titleFont = m_lblProductNameDesc->font();
-    titleFont.setPointSize(12);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
     titleFont.setBold(true);
     m_lblProductNameDesc->setFont(titleFont);
-    m_lblVersion = newLabel(this, "lblVersion", QString(), Rect(1200, 660, 4320, 240));
-    m_lblCopyright = newLabel(this, "lblCopyright", QString(), Rect(1200, 960, 4320, 240));
+    m_lblVersion = newLabel(this, "lblVersion", QString());
+    m_lblCopyright = newLabel(this, "lblCopyright", QString());
 
     m_lblDisclaimer = newLabel(this,
                                "lblDisclaimer",
                                QStringLiteral("Warning: this program is protected by copyright law and international "
                                               "treaties. Unauthorised reproduction or distribution of this program, or "
-                                              "any part of it, may result in severe civil and criminal penalties."),
-                               Rect(240, 1380, 5280, 840));
+                                              "any part of it, may result in severe civil and criminal penalties."));
     m_lblDisclaimer->setWordWrap(true);
-    m_lblDisclaimer->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A fixed width, so the wrapped text's height is known before the box is sized.
+    m_lblDisclaimer->setFixedWidth(qMax(Px(5280), m_lblDisclaimer->fontMetrics().averageCharWidth() * 60));
 
-    newLabel(this, "lblSupportDesc", QStringLiteral("Support Website:"), Rect(240, 2340, 1440, 240));
-    m_lblSupportWeb = newLink(this, "lblSupportWeb", QStringLiteral(SENTREL_SUPPORT_URL), Rect(1740, 2340, 3780, 240));
-    newLabel(this, "lblSupportEmailDesc", QStringLiteral("Support e-mail:"), Rect(240, 2640, 1440, 240));
-    m_lblSupportEmail =
-        newLink(this, "lblSupportEmail", QStringLiteral(SENTREL_SUPPORT_EMAIL), Rect(1740, 2640, 3780, 240));
+    QLabel* webDesc = newLabel(this, "lblSupportDesc", QStringLiteral("Support &Website:"));
+    m_lblSupportWeb = newLink(this, "lblSupportWeb", QStringLiteral(SENTREL_SUPPORT_URL));
+    webDesc->setBuddy(m_lblSupportWeb);
+    QLabel* emailDesc = newLabel(this, "lblSupportEmailDesc", QStringLiteral("Support &e-mail:"));
+    m_lblSupportEmail = newLink(this, "lblSupportEmail", QStringLiteral(SENTREL_SUPPORT_EMAIL));
+    emailDesc->setBuddy(m_lblSupportEmail);
     m_lblSupportWeb->installEventFilter(this);
     m_lblSupportEmail->installEventFilter(this);
 
     m_cmdSysInfo = new QPushButton(this);
     m_cmdSysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
-    m_cmdSysInfo->setGeometry(Rect(3240, 3120, 960, 405));
     m_cmdSysInfo->setIcon(
         QIcon::fromTheme(QStringLiteral("utilities-system-monitor"), style()->standardIcon(QStyle::SP_ComputerIcon)));
     m_cmdSysInfo->setToolTip(QStringLiteral("System Info..."));
-    m_cmdSysInfo->setAutoDefault(false);
+    // No caption to carry a mnemonic: Alt+S, for its tip "System Info...".
+    m_cmdSysInfo->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
     connect(m_cmdSysInfo, &QPushButton::clicked, this, &frmAbout::StartSysInfo);
 
-    m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    m_cmdOK = new QPushButton(QStringLiteral("&OK"), this);
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    m_cmdOK->setGeometry(Rect(4320, 3120, 1200, 405));
     m_cmdOK->setDefault(true);
     connect(m_cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    m_cmdOK->setMinimumWidth(Px(1200));
+
+    auto* title = new QVBoxLayout;
+    for (QLabel* label : {m_lblProductNameDesc, m_lblVersion, m_lblCopyright}) {
+        title->addWidget(label);
+    }
+    title->addStretch();
+    auto* head = new QHBoxLayout;
+    head->addWidget(picIcon);
+    head->addSpacing(Px(120));
+    head->addLayout(title, 1);
+
+    auto* support = new QGridLayout;
+    support->addWidget(webDesc, 0, 0);
+    support->addWidget(m_lblSupportWeb, 0, 1);
+    support->addWidget(emailDesc, 1, 0);
+    support->addWidget(m_lblSupportEmail, 1, 1);
+    support->setColumnStretch(1, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_cmdSysInfo);
+    buttons->addWidget(m_cmdOK);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addLayout(head);
+    layout->addSpacing(Px(120));
+    layout->addWidget(m_lblDisclaimer);
+    layout->addSpacing(Px(120));
+    layout->addLayout(support);
+    layout->addLayout(buttons);
     m_cmdOK->setFocus();
 }
 
@@ -198,6 +240,13 @@ void frmAbout::Load()
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && (watched == m_lblSupportWeb || watched == m_lblSupportEmail)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            watched == m_lblSupportWeb ? OpenSupportWeb() : OpenSupportEmail();
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == m_lblSupportWeb) {
             OpenSupportWeb();

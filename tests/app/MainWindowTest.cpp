@@ -17,6 +17,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScopeGuard>
@@ -194,6 +196,80 @@ TEST_F(MainWindow, ShowsEveryFileAndEachCheckWithAStaleFileInRedAndBold)
     EXPECT_FALSE(RowBold(2));
     EXPECT_TRUE(Action("mnuCheckNow")->isEnabled());
     EXPECT_EQ(m_window->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(MainWindow, TheListKeepsTheSelectedRowsRedAndSaysHowToAddAFileWhenEmpty)
+{
+    const auto pixels = [this](int row, const std::function<bool(QColor)>& test) {
+        auto* view = Find<QTreeView>(m_window.get(), "lvwFiles");
+        const QImage image = view->viewport()->grab().toImage();
+        const QRect rect =
+            row ? view->visualRect(Cell(row, "FILENAME")).united(view->visualRect(Cell(row, "STATUS"))) : image.rect();
+        int count = 0;
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                count += test(image.pixelColor(x, y)) ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    const auto red = [](QColor c) { return c.red() > 180 && c.green() < 80 && c.blue() < 80; };
+    const auto lit = [](QColor c) { return c.lightness() > 60; };
+    Start();
+    EXPECT_GT(pixels(0, lit), 100) << "no text in the empty list";
+
+    WriteThreeFiles();
+    Start();
+    Action("mnuCheckNow")->trigger();
+    ASSERT_TRUE(Find<QTreeView>(m_window.get(), "lvwFiles")->selectionModel()->isRowSelected(2, {}));
+    EXPECT_GT(pixels(3, red), 20);
+    // The selection still shows, as a tint behind the text.
+    EXPECT_GT(pixels(3, [&](QColor c) { return !red(c) && c != Qt::black; }) * 2,
+              pixels(3, [](QColor) { return true; }));
+}
+
+TEST_F(MainWindow, NoCaptionOrCellIsCutInAnElevenPointFont)
+{
+    const QFont font = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(font); });
+    QFont large = font;
+    large.setPointSize(11);
+    QApplication::setFont(large);
+    WriteThreeFiles();
+    Start();
+    m_window->AddHistory(QDateTime(QDate(2026, 12, 28), QTime(22, 58, 58)), QStringLiteral("late"));
+    for (const auto* label : m_window->findChildren<QLabel*>()) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_GE(label->width(), label->sizeHint().width());
+        EXPECT_GE(label->height(), label->sizeHint().height());
+        for (const char* name : {"lvwFiles", "lvwHistory"}) {
+            const QWidget* list = Find<QWidget>(m_window.get(), name);
+            EXPECT_FALSE(label->parent() == list->parent() && label->geometry().intersects(list->geometry())) << name;
+        }
+    }
+    const std::pair<const char*, int> columns[] = {{"lvwFiles", FilesListModel::ColumnLastModified},
+                                                   {"lvwFiles", FilesListModel::ColumnStatus},
+                                                   {"lvwHistory", 0}};
+    for (const auto& [list, column] : columns) {
+        SCOPED_TRACE(column);
+        QAbstractItemView* view = Find<QTreeView>(m_window.get(), list);
+        EXPECT_LE(view->sizeHintForColumn(column),
+                  Find<QTreeView>(m_window.get(), list)->header()->sectionSize(column));
+    }
+}
+
+TEST_F(MainWindow, FollowsADarkThemeChosenWhileItRuns)
+{
+    Start();
+    const QPalette light = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(light); });
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(40, 40, 40));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    QApplication::processEvents(); // the change reaches the widgets by posted events
+    const QImage picture = m_window->centralWidget()->grab().toImage();
+    EXPECT_EQ(picture.pixelColor(2, picture.height() - 3), QColor(40, 40, 40));
 }
 
 TEST_F(MainWindow, TakesInputDuringASendAndClosingEndsTheSendAtOnce)

@@ -8,17 +8,29 @@
 
 #include <QDesktopServices>
 #include <QFile>
+#include <QKeySequence>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QUrl>
 
 using namespace AppTest;
 
-// Receives what the dialog asks the desktop to open.
+// Receives what the dialog asks the desktop to open, while it lives.
 class UrlCatcher : public QObject
 {
     Q_OBJECT
 
 public:
+    UrlCatcher()
+    {
+        QDesktopServices::setUrlHandler("https", this, "open");
+        QDesktopServices::setUrlHandler("mailto", this, "open");
+    }
+    ~UrlCatcher() override
+    {
+        QDesktopServices::unsetUrlHandler("https");
+        QDesktopServices::unsetUrlHandler("mailto");
+    }
     QList<QUrl> urls;
 
 public Q_SLOTS:
@@ -76,16 +88,28 @@ TEST_F(AboutDialog, VersionLineCarriesTheExecutablesDateWhenItExists)
     }
 }
 
+TEST_F(AboutDialog, TakesTheDesktopsElevenPointFontAndCutsNoText)
+{
+    const QFont font = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(font); });
+    QFont large = font;
+    large.setPointSize(11);
+    QApplication::setFont(large);
+    Open(m_exe);
+    for (const QWidget* widget : m_about->findChildren<QWidget*>()) {
+        SCOPED_TRACE(widget->objectName().toStdString());
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        const bool wraps = label && label->wordWrap();
+        EXPECT_GE(widget->width(), wraps ? 0 : widget->sizeHint().width());
+        EXPECT_GE(widget->height(), wraps ? label->heightForWidth(label->width()) : widget->sizeHint().height());
+        EXPECT_GE(widget->font().pointSize(), 11);
+    }
+}
+
 TEST_F(AboutDialog, SupportLinksOpenTheWebAddressAndAMailWithTheVersionAsSubject)
 {
     MessageAnswerer ui; // the window program's busy pointer
     UrlCatcher catcher;
-    QDesktopServices::setUrlHandler("https", &catcher, "open");
-    QDesktopServices::setUrlHandler("mailto", &catcher, "open");
-    const auto unset = qScopeGuard([] {
-        QDesktopServices::unsetUrlHandler("https");
-        QDesktopServices::unsetUrlHandler("mailto");
-    });
     Open(m_exe);
     Click("lblSupportWeb");
     Click("lblSupportEmail");
@@ -98,19 +122,65 @@ TEST_F(AboutDialog, SupportLinksOpenTheWebAddressAndAMailWithTheVersionAsSubject
     EXPECT_EQ(catcher.urls[1].query(QUrl::FullyDecoded), "subject=Brackwell Sentrel v1 " + Text("lblVersion"));
 }
 
+TEST_F(AboutDialog, TabReachesEachLinkAndButtonAndEnterOrAMnemonicPressesIt)
+{
+    UrlCatcher catcher;
+    MessageAnswerer ui; // no tool on PATH: the system-information button says so
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    qputenv("PATH", TestEnvironment::NewFolder("no-tools").toLocal8Bit());
+    Open(m_exe);
+    const struct
+    {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* focused; // after the key
+        int urls, messages;
+    } steps[] = {
+        {Qt::Key_Tab, {}, "lblSupportWeb", 0, 0},
+        {Qt::Key_Return, {}, "lblSupportWeb", 1, 0},
+        {Qt::Key_Tab, {}, "lblSupportEmail", 1, 0},
+        {Qt::Key_Enter, {}, "lblSupportEmail", 2, 0},
+        {Qt::Key_Tab, {}, "cmdSysInfo", 2, 0},
+        {Qt::Key_Return, {}, "cmdSysInfo", 2, 1},
+        {Qt::Key_W, Qt::AltModifier, "lblSupportWeb", 2, 1},
+        {Qt::Key_S, Qt::AltModifier, "lblSupportWeb", 2, 2},
+        {Qt::Key_E, Qt::AltModifier, "lblSupportEmail", 2, 2},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(QKeySequence(step.key | step.modifiers).toString().toStdString() + " to " + step.focused);
+        // The offscreen platform gives the activation back to no window when a message box closes.
+        m_about->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_about.get()));
+        if (step.messages > ui.Shown().count) {
+            ui.AnswerWhenShown();
+        }
+        QTest::keyClick(m_about->windowHandle(), step.key, step.modifiers);
+        EXPECT_TRUE(WaitFor([&] { return ui.Shown().count == step.messages; }));
+        MessageAnswerer::Settle();
+        EXPECT_EQ(m_about->focusWidget()->objectName(), step.focused);
+        EXPECT_EQ(catcher.urls.size(), step.urls);
+    }
+    QTest::keyClick(m_about->windowHandle(), Qt::Key_O, Qt::AltModifier);
+    EXPECT_TRUE(WaitFor([&] { return !m_about->isVisible(); }));
+    EXPECT_EQ(m_about->result(), QDialog::Accepted);
+}
+
 TEST_F(AboutDialog, SystemInformationToolIsTheRegisteredOneOrTheDesktopsFirstOnPath)
 {
     // Each program, made in the only folder on PATH, writes its arguments into <program>.ran when started.
     const struct
     {
-        const char* registered; // the registry's "PATH" value: a program in that folder
+        const char* registered; // the registry's "PATH" value: a program in that folder; a desktop entry installed
         QStringList programs;
         QString started, arguments; // nothing started: the message instead
     } cases[] = {
         {"msinfo", {"msinfo", "hardinfo"}, "msinfo", ""},
         {"nothing-here", {"hardinfo"}, "", ""}, // no fallback from a registered path
-        {nullptr, {"xfce4-about", "kinfocenter"}, "kinfocenter", ""},
-        {nullptr, {"gnome-control-center"}, "gnome-control-center", "info-overview"},
+        {nullptr, {"xfce4-about", "kinfocenter", "hardinfo2"}, "hardinfo2", ""},
+        {nullptr, {"gnome-control-center"}, "gnome-control-center", "system"},
+        // GNOME 45 and older: only the old panel's desktop entry is installed.
+        {"gnome-info-overview-panel.desktop", {"gnome-control-center"}, "gnome-control-center", "info-overview"},
         {nullptr, {}, "", ""},
     };
     const QByteArray path = qgetenv("PATH");
@@ -126,7 +196,12 @@ TEST_F(AboutDialog, SystemInformationToolIsTheRegisteredOneOrTheDesktopsFirstOnP
         }
         const QString key = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
         MachineStore::DeleteRegValue(MachineStore::Root::LocalMachine, key, "PATH");
-        if (c.registered) {
+        const QString entry = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) + "/" +
+                              (c.registered ? c.registered : "");
+        const auto removeEntry = qScopeGuard([&] { QFile::remove(entry); });
+        if (c.registered && entry.endsWith(".desktop")) {
+            ASSERT_TRUE(TestEnvironment::WriteFile(entry, "[Desktop Entry]\n"));
+        } else if (c.registered) {
             MachineStore::WriteRegString(MachineStore::Root::LocalMachine, key, "PATH", bin + "/" + c.registered);
         }
         MessageAnswerer ui;
