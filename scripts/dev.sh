@@ -10,11 +10,11 @@ cd "$here"
 
 packages=(
     build-essential cmake ninja-build pkg-config git
-    qt6-base-dev qt6-base-dev-tools libqt6svg6
+    qt6-base-dev qt6-base-dev-tools libqt6svg6 qtkeychain-qt6-dev
     libgmime-3.0-dev libcurl4-openssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    python3-aiosmtpd openssl curl
+    python3-aiosmtpd openssl curl gnome-keyring libsecret-1-0 dbus-daemon
     xvfb xauth tzdata
     desktop-file-utils appstream dpkg-dev groff-base file
 )

@@ -3,12 +3,12 @@
 #include "SentrelConfig.h"
 #include "app/FilesListModel.h"
 #include "app/FilesListView.h"
+#include "app/KeyringNotifier.h"
 #include "dialogs/ControlUtility.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSettings.h"
 #include "model/cSettings.h"
 #include "monitor/cMonitor.h"
-#include "notify/MailNotifier.h"
 #include "notify/NotificationText.h"
 #include "support/DateTimeUtility.h"
 #include "support/DebugLog.h"
@@ -38,6 +38,7 @@
 #include <QTreeWidget>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -171,8 +172,14 @@ frmMain::frmMain(QWidget* parent)
     createContent();
     createTray();
 
-    m_notifier = new MailNotifier(NotificationText::TemplateFolders(), this);
+    m_notifier = new KeyringNotifier(NotificationText::TemplateFolders(), this);
     m_monitor->SetNotifier(m_notifier);
+    // Each read of the profile tells the notifier where the password is; a keyring read starts at once.
+    connect(m_monitor, &cMonitor::ListReplaced, this, [this] { m_notifier->Follow(m_monitor->Settings()); });
+    connect(m_notifier, &KeyringNotifier::ReadFailed, this, [this](const QString& reason) {
+        AddHistory(DateTimeUtility::Now(), reason);
+    });
+    connect(m_notifier, &KeyringNotifier::Stored, this, &frmMain::passwordStored);
     m_monitor->ShowCountdown();
     connect(m_monitor, &cMonitor::StatusText, m_lblCurrentStatus, &QLabel::setText);
     connect(m_monitor, &cMonitor::Progress, m_prgProgress, &QProgressBar::setValue);
@@ -189,7 +196,7 @@ frmMain::frmMain(QWidget* parent)
     });
 
     // The settings command opens the dialog through the settings object, over this window.
-    cSettings::SetDialogHook([this](cSettings& settings) { return frmSettings::DisplaySettings(&settings, this); });
+    cSettings::SetDialogHook([this](cSettings& settings) { return EditSettings(settings); });
 
     // A session that ends closes no window first; the cycle must still stop.
     connect(qApp, &QCoreApplication::aboutToQuit, m_monitor, &cMonitor::Stop);
@@ -473,6 +480,43 @@ void frmMain::ProgramSettings()
     if (m_monitor->Settings().DisplaySettings()) {
         m_monitor->ReloadProfile();
     }
+    m_monitor->ReportSaveFailure();
+}
+
+bool frmMain::EditSettings(cSettings& settings)
+{
+    using Store = cSettings::PasswordStore;
+    const bool wasKeyring = settings.SMTPPasswordStore() == Store::Keyring;
+    const std::optional<QString> kept = m_notifier->Password();
+    if (wasKeyring && kept) {
+        settings.SetSMTPPassword(*kept); // shown in the dialog; never written to the profile
+    }
+    if (!frmSettings::DisplaySettings(&settings, this)) {
+        return false;
+    }
+    if (settings.SMTPPasswordStore() == Store::Profile) {
+        if (wasKeyring && kept) { // unread, it may be the only copy
+            m_notifier->Forget(settings.ProfileName());
+        }
+    } else if (!wasKeyring || (kept ? settings.SMTPPassword() != *kept : !settings.SMTPPassword().isEmpty())) {
+        // The profile keeps the password until the keyring has taken it.
+        settings.SetSMTPPasswordStore(Store::Profile);
+        m_notifier->Store(settings.ProfileName(), settings.SMTPPassword());
+    }
+    return true;
+}
+
+void frmMain::passwordStored(bool stored, const QString& reason)
+{
+    cSettings& settings = m_monitor->Settings();
+    if (!stored) {
+        UserInterface::Message(QStringLiteral("The password could not be kept in the desktop's keyring (") + reason +
+                                   QStringLiteral(").\n\nIt stays in the profile."),
+                               UserInterface::Icon::Exclamation);
+        return;
+    }
+    settings.SetSMTPPasswordStore(cSettings::PasswordStore::Keyring);
+    settings.WriteSettings();
     m_monitor->ReportSaveFailure();
 }
 

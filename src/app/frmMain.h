@@ -5,6 +5,7 @@
 #include <QTimer>
 
 class FilesListModel;
+class KeyringNotifier;
 class QAction;
 class QFrame;
 class QLabel;
@@ -16,7 +17,6 @@ class QTreeView;
 class QTreeWidget;
 class cMonitor;
 class cSettings;
-class Notifier;
 
 // The program's one window: the files and history lists, the status line and
 // the tray icon with its popup menu, all showing what the monitor reports.
@@ -64,6 +64,9 @@ private:
     [[nodiscard]] int historyDateWidth() const;
     void UpdateDisplay();
     void ProgramSettings();
+    // The settings dialog over the settings; a password to be kept in the keyring goes there after it.
+    bool EditSettings(cSettings& settings);
+    void passwordStored(bool stored, const QString& reason);
     void About();
     void Restore();
     void Unload();
@@ -77,7 +80,7 @@ private:
     void notified(int index, bool sent, const QString& line);
 
     cMonitor* m_monitor = nullptr;
-    Notifier* m_notifier = nullptr;
+    KeyringNotifier* m_notifier = nullptr;
     QTimer m_tmrSelectRow;
     int m_selectRow = 0;
     bool m_unloaded = false;

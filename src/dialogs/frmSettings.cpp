@@ -258,6 +258,7 @@ void frmSettings::createContent()
     for (qsizetype i = 1; i < order.size(); ++i) {
         setTabOrder(order.at(i - 1), order.at(i));
     }
+    setTabOrder(m_txtEmailPassword, m_chkEmailKeyring);
 
     for (QLineEdit* box :
          {m_txtPollInterval, m_txtEmailServer, m_txtEmailPort, m_txtEmailUsername, m_txtEmailPassword}) {
@@ -383,6 +384,11 @@ QWidget* frmSettings::createNotificationTab()
     m_cmdSendTestEmail = newButton(frame, "cmdSendTestEmail", QStringLiteral("Send Test E-mail"), Rect(0, 0, 0, 375));
     const int testWidth = qMax(Px(1800), m_cmdSendTestEmail->sizeHint().width());
     m_cmdSendTestEmail->setGeometry(frame->width() - Px(120) - testWidth, Px(4275), testWidth, Px(375));
+    // Left of the test button: the password's own row has no room for it.
+    m_chkEmailKeyring = Named(new QCheckBox(QStringLiteral("Keep the password in the desktop's keyring"), frame),
+                              "chkEmailKeyring",
+                              Rect(120, 4335, 0, 255));
+    m_chkEmailKeyring->resize(m_chkEmailKeyring->sizeHint().width(), m_chkEmailKeyring->height());
 
     // The design state: everything in the frame disabled until the e-mail box is ticked.
     for (QWidget* label : std::initializer_list<QWidget*> {m_lblemailserverDesc,
@@ -392,6 +398,7 @@ QWidget* frmSettings::createNotificationTab()
                                                            m_chkEmailLogin,
                                                            m_lblEmailUserNameDesc,
                                                            m_lblEmailPasswordDesc,
+                                                           m_chkEmailKeyring,
                                                            m_lblEmailNotifyFromDesc,
                                                            m_lblEmailNotifyFromExampleDesc,
                                                            m_lblEmailNotifyTo,
@@ -472,6 +479,7 @@ void frmSettings::Load()
     }
     m_txtEmailUsername->setText(m_settings.SMTPLoginName());
     m_txtEmailPassword->setText(m_settings.SMTPPassword());
+    m_chkEmailKeyring->setChecked(m_settings.SMTPPasswordStore() == cSettings::PasswordStore::Keyring);
     m_txtEmailPort->setText(QString::number(m_settings.SMTPPort()));
     // A security the box does not know shows blank and is kept unless another is picked.
     m_cboEmailSecurity->setCurrentIndex(securityIndex(m_settings.SMTPSecurity()));
@@ -512,9 +520,12 @@ void frmSettings::Save()
     if (m_chkEmailLogin->isChecked()) {
         m_settings.SetSMTPLoginName(m_txtEmailUsername->text().trimmed());
         m_settings.SetSMTPPassword(m_txtEmailPassword->text().trimmed());
+        m_settings.SetSMTPPasswordStore(m_chkEmailKeyring->isChecked() ? cSettings::PasswordStore::Keyring
+                                                                       : cSettings::PasswordStore::Profile);
     } else {
         m_settings.SetSMTPLoginName(QString());
         m_settings.SetSMTPPassword(QString());
+        m_settings.SetSMTPPasswordStore(cSettings::PasswordStore::Profile);
     }
     // OK checked the port only with e-mail on; a port left unusable while it was off keeps the stored one.
     if (const std::optional<quint16> number = port()) {
@@ -583,6 +594,7 @@ void frmSettings::LoginSwitched()
     ControlUtility::EnableControl(m_txtEmailUsername, on);
     m_lblEmailPasswordDesc->setEnabled(on);
     ControlUtility::EnableControl(m_txtEmailPassword, on);
+    m_chkEmailKeyring->setEnabled(on);
 }
 
 int frmSettings::selectedRow() const

@@ -96,6 +96,7 @@ private:
     QLineEdit* m_txtEmailUsername = nullptr;
     QLabel* m_lblEmailPasswordDesc = nullptr;
     QLineEdit* m_txtEmailPassword = nullptr;
+    QCheckBox* m_chkEmailKeyring = nullptr;
     QLabel* m_lblEmailNotifyFromDesc = nullptr;
     QLineEdit* m_txtEmailNotifyFrom = nullptr;
     QLabel* m_lblEmailNotifyFromExampleDesc = nullptr;

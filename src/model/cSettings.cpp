@@ -11,6 +11,9 @@ namespace {
 const QString kGeneral = QStringLiteral("General");
 const QString kSMTPServer = QStringLiteral("SMTPServer");
 const QString kEmail = QStringLiteral("Email");
+const QString kPasswordStore = QStringLiteral("PasswordStore");
+const QString kProfile = QStringLiteral("Profile");
+const QString kKeyring = QStringLiteral("Keyring");
 
 cSettings::DialogHook& dialogHook()
 {
@@ -74,6 +77,9 @@ bool cSettings::ReadSettings(const QString& profileName)
     m_smtpLoginName = store.ReadString(kSMTPServer, QStringLiteral("LoginName"), QString());
     m_smtpPassword =
         GeneralUtility::TransformSecret(store.ReadString(kSMTPServer, QStringLiteral("Password"), QString()), true);
+    m_smtpPasswordStore = store.ReadString(kSMTPServer, kPasswordStore, kProfile).compare(kKeyring, Qt::CaseInsensitive)
+                              ? PasswordStore::Profile
+                              : PasswordStore::Keyring;
     m_smtpPort = store.ReadInt(kSMTPServer, QStringLiteral("Port"), 25);
     m_smtpSecurity = store.ReadString(kSMTPServer, QStringLiteral("Security"), QStringLiteral("None"));
     m_smtpCAFile = store.ReadString(kSMTPServer, QStringLiteral("CAFile"), QString());
@@ -105,6 +111,7 @@ bool cSettings::WriteSettings(const QString& profileName)
     }
     ProfileStore& store = *m_store;
     ProfileStore::Transaction transaction(store);
+    const bool keyring = m_smtpPasswordStore == PasswordStore::Keyring;
     ProfileFormat::WriteIniValue(store,
                                  kSMTPServer,
                                  QStringLiteral("Enabled"),
@@ -115,8 +122,9 @@ bool cSettings::WriteSettings(const QString& profileName)
     ProfileFormat::WriteIniValue(store,
                                  kSMTPServer,
                                  QStringLiteral("Password"),
-                                 GeneralUtility::TransformSecret(m_smtpPassword, true),
+                                 keyring ? QString() : GeneralUtility::TransformSecret(m_smtpPassword, true),
                                  QString());
+    ProfileFormat::WriteIniValue(store, kSMTPServer, kPasswordStore, keyring ? kKeyring : kProfile, kProfile);
     ProfileFormat::WriteIniValue(
         store, kSMTPServer, QStringLiteral("Port"), QString::number(m_smtpPort), QStringLiteral("25"));
     ProfileFormat::WriteIniValue(

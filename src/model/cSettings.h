@@ -29,6 +29,11 @@ public:
     void SetSMTPLoginName(const QString& name) { m_smtpLoginName = name; }
     [[nodiscard]] const QString& SMTPPassword() const { return m_smtpPassword; }
     void SetSMTPPassword(const QString& password) { m_smtpPassword = password; }
+    // Where the password is kept: in the profile, or (by the window) in the desktop's keyring under
+    // the profile's name, and then never in the profile.
+    enum class PasswordStore { Profile, Keyring };
+    [[nodiscard]] PasswordStore SMTPPasswordStore() const { return m_smtpPasswordStore; }
+    void SetSMTPPasswordStore(PasswordStore store) { m_smtpPasswordStore = store; }
     // Beyond plain port-25 submission: the port, "None", "STARTTLS" or "TLS", and an extra CA bundle.
     [[nodiscard]] qint32 SMTPPort() const { return m_smtpPort; }
     void SetSMTPPort(qint32 port) { m_smtpPort = port; }
@@ -125,6 +130,7 @@ private:
     QString m_smtpServerAddress;
     QString m_smtpLoginName;
     QString m_smtpPassword;
+    PasswordStore m_smtpPasswordStore = PasswordStore::Profile;
     qint32 m_smtpPort = 25;
     QString m_smtpSecurity = QStringLiteral("None");
     QString m_smtpCAFile;
