@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
+#include <QTabBar>
 #include <QTabWidget>
 
 #include <memory>
@@ -228,6 +229,10 @@ void frmSettings::createContent()
     m_tbsSettings->addTab(createFilesTab(), QStringLiteral("Files to Monitor:"));
     m_tbsSettings->addTab(createNotificationTab(), QStringLiteral("Notification Options:"));
     m_tbsSettings->setCurrentIndex(0);
+    // Tab reaches the strip only at its place in the order below: the tab widget, standing
+    // in for its strip as its focus proxy, would take the focus again after Cancel.
+    m_tbsSettings->setFocusProxy(nullptr);
+    m_tbsSettings->setFocusPolicy(Qt::NoFocus);
 
     m_cmdOK = newButton(this, "cmdOK", QStringLiteral("OK"), Rect(4560, 5790, 1140, 405));
     m_cmdOK->setDefault(true);

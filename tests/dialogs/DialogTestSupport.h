@@ -93,6 +93,23 @@ inline void Type(QWidget* dialog, const char* name, const QString& text)
     box->end(false);
     QTest::keyClicks(box, text);
 }
+// Tab from the first of the blank-separated objectNames visits the others in turn and comes back to it; Shift+Tab
+// (Backtab) visits them in reverse.
+inline void ExpectTabOrder(QWidget* dialog, const QString& names)
+{
+    QStringList order = names.split(' ');
+    for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+        AppTest::Find<QWidget>(dialog, qPrintable(order.first()))->setFocus();
+        QStringList visited;
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            visited << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "<none>");
+        }
+        order.move(0, order.size() - 1);
+        EXPECT_EQ(visited, order) << key;
+        std::reverse(order.begin(), order.end());
+    }
+}
 // Leaves a control as a person would: a check box or option is clicked, a drop-down
 // list is moved by keys to the entry of that number, a box, which must be enabled, holds the text.
 inline void Edit(QWidget* dialog, const char* name, const QString& value = {})

@@ -133,6 +133,25 @@ TEST_F(SettingsDialog, LoginBoxesAreTypableOnlyWhileBothSwitchesAreOn)
     });
 }
 
+TEST_F(SettingsDialog, TabAndShiftTabVisitTheShownTabsControlsInOrder)
+{
+    // The shown tab's controls, then the strip, then OK and Cancel; disabled edit and remove buttons have no stop.
+    const char* tabs[] = {
+        "listFiles cmdAddFile txtPollInterval chkWatchEvents chkAutostart chkNotifyMissedChanges "
+        "chkDesktopNotify qt_tabwidget_tabbar cmdOK cmdCancel",
+        "qt_tabwidget_tabbar chkEmailEnabled txtEmailServer txtEmailPort cboEmailSecurity chkEmailLogin "
+        "txtEmailUsername txtEmailPassword txtEmailNotifyFrom txtEmailNotifyTo cmdSendTestEmail cmdOK "
+        "cmdCancel"};
+    Run([&](QWidget* dialog) {
+        for (int tab = 0; tab < 2; ++tab) {
+            SCOPED_TRACE(tab);
+            ShowTab(dialog, tab);
+            ExpectTabOrder(dialog, tabs[tab]);
+        }
+        Click(dialog, "cmdCancel");
+    });
+}
+
 TEST_F(SettingsDialog, OkRefusesWhatCannotBeUsedAndStaysOpen)
 {
     const std::tuple<const char*, QString, QString> cases[] = {
