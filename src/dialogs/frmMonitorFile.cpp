@@ -127,7 +127,8 @@ void frmMonitorFile::createContent()
     m_cmdBrowse = Named(new QPushButton(details), "cmdBrowse", Rect(5160, 525, 345, 345));
     m_cmdBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     m_cmdBrowse->setToolTip(QStringLiteral("Add"));
-    m_cmdBrowse->setAutoDefault(false);
+    // Enter presses the focused button; elsewhere it presses OK, the default.
+    m_cmdBrowse->setAutoDefault(true);
     NewNote(details,
             "lblFilesNoteDesc",
             QStringLiteral("Note: Use a Date/Time format by surrounding it with # symbols."),
@@ -181,7 +182,7 @@ void frmMonitorFile::createContent()
     m_cmdOK = Named(new QPushButton(QStringLiteral("OK"), this), "cmdOK", Rect(3300, 5130, 1140, 405));
     m_cmdOK->setDefault(true);
     m_cmdCancel = Named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", Rect(4590, 5130, 1140, 405));
-    m_cmdCancel->setAutoDefault(false);
+    m_cmdCancel->setAutoDefault(true);
 
     setTabOrder(m_txtFilename, m_cmdBrowse);
     setTabOrder(m_cmdBrowse, m_chkUseFriendlyName);

@@ -87,8 +87,8 @@ QLabel* newExample(QWidget* parent, const char* name, const QString& text, const
 QPushButton* newButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
     auto* button = Named(new QPushButton(text, parent), name, geometry);
-    // Enter is OK's wherever the focus is.
-    button->setAutoDefault(false);
+    // Enter presses the focused button; elsewhere it presses OK, the default.
+    button->setAutoDefault(true);
     return button;
 }
 

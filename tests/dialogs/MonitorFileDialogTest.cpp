@@ -158,6 +158,31 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndCancelEscapeOrTheCloseBoxLeaveTheFi
     }
 }
 
+TEST_F(MonitorFileDialog, EnterPressesTheFocusedButtonElseOk)
+{
+    // The focused control and whether the file is then written; the chooser Browse opens is cancelled.
+    const std::pair<QByteArray, bool> cases[] = {
+        {"cmdCancel", false}, {"cmdBrowse", false}, {"optNotifyOnChange", true}};
+    for (const auto& [name, written] : cases) {
+        SCOPED_TRACE(name.data());
+        cMonitorFile file = MakeFile("/srv/a.log", "", false, 0);
+        bool chose = false;
+        EXPECT_EQ(Run(&file,
+                      [&](QWidget* dialog) {
+                          QTimer::singleShot(0, [&] {
+                              auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                              chose = chooser && chooser->close();
+                          });
+                          Find<QWidget>(dialog, name)->setFocus();
+                          QTest::keyClick(Find<QWidget>(dialog, name), Qt::Key_Return);
+                          dialog->isVisible() ? Click(dialog, "cmdCancel") : void();
+                      }),
+                  written);
+        QApplication::processEvents();
+        EXPECT_EQ(chose, name == "cmdBrowse");
+    }
+}
+
 TEST_F(MonitorFileDialog, OkWritesTrimmedNamesTheAttachmentAndTheRule)
 {
     const QString path = "/srv/in.csv";

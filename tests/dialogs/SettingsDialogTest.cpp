@@ -152,6 +152,47 @@ TEST_F(SettingsDialog, TabAndShiftTabVisitTheShownTabsControlsInOrder)
     });
 }
 
+TEST_F(SettingsDialog, EnterPressesTheFocusedButtonElseOkAndEscapeCancels)
+{
+    // The focused control, the key, and then: 1 the profile written, 0 cancelled, -1 the button's own effect.
+    const std::tuple<const char*, Qt::Key, int> cases[] = {{"txtPollInterval", Qt::Key_Return, 1},
+                                                           {"listFiles", Qt::Key_Enter, 1},
+                                                           {"chkWatchEvents", Qt::Key_Return, 1},
+                                                           {"cboEmailSecurity", Qt::Key_Return, 1},
+                                                           {"cmdCancel", Qt::Key_Return, 0},
+                                                           {"txtEmailServer", Qt::Key_Escape, 0},
+                                                           {"cmdOK", Qt::Key_Escape, 0},
+                                                           {"cmdSendTestEmail", Qt::Key_Return, -1},
+                                                           {"cmdAddFile", Qt::Key_Return, -1}};
+    for (const auto& [name, key, outcome] : cases) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(WriteProfile(m_before));
+        ASSERT_TRUE(m_settings.ReadSettings("Profile1"));
+        const bool written = Run([&](QWidget* dialog) {
+            ShowTab(dialog, QByteArray(name).contains("Email") ? 1 : 0);
+            QWidget* focus = Find<QWidget>(dialog, name);
+            if (QByteArray(name) == "cmdSendTestEmail") {
+                Click(dialog, "chkEmailEnabled");
+            }
+            focus->setFocus();
+            const auto press = [&] { QTest::keyClick(focus, key); };
+            if (outcome >= 0) {
+                press();
+            } else if (QByteArray(name) == "cmdAddFile") {
+                RunModalFrom("frmMonitorFile", press, [](QWidget* file) { Click(file, "cmdCancel"); });
+            } else {
+                EXPECT_TRUE(m_answer.Answer(press).text.startsWith("Sending notifications by e-mail is switched off"));
+            }
+            if (dialog->isVisible()) {
+                EXPECT_EQ(outcome, -1);
+                Click(dialog, "cmdCancel");
+            }
+        });
+        EXPECT_EQ(written, outcome == 1);
+        EXPECT_EQ(ProfileText() == m_before, outcome != 1);
+    }
+}
+
 TEST_F(SettingsDialog, OkRefusesWhatCannotBeUsedAndStaysOpen)
 {
     const std::tuple<const char*, QString, QString> cases[] = {
