@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -120,13 +121,15 @@ void frmMonitorFile::createContent()
 {
     auto* details =
         Named(new QGroupBox(QStringLiteral("File Details:"), this), "frmFileDetails", Rect(60, 60, 5670, 2280));
-    Named(new QLabel(QStringLiteral("Enter the filename of the File to Monitor:"), details),
-          "lblNewFileNameDesc",
-          Rect(120, 270, 5280, 240));
+    auto* filename = Named(new QLabel(QStringLiteral("Enter the &filename of the File to Monitor:"), details),
+                           "lblNewFileNameDesc",
+                           Rect(120, 270, 5280, 240));
     m_txtFilename = Named(new QLineEdit(details), "txtFilename", Rect(120, 540, 4980, 315));
+    filename->setBuddy(m_txtFilename);
     m_cmdBrowse = Named(new QPushButton(details), "cmdBrowse", Rect(5160, 525, 345, 345));
     m_cmdBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     m_cmdBrowse->setToolTip(QStringLiteral("Add"));
+    m_cmdBrowse->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
     // Enter presses the focused button; elsewhere it presses OK, the default.
     m_cmdBrowse->setAutoDefault(true);
     NewNote(details,
@@ -138,37 +141,40 @@ void frmMonitorFile::createContent()
             QStringLiteral("E.g. : \"c:\\MyFile.#YYYY-MM-DD#.log\""),
             Rect(120, 1140, 5400, 225));
     m_chkUseFriendlyName =
-        Named(new QCheckBox(QStringLiteral("Display a Friendly Name instead of the Filename:"), details),
+        Named(new QCheckBox(QStringLiteral("Display a Friendly &Name instead of the Filename:"), details),
               "chkUseFriendlyName",
               Rect(120, 1440, 5280, 255));
     m_txtFriendlyName = Named(new QLineEdit(details), "txtFriendlyName", Rect(120, 1755, 5385, 315));
 
     auto* options =
         Named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2400, 5670, 2610));
-    m_chkAttachFileToEmail = Named(new QCheckBox(QStringLiteral("Attach the Monitored file to the email"), options),
+    m_chkAttachFileToEmail = Named(new QCheckBox(QStringLiteral("&Attach the Monitored file to the email"), options),
                                    "chkAttachFileToEmail",
                                    Rect(120, 270, 5280, 255));
     m_optNotifyOnChange =
-        Named(new QRadioButton(QStringLiteral("Send a notification whenever the file changes"), options),
+        Named(new QRadioButton(QStringLiteral("Send a notification &whenever the file changes"), options),
               "optNotifyOnChange",
               Rect(120, 570, 5280, 255));
     m_optNotifyStale =
-        Named(new QRadioButton(QStringLiteral("Send a notification if the file hasn't changed in:"), options),
+        Named(new QRadioButton(QStringLiteral("Send a notification if the file &hasn't changed in:"), options),
               "optNotifyStale",
               Rect(120, 870, 5280, 255));
     m_txtStaleMinutes = Named(new QLineEdit(options), "txtStaleMinutes", Rect(120, 1170, 570, 315));
     m_txtStaleMinutes->setMaxLength(kMinutesLength);
-    auto* minutes = Named(new QLabel(QStringLiteral("Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
+    auto* minutes = Named(new QLabel(QStringLiteral("&Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
+    minutes->setBuddy(m_txtStaleMinutes);
     const int saved = placeMinutes(m_optNotifyStale, m_txtStaleMinutes, minutes);
-    m_chkNotifyMissing = Named(new QCheckBox(QStringLiteral("Mail when the file is missing"), options),
+    m_chkNotifyMissing = Named(new QCheckBox(QStringLiteral("Mail when the file is mi&ssing"), options),
                                "chkNotifyMissing",
                                Rect(120, 1590, 5280, 255));
-    m_chkNotifyRecovered = Named(new QCheckBox(QStringLiteral("Mail when it is back to normal"), options),
+    m_chkNotifyRecovered = Named(new QCheckBox(QStringLiteral("Mail when it is bac&k to normal"), options),
                                  "chkNotifyRecovered",
                                  Rect(120, 1890, 5280, 255));
-    auto* remind = Named(new QLabel(QStringLiteral("Remind every"), options), "lblRemindDesc", Rect(120, 2220, 0, 255));
+    auto* remind =
+        Named(new QLabel(QStringLiteral("&Remind every"), options), "lblRemindDesc", Rect(120, 2220, 0, 255));
     m_txtRemindMins = Named(new QLineEdit(options), "txtRemindMins", Rect(0, 0, 900, 315));
     m_txtRemindMins->setMaxLength(kRemindLength);
+    remind->setBuddy(m_txtRemindMins);
     auto* remindMins =
         Named(new QLabel(QStringLiteral("minutes (0 = never)"), options), "lblRemindMinsDesc", Rect(0, 0, 0, 255));
     placeRow(remind, m_txtRemindMins, remindMins);
@@ -179,9 +185,9 @@ void frmMonitorFile::createContent()
     }
     options->resize(options->width(), options->height() - saved);
 
-    m_cmdOK = Named(new QPushButton(QStringLiteral("OK"), this), "cmdOK", Rect(3300, 5130, 1140, 405));
+    m_cmdOK = Named(new QPushButton(QStringLiteral("&OK"), this), "cmdOK", Rect(3300, 5130, 1140, 405));
     m_cmdOK->setDefault(true);
-    m_cmdCancel = Named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", Rect(4590, 5130, 1140, 405));
+    m_cmdCancel = Named(new QPushButton(QStringLiteral("&Cancel"), this), "cmdCancel", Rect(4590, 5130, 1140, 405));
     m_cmdCancel->setAutoDefault(true);
 
     setTabOrder(m_txtFilename, m_cmdBrowse);

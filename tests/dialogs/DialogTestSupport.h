@@ -6,9 +6,11 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -109,6 +111,42 @@ inline void ExpectTabOrder(QWidget* dialog, const QString& names)
         EXPECT_EQ(visited, order) << key;
         std::reverse(order.begin(), order.end());
     }
+}
+// Every button, tab and label with a buddy has an Alt+letter, and no two of them share one.
+inline void ExpectDistinctMnemonics(QWidget* dialog)
+{
+    QStringList keys;
+    const auto add = [&](const QString& what, const QKeySequence& key) {
+        EXPECT_FALSE(key.isEmpty() || keys.contains(key.toString()))
+            << what.toStdString() << " " << key.toString().toStdString();
+        keys << key.toString();
+    };
+    for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
+        if (QStringList {"cmd", "chk", "opt"}.contains(button->objectName().left(3))) {
+            add(button->objectName(),
+                button->text().isEmpty() ? button->shortcut() : QKeySequence::mnemonic(button->text()));
+        }
+    }
+    for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (label->buddy()) {
+            add(label->objectName(), QKeySequence::mnemonic(label->text()));
+        }
+    }
+    for (const QTabWidget* tabs : dialog->findChildren<QTabWidget*>()) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            add(tabs->tabText(i), QKeySequence::mnemonic(tabs->tabText(i)));
+        }
+    }
+}
+// Presses Alt and each letter in turn: the objectName of the control that then has the focus.
+inline QStringList AltFocus(const QString& letters)
+{
+    QStringList focused;
+    for (const QChar letter : letters) {
+        QTest::keyClick(QApplication::focusWidget(), letter.toLatin1(), Qt::AltModifier);
+        focused << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "<none>");
+    }
+    return focused;
 }
 // Leaves a control as a person would: a check box or option is clicked, a drop-down
 // list is moved by keys to the entry of that number, a box, which must be enabled, holds the text.

@@ -183,6 +183,17 @@ TEST_F(MonitorFileDialog, EnterPressesTheFocusedButtonElseOk)
     }
 }
 
+TEST_F(MonitorFileDialog, AltLettersAreDistinctAndFocusTheirControls)
+{
+    cMonitorFile file = MakeFile("/srv/a.log", "A", false, 5);
+    Run(&file, [&](QWidget* dialog) {
+        ExpectDistinctMnemonics(dialog);
+        EXPECT_EQ(AltFocus("mrfa"),
+                  QStringList({"txtStaleMinutes", "txtRemindMins", "txtFilename", "chkAttachFileToEmail"}));
+        Click(dialog, "cmdCancel");
+    });
+}
+
 TEST_F(MonitorFileDialog, OkWritesTrimmedNamesTheAttachmentAndTheRule)
 {
     const QString path = "/srv/in.csv";

@@ -193,6 +193,22 @@ TEST_F(SettingsDialog, EnterPressesTheFocusedButtonElseOkAndEscapeCancels)
     }
 }
 
+TEST_F(SettingsDialog, AltLettersAreDistinctAndFocusTheirControls)
+{
+    Run([&](QWidget* dialog) {
+        ExpectDistinctMnemonics(dialog);
+        Find<QWidget>(dialog, "listFiles")->setFocus();
+        EXPECT_EQ(AltFocus("ih"), QStringList({"txtPollInterval", "chkWatchEvents"}));
+        AltFocus("n");
+        EXPECT_EQ(Find<QTabWidget>(dialog, "tbsSettings")->currentIndex(), 1);
+        EXPECT_EQ(AltFocus("vpyuwds"),
+                  QString("txtEmailServer txtEmailPort cboEmailSecurity txtEmailUsername txtEmailPassword "
+                          "txtEmailNotifyFrom txtEmailNotifyTo")
+                      .split(' '));
+        Click(dialog, "cmdCancel");
+    });
+}
+
 TEST_F(SettingsDialog, OkRefusesWhatCannotBeUsedAndStaysOpen)
 {
     const std::tuple<const char*, QString, QString> cases[] = {
