@@ -192,6 +192,12 @@ void coverCaption(QCheckBox* check, const QGroupBox* frame)
     check->raise();
 }
 
+// An empty box that OK will ask for says so, whichever tab the user is on when pressing OK.
+void markRequired(QLineEdit* box, bool required)
+{
+    box->setPlaceholderText(required ? QStringLiteral("required") : QString());
+}
+
 int securityIndex(const QString& text)
 {
     cEmail::Security security = cEmail::Security::None;
@@ -595,6 +601,9 @@ void frmSettings::EmailSwitched()
     m_lblEmailNotifyTo->setEnabled(on);
     ControlUtility::EnableControl(m_txtEmailNotifyTo, on);
     m_lblEmailNotifyToExampleDesc->setEnabled(on);
+    for (QLineEdit* box : {m_txtEmailServer, m_txtEmailPort, m_txtEmailNotifyFrom, m_txtEmailNotifyTo}) {
+        markRequired(box, on);
+    }
 }
 
 void frmSettings::LoginSwitched()
@@ -605,6 +614,7 @@ void frmSettings::LoginSwitched()
     ControlUtility::EnableControl(m_txtEmailUsername, on);
     m_lblEmailPasswordDesc->setEnabled(on);
     ControlUtility::EnableControl(m_txtEmailPassword, on);
+    markRequired(m_txtEmailUsername, on);
 }
 
 int frmSettings::selectedRow() const
@@ -689,6 +699,7 @@ std::optional<quint16> frmSettings::port() const
 void frmSettings::refusePort()
 {
     UserInterface::Message(kBadPort, UserInterface::Icon::Exclamation);
+    // The test button sits beside the port box; OK's checks leave the focus where it was.
     m_txtEmailPort->setFocus();
 }
 
@@ -786,7 +797,7 @@ void frmSettings::Ok()
             return;
         }
         if (!port()) {
-            refusePort();
+            refuse(kBadPort);
             return;
         }
         if (m_chkEmailLogin->isChecked() && m_txtEmailUsername->text().trimmed().isEmpty()) {

@@ -122,10 +122,14 @@ TEST_F(SettingsDialog, LoginBoxesAreTypableOnlyWhileBothSwitchesAreOn)
         for (const auto& [click, email, login] : steps) {
             SCOPED_TRACE(click);
             *click ? Click(dialog, click) : void();
+            // The boxes OK asks for while they are enabled say "required" when empty.
             for (const char* name : {"txtEmailServer", "txtEmailPort", "cboEmailSecurity", "txtEmailNotifyTo"}) {
                 EXPECT_EQ(Find<QWidget>(dialog, name)->isEnabled(), bool(email)) << name;
+                auto* box = qobject_cast<QLineEdit*>(Find<QWidget>(dialog, name));
+                EXPECT_EQ(box ? box->placeholderText() : "", QString(email && box ? "required" : "")) << name;
             }
             EXPECT_EQ(Box(dialog, "txtEmailUsername")->isEnabled(), bool(login));
+            EXPECT_EQ(Box(dialog, "txtEmailUsername")->placeholderText(), QString(login ? "required" : ""));
             EXPECT_EQ(Box(dialog, "txtEmailPassword")->isEnabled(), bool(login));
         }
         EXPECT_EQ(Box(dialog, "txtEmailPassword")->echoMode(), QLineEdit::Password);
@@ -219,17 +223,20 @@ TEST_F(SettingsDialog, OkRefusesWhatCannotBeUsedAndStaysOpen)
         {"txtEmailPort", "0", "You must enter the e-mail server's port, a whole number from 1 to 65535"},
         {"txtPollInterval", "0", kNoInterval},
     };
+    int row = 0;
     for (const auto& c : cases) {
         EXPECT_FALSE(Run([&](QWidget* dialog) {
             const auto& [box, text, message] = c;
             SCOPED_TRACE(box + (" = " + text).toStdString());
             Edit(dialog, box, text);
-            ShowTab(dialog, 1);
+            const int tab = row++ % 2;
+            ShowTab(dialog, tab);
             const ShownMessage shown = m_answer.Answer([&] { Click(dialog, "cmdOK"); });
             EXPECT_EQ(shown.text, message);
             EXPECT_EQ(shown.icon, QMessageBox::Warning);
-            // Only the interval's message brings its tab to the front.
-            EXPECT_EQ(Find<QTabWidget>(dialog, "tbsSettings")->currentIndex(), message == kNoInterval ? 0 : 1);
+            // Only the interval's message brings its tab to the front; none moves the focus.
+            EXPECT_EQ(Find<QTabWidget>(dialog, "tbsSettings")->currentIndex(), message == kNoInterval ? 0 : tab);
+            EXPECT_EQ(dialog->focusWidget(), Button(dialog, "cmdOK"));
             Click(dialog, "cmdCancel");
         }));
     }
