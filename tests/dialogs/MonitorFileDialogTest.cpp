@@ -5,6 +5,7 @@
 #include "model/cMonitorFile.h"
 
 #include <QFileDialog>
+#include <QScopeGuard>
 
 using namespace AppTest;
 using namespace DialogTest;
@@ -190,6 +191,30 @@ TEST_F(MonitorFileDialog, AltLettersAreDistinctAndFocusTheirControls)
         ExpectDistinctMnemonics(dialog);
         EXPECT_EQ(AltFocus("mrfa"),
                   QStringList({"txtStaleMinutes", "txtRemindMins", "txtFilename", "chkAttachFileToEmail"}));
+        Click(dialog, "cmdCancel");
+    });
+}
+
+TEST_F(MonitorFileDialog, EnabledBoxesAreReadableUnderADarkPalette)
+{
+    const QPalette before = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+    QPalette dark = before;
+    for (const auto& [role, colour] : {std::pair(QPalette::Window, QColor(53, 53, 53)),
+                                       {QPalette::Button, QColor(53, 53, 53)},
+                                       {QPalette::Base, QColor(30, 30, 30)},
+                                       {QPalette::WindowText, QColor(230, 230, 230)},
+                                       {QPalette::Text, QColor(230, 230, 230)}}) {
+        dark.setColor(role, colour);
+    }
+    QApplication::setPalette(dark);
+    cMonitorFile file = MakeFile("/srv/a.log", "A", false, 5);
+    Run(&file, [](QWidget* dialog) {
+        for (const QLineEdit* box : dialog->findChildren<QLineEdit*>()) {
+            const QPalette& shown = box->palette();
+            EXPECT_GT(qAbs(shown.color(QPalette::Base).lightness() - shown.color(QPalette::Text).lightness()), 128)
+                << box->objectName().toStdString();
+        }
         Click(dialog, "cmdCancel");
     });
 }
