@@ -4,6 +4,7 @@
 #include "dialogs/DialogGeometry.h"
 #include "dialogs/DialogParts.h"
 #include "model/cMonitorFile.h"
+#include "support/DatePattern.h"
 #include "support/GeneralUtility.h"
 #include "support/UserInterface.h"
 
@@ -11,6 +12,8 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -29,13 +32,23 @@ using DialogParts::NewNote;
 namespace {
 
 constexpr double kClientWidth = 5790;
-constexpr double kClientHeight = 5730;
+constexpr double kClientHeight = 5985;
 constexpr int kMinutesLength = 5;
 constexpr int kRemindLength = 8;
 // The most minutes whose seconds a 32-bit number holds.
 constexpr qint32 kMaxRemindMins = 35791394;
 constexpr int kMinutesMode = 1;
 constexpr char16_t kDoubleQuote = u'"';
+
+const QString kPatternCodes =
+    QStringLiteral("A date and time between # signs is filled in at every check:\n"
+                   "yyyy or yy year, mm month, mmm or mmmm month name, dd day, ddd or dddd day name,\n"
+                   "hh hour, nn minutes (mm right after hh), ss seconds, AM/PM a 12-hour clock,\n"
+                   "q quarter, ww week of the year, y day of the year; a z at the end takes UTC.\n"
+                   "\"/\" is your locale's date separator and \":\" its time separator (in German \"#dd/mm#\"\n"
+                   "gives \"04.12\"), not a folder: write \"-\" or \"\\/\" instead.\n"
+                   "E.g. /var/log/app-#yyyy-mm-dd#.log");
+const QString kNotYet = QStringLiteral("  (does not exist yet)");
 
 const QString kNoFilename = QStringLiteral("You must enter the Filename of the file you want to Monitor.");
 const QString kNoFriendlyName = QStringLiteral("You must enter the 'Friendly Name' for the file you want to Monitor.");
@@ -120,7 +133,7 @@ frmMonitorFile::frmMonitorFile(QWidget* parent)
 void frmMonitorFile::createContent()
 {
     auto* details =
-        Named(new QGroupBox(QStringLiteral("File Details:"), this), "frmFileDetails", Rect(60, 60, 5670, 2280));
+        Named(new QGroupBox(QStringLiteral("File Details:"), this), "frmFileDetails", Rect(60, 60, 5670, 2535));
     auto* filename = Named(new QLabel(QStringLiteral("Enter the &filename of the File to Monitor:"), details),
                            "lblNewFileNameDesc",
                            Rect(120, 270, 5280, 240));
@@ -132,22 +145,29 @@ void frmMonitorFile::createContent()
     m_cmdBrowse->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
     // Enter presses the focused button; elsewhere it presses OK, the default.
     m_cmdBrowse->setAutoDefault(true);
-    NewNote(details,
-            "lblFilesNoteDesc",
-            QStringLiteral("Note: Use a Date/Time format by surrounding it with # symbols."),
-            Rect(120, 915, 5400, 225));
-    NewNote(details,
-            "lblFilesNote2Desc",
-            QStringLiteral("E.g. : \"c:\\MyFile.#YYYY-MM-DD#.log\""),
-            Rect(120, 1140, 5400, 225));
+    // What the name stands for at this moment, under it.
+    m_lblFilenamePreview = Named(new QLabel(details), "lblFilenamePreview", Rect(120, 900, 5385, 225));
+    m_lblFilenamePreview->setTextFormat(Qt::PlainText);
+    QLabel* note = NewNote(details,
+                           "lblFilesNoteDesc",
+                           QStringLiteral("Note: Use a Date/Time format by surrounding it with # symbols."),
+                           Rect(120, 1170, 5400, 225));
+    QLabel* example = NewNote(details,
+                              "lblFilesNote2Desc",
+                              QStringLiteral("E.g. : \"c:\\MyFile.#YYYY-MM-DD#.log\""),
+                              Rect(120, 1395, 5400, 225));
+    for (QWidget* explained : std::initializer_list<QWidget*> {m_txtFilename, m_lblFilenamePreview, note, example}) {
+        explained->setToolTip(kPatternCodes);
+    }
+    m_txtFilename->setWhatsThis(kPatternCodes); // Shift+F1 shows it from the keyboard
     m_chkUseFriendlyName =
         Named(new QCheckBox(QStringLiteral("Display a Friendly &Name instead of the Filename:"), details),
               "chkUseFriendlyName",
-              Rect(120, 1440, 5280, 255));
-    m_txtFriendlyName = Named(new QLineEdit(details), "txtFriendlyName", Rect(120, 1755, 5385, 315));
+              Rect(120, 1695, 5280, 255));
+    m_txtFriendlyName = Named(new QLineEdit(details), "txtFriendlyName", Rect(120, 2010, 5385, 315));
 
     auto* options =
-        Named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2400, 5670, 2610));
+        Named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2655, 5670, 2610));
     m_chkAttachFileToEmail = Named(new QCheckBox(QStringLiteral("&Attach the Monitored file to the email"), options),
                                    "chkAttachFileToEmail",
                                    Rect(120, 270, 5280, 255));
@@ -185,9 +205,9 @@ void frmMonitorFile::createContent()
     }
     options->resize(options->width(), options->height() - saved);
 
-    m_cmdOK = Named(new QPushButton(QStringLiteral("&OK"), this), "cmdOK", Rect(3300, 5130, 1140, 405));
+    m_cmdOK = Named(new QPushButton(QStringLiteral("&OK"), this), "cmdOK", Rect(3300, 5385, 1140, 405));
     m_cmdOK->setDefault(true);
-    m_cmdCancel = Named(new QPushButton(QStringLiteral("&Cancel"), this), "cmdCancel", Rect(4590, 5130, 1140, 405));
+    m_cmdCancel = Named(new QPushButton(QStringLiteral("&Cancel"), this), "cmdCancel", Rect(4590, 5385, 1140, 405));
     m_cmdCancel->setAutoDefault(true);
 
     setTabOrder(m_txtFilename, m_cmdBrowse);
@@ -274,10 +294,29 @@ void frmMonitorFile::Save(cMonitorFile& file) const
 
 void frmMonitorFile::FilenameChanged()
 {
+    showPreview();
     // The disabled friendly-name box shows what the list will display.
     if (!m_chkUseFriendlyName->isChecked()) {
         showCaretAtStart(m_txtFriendlyName, m_txtFilename->text());
     }
+}
+
+void frmMonitorFile::showPreview()
+{
+    const QString raw = m_txtFilename->text().trimmed();
+    if (raw.isEmpty()) {
+        m_lblFilenamePreview->clear();
+        return;
+    }
+    // What a check would watch at this moment, as the monitor expands it.
+    const QString name = DatePattern::ExpandName(raw);
+    const QString mark = QFileInfo::exists(name) ? QString() : kNotYet;
+    const QString lead = QStringLiteral("Watches now: ");
+    const QFontMetrics metrics = m_lblFilenamePreview->fontMetrics();
+    // A long path keeps its start and its file name.
+    const QString shown = metrics.elidedText(
+        name, Qt::ElideMiddle, m_lblFilenamePreview->width() - metrics.horizontalAdvance(lead + mark));
+    m_lblFilenamePreview->setText(lead + shown + mark);
 }
 
 void frmMonitorFile::FriendlyNameSwitched()
