@@ -200,15 +200,9 @@ TEST_F(MonitorFileDialog, EnabledBoxesAreReadableUnderADarkPalette)
 {
     const QPalette before = QApplication::palette();
     const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
-    QPalette dark = before;
-    for (const auto& [role, colour] : {std::pair(QPalette::Window, QColor(53, 53, 53)),
-                                       {QPalette::Button, QColor(53, 53, 53)},
-                                       {QPalette::Base, QColor(30, 30, 30)},
-                                       {QPalette::WindowText, QColor(230, 230, 230)},
-                                       {QPalette::Text, QColor(230, 230, 230)}}) {
-        dark.setColor(role, colour);
-    }
-    QApplication::setPalette(dark);
+    // Light text on dark boxes and windows, as a dark desktop theme sets them.
+    const QColor light(230, 230, 230), grey(53, 53, 53);
+    QApplication::setPalette(QPalette(light, grey, grey, Qt::black, grey, light, light, QColor(30, 30, 30), grey));
     cMonitorFile file = MakeFile("/srv/a.log", "A", false, 5);
     Run(&file, [](QWidget* dialog) {
         for (const QLineEdit* box : dialog->findChildren<QLineEdit*>()) {
