@@ -23,6 +23,13 @@ void UseDesign(QDialog* dialog, double widthTwips, double heightTwips)
     dialog->setFixedSize(DialogGeometry::Px(widthTwips), DialogGeometry::Px(heightTwips));
 }
 
+void UseDesktopFont(QDialog* dialog, double widthTwips, double heightTwips)
+{
+    dialog->setModal(true);
+    const double scale = DialogGeometry::FontScale(dialog->font());
+    dialog->setFixedSize(DialogGeometry::Px(widthTwips * scale), DialogGeometry::Px(heightTwips * scale));
+}
+
 QLabel* NewNote(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
     auto* label = Named(new QLabel(text, parent), name, geometry);

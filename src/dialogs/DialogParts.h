@@ -20,6 +20,10 @@ inline constexpr Qt::WindowFlags kFixedDialog = Qt::Dialog | Qt::MSWindowsFixedS
 // client size of width x height twips.
 void UseDesign(QDialog* dialog, double widthTwips, double heightTwips);
 
+// The desktop's font, and the fixed client size of width x height twips grown
+// with that font (DialogGeometry::FontScale).
+void UseDesktopFont(QDialog* dialog, double widthTwips, double heightTwips);
+
 template<typename Widget>
 Widget* Named(Widget* widget, const char* name, const QRect& geometry)
 {

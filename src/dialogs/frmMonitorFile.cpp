@@ -8,6 +8,7 @@
 #include "support/GeneralUtility.h"
 #include "support/UserInterface.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
@@ -25,11 +26,20 @@
 
 #include <optional>
 
-using DialogGeometry::Rect;
 using DialogParts::Named;
 using DialogParts::NewNote;
 
 namespace {
+
+// The design's twips, grown with the desktop's font.
+int Px(double twips)
+{
+    return DialogGeometry::Px(twips * DialogGeometry::FontScale(QApplication::font()));
+}
+QRect Rect(double left, double top, double width, double height)
+{
+    return DialogGeometry::Rect(left, top, width, height, DialogGeometry::FontScale(QApplication::font()));
+}
 
 constexpr double kClientWidth = 5790;
 constexpr double kClientHeight = 5985;
@@ -66,7 +76,7 @@ const QString kBadRemind =
 int placeMinutes(QRadioButton* option, QLineEdit* box, QLabel* label)
 {
     const QWidget* frame = option->parentWidget();
-    const int gap = DialogGeometry::Px(90);
+    const int gap = Px(90);
     const int optionWidth = option->sizeHint().width();
     const int labelWidth = label->sizeHint().width();
     const int right = frame->width() - option->x();
@@ -91,7 +101,7 @@ int placeMinutes(QRadioButton* option, QLineEdit* box, QLabel* label)
 // A caption, then its box, then a caption after it, on one row.
 void placeRow(QLabel* before, QLineEdit* box, QLabel* after)
 {
-    const int gap = DialogGeometry::Px(90);
+    const int gap = Px(90);
     before->resize(before->sizeHint().width(), before->height());
     box->move(before->geometry().right() + 1 + gap, before->y() + (before->height() - box->height()) / 2);
     after->setGeometry(box->geometry().right() + 1 + gap, before->y(), after->sizeHint().width(), before->height());
@@ -126,7 +136,7 @@ frmMonitorFile::frmMonitorFile(QWidget* parent)
 {
     setObjectName(QStringLiteral("frmMonitorFile"));
     setWindowTitle(QStringLiteral("Monitor File Details"));
-    DialogParts::UseDesign(this, kClientWidth, kClientHeight);
+    DialogParts::UseDesktopFont(this, kClientWidth, kClientHeight);
     createContent();
 }
 

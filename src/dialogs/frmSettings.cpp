@@ -36,11 +36,19 @@
 #include <memory>
 #include <optional>
 
-using DialogGeometry::Px;
-using DialogGeometry::Rect;
 using DialogParts::Named;
 
 namespace {
+
+// The design's twips, grown with the desktop's font.
+int Px(double twips)
+{
+    return DialogGeometry::Px(twips * DialogGeometry::FontScale(QApplication::font()));
+}
+QRect Rect(double left, double top, double width, double height)
+{
+    return DialogGeometry::Rect(left, top, width, height, DialogGeometry::FontScale(QApplication::font()));
+}
 
 constexpr double kClientWidth = 7155;
 constexpr double kClientHeight = 6330;
@@ -226,7 +234,7 @@ frmSettings::frmSettings(cSettings& settings, QWidget* parent)
     connect(m_sender, &MailSender::Done, this, &frmSettings::TestEmailDone);
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Sentrel Settings"));
-    DialogParts::UseDesign(this, kClientWidth, kClientHeight);
+    DialogParts::UseDesktopFont(this, kClientWidth, kClientHeight);
     createContent();
 }
 

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -135,6 +136,23 @@ inline void ExpectDistinctMnemonics(QWidget* dialog)
     for (const QTabWidget* tabs : dialog->findChildren<QTabWidget*>()) {
         for (int i = 0; i < tabs->count(); ++i) {
             add(tabs->tabText(i), QKeySequence::mnemonic(tabs->tabText(i)));
+        }
+    }
+}
+// Every caption shown has the room its text needs: a push button's style may ask for more than that.
+inline void ExpectNothingCut(QWidget* dialog)
+{
+    for (const QWidget* widget : dialog->findChildren<QWidget*>()) {
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        const auto* button = qobject_cast<const QAbstractButton*>(widget);
+        const QString text = label ? label->text() : button ? button->text() : QString();
+        if (widget->isVisible() && !text.isEmpty()) {
+            const QFontMetrics metrics = widget->fontMetrics();
+            const int width = qobject_cast<const QPushButton*>(widget) ? metrics.horizontalAdvance(text) + 8
+                                                                       : widget->sizeHint().width();
+            EXPECT_TRUE(width <= widget->width() && metrics.height() <= widget->height())
+                << widget->objectName().toStdString() << " needs " << width << "x" << metrics.height() << ", has "
+                << widget->width() << "x" << widget->height();
         }
     }
 }

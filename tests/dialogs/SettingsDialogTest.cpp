@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
+#include <QScopeGuard>
 #include <QTabWidget>
 
 using namespace AppTest;
@@ -211,6 +212,34 @@ TEST_F(SettingsDialog, AltLettersAreDistinctAndFocusTheirControls)
                       .split(' '));
         Click(dialog, "cmdCancel");
     });
+}
+
+TEST_F(SettingsDialog, BothDialogsGrowWithTheDesktopFontSoThatNoCaptionIsCut)
+{
+    const QFont before = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+    for (const int points : {8, 11, 16}) {
+        SCOPED_TRACE(points);
+        QFont font = before;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        Run([&](QWidget* dialog) {
+            EXPECT_EQ(dialog->font().pointSize(), points);
+            for (int tab = 0; tab < 2; ++tab) {
+                ShowTab(dialog, tab);
+                ExpectNothingCut(dialog);
+            }
+            RunModalFrom(
+                "frmMonitorFile",
+                [&] { Click(dialog, "cmdAddFile"); },
+                [](QWidget* file) {
+                    Edit(file, "optNotifyStale");
+                    ExpectNothingCut(file);
+                    Click(file, "cmdCancel");
+                });
+            Click(dialog, "cmdCancel");
+        });
+    }
 }
 
 TEST_F(SettingsDialog, OkRefusesWhatCannotBeUsedAndStaysOpen)
