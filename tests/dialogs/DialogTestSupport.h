@@ -104,9 +104,10 @@ inline void ExpectTabOrder(QWidget* dialog, const QString& names)
     for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
         AppTest::Find<QWidget>(dialog, qPrintable(order.first()))->setFocus();
         QStringList visited;
-        for (qsizetype i = 0; i < order.size(); ++i) {
-            QTest::keyClick(QApplication::focusWidget(), key);
-            visited << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "<none>");
+        for (QWidget* focus = QApplication::focusWidget(); focus && visited.size() < order.size();) {
+            QTest::keyClick(focus, key);
+            focus = QApplication::focusWidget();
+            visited << (focus ? focus->objectName() : "<none>");
         }
         order.move(0, order.size() - 1);
         EXPECT_EQ(visited, order) << key;
@@ -139,8 +140,9 @@ inline void ExpectDistinctMnemonics(QWidget* dialog)
         }
     }
 }
-// Every caption shown has the room its text needs: a push button's style may ask for more than that.
-inline void ExpectNothingCut(QWidget* dialog)
+// Every caption shown has the room its text needs (a push button's style may ask for more), and every enabled
+// text box's text stands out from its background.
+inline void ExpectReadable(QWidget* dialog)
 {
     for (const QWidget* widget : dialog->findChildren<QWidget*>()) {
         const auto* label = qobject_cast<const QLabel*>(widget);
@@ -154,6 +156,10 @@ inline void ExpectNothingCut(QWidget* dialog)
                 << widget->objectName().toStdString() << " needs " << width << "x" << metrics.height() << ", has "
                 << widget->width() << "x" << widget->height();
         }
+        const QPalette& colours = widget->palette();
+        EXPECT_TRUE(!qobject_cast<const QLineEdit*>(widget) || !widget->isEnabled() ||
+                    qAbs(colours.color(QPalette::Base).lightness() - colours.color(QPalette::Text).lightness()) > 128)
+            << widget->objectName().toStdString();
     }
 }
 // Presses Alt and each letter in turn: the objectName of the control that then has the focus.

@@ -6,7 +6,6 @@
 #include "support/Clock.h"
 
 #include <QFileDialog>
-#include <QScopeGuard>
 
 using namespace AppTest;
 using namespace DialogTest;
@@ -158,60 +157,6 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndCancelEscapeOrTheCloseBoxLeaveTheFi
         }));
         EXPECT_EQ(Stored(file), Stored(MakeFile("/before", "", false, 0)));
     }
-}
-
-TEST_F(MonitorFileDialog, EnterPressesTheFocusedButtonElseOk)
-{
-    // The focused control and whether the file is then written; the chooser Browse opens is cancelled.
-    const std::pair<QByteArray, bool> cases[] = {
-        {"cmdCancel", false}, {"cmdBrowse", false}, {"optNotifyOnChange", true}};
-    for (const auto& [name, written] : cases) {
-        SCOPED_TRACE(name.data());
-        cMonitorFile file = MakeFile("/srv/a.log", "", false, 0);
-        bool chose = false;
-        EXPECT_EQ(Run(&file,
-                      [&](QWidget* dialog) {
-                          QTimer::singleShot(0, [&] {
-                              auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                              chose = chooser && chooser->close();
-                          });
-                          Find<QWidget>(dialog, name)->setFocus();
-                          QTest::keyClick(Find<QWidget>(dialog, name), Qt::Key_Return);
-                          dialog->isVisible() ? Click(dialog, "cmdCancel") : void();
-                      }),
-                  written);
-        QApplication::processEvents();
-        EXPECT_EQ(chose, name == "cmdBrowse");
-    }
-}
-
-TEST_F(MonitorFileDialog, AltLettersAreDistinctAndFocusTheirControls)
-{
-    cMonitorFile file = MakeFile("/srv/a.log", "A", false, 5);
-    Run(&file, [&](QWidget* dialog) {
-        ExpectDistinctMnemonics(dialog);
-        EXPECT_EQ(AltFocus("mrfa"),
-                  QStringList({"txtStaleMinutes", "txtRemindMins", "txtFilename", "chkAttachFileToEmail"}));
-        Click(dialog, "cmdCancel");
-    });
-}
-
-TEST_F(MonitorFileDialog, EnabledBoxesAreReadableUnderADarkPalette)
-{
-    const QPalette before = QApplication::palette();
-    const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
-    // Light text on dark boxes and windows, as a dark desktop theme sets them.
-    const QColor light(230, 230, 230), grey(53, 53, 53);
-    QApplication::setPalette(QPalette(light, grey, grey, Qt::black, grey, light, light, QColor(30, 30, 30), grey));
-    cMonitorFile file = MakeFile("/srv/a.log", "A", false, 5);
-    Run(&file, [](QWidget* dialog) {
-        for (const QLineEdit* box : dialog->findChildren<QLineEdit*>()) {
-            const QPalette& shown = box->palette();
-            EXPECT_GT(qAbs(shown.color(QPalette::Base).lightness() - shown.color(QPalette::Text).lightness()), 128)
-                << box->objectName().toStdString();
-        }
-        Click(dialog, "cmdCancel");
-    });
 }
 
 TEST_F(MonitorFileDialog, UnderTheNameItShowsWhatItStandsForNowAsItIsTyped)
