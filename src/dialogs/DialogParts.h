@@ -35,6 +35,9 @@ Widget* Named(Widget* widget, const char* name, const QRect& geometry)
 // A note or example in italic Arial 8.25 pt.
 QLabel* NewNote(QWidget* parent, const char* name, const QString& text, const QRect& geometry);
 
+// Widens a box of limited length, if need be, to show that many digits.
+void FitDigits(QLineEdit* box);
+
 // The character a key press types, or 0 for a command: shortcuts (Ctrl+V) and
 // control keys (Enter for the default button, Backspace) are not filtered.
 [[nodiscard]] int TypedCode(const QKeyEvent* key);

@@ -191,6 +191,7 @@ void frmMonitorFile::createContent()
               Rect(120, 870, 5280, 255));
     m_txtStaleMinutes = Named(new QLineEdit(options), "txtStaleMinutes", Rect(120, 1170, 570, 315));
     m_txtStaleMinutes->setMaxLength(kMinutesLength);
+    DialogParts::FitDigits(m_txtStaleMinutes);
     auto* minutes = Named(new QLabel(QStringLiteral("&Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
     minutes->setBuddy(m_txtStaleMinutes);
     const int saved = placeMinutes(m_optNotifyStale, m_txtStaleMinutes, minutes);
@@ -204,6 +205,7 @@ void frmMonitorFile::createContent()
         Named(new QLabel(QStringLiteral("&Remind every"), options), "lblRemindDesc", Rect(120, 2220, 0, 255));
     m_txtRemindMins = Named(new QLineEdit(options), "txtRemindMins", Rect(0, 0, 900, 315));
     m_txtRemindMins->setMaxLength(kRemindLength);
+    DialogParts::FitDigits(m_txtRemindMins);
     remind->setBuddy(m_txtRemindMins);
     auto* remindMins =
         Named(new QLabel(QStringLiteral("minutes (0 = never)"), options), "lblRemindMinsDesc", Rect(0, 0, 0, 255));

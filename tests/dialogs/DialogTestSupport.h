@@ -156,6 +156,11 @@ inline void ExpectReadable(QWidget* dialog)
                 << widget->objectName().toStdString() << " needs " << width << "x" << metrics.height() << ", has "
                 << widget->width() << "x" << widget->height();
         }
+        // A box of limited length shows that many digits.
+        const auto* box = qobject_cast<const QLineEdit*>(widget);
+        EXPECT_TRUE(!box || box->maxLength() > 8 ||
+                    box->fontMetrics().horizontalAdvance(QString(box->maxLength(), '9')) + 10 <= box->width())
+            << widget->objectName().toStdString() << " is " << widget->width() << " wide";
         const QPalette& colours = widget->palette();
         EXPECT_TRUE(!qobject_cast<const QLineEdit*>(widget) || !widget->isEnabled() ||
                     qAbs(colours.color(QPalette::Base).lightness() - colours.color(QPalette::Text).lightness()) > 128)
