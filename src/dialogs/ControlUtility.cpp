@@ -1,10 +1,10 @@
 #include "dialogs/ControlUtility.h"
 
+#include <QApplication>
 #include <QColor>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPointer>
-#include <QStyle>
 #include <QTimer>
 
 void ControlUtility::TextBoxGotFocus(QLineEdit* box)
@@ -31,7 +31,8 @@ void ControlUtility::EnableControl(QWidget* control, bool on)
     control->setEnabled(on);
     if (qobject_cast<QLineEdit*>(control)) {
         QPalette palette = control->palette();
-        const QPalette system = control->style() ? control->style()->standardPalette() : QPalette();
+        // The desktop's palette, dark or light, whose text colour the box keeps.
+        const QPalette system = QApplication::palette(control);
         const QColor background =
             on ? system.color(QPalette::Active, QPalette::Base) : system.color(QPalette::Active, QPalette::Button);
         for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {

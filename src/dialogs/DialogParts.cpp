@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
 
 #include <cctype>
 #include <charconv>
@@ -23,6 +24,13 @@ void UseDesign(QDialog* dialog, double widthTwips, double heightTwips)
     dialog->setFixedSize(DialogGeometry::Px(widthTwips), DialogGeometry::Px(heightTwips));
 }
 
+void UseDesktopFont(QDialog* dialog, double widthTwips, double heightTwips)
+{
+    dialog->setModal(true);
+    const double scale = DialogGeometry::FontScale(dialog->font());
+    dialog->setFixedSize(DialogGeometry::Px(widthTwips * scale), DialogGeometry::Px(heightTwips * scale));
+}
+
 QLabel* NewNote(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
     auto* label = Named(new QLabel(text, parent), name, geometry);
@@ -31,6 +39,14 @@ QLabel* NewNote(QWidget* parent, const char* name, const QString& text, const QR
     font.setItalic(true);
     label->setFont(font);
     return label;
+}
+
+void FitDigits(QLineEdit* box)
+{
+    // The text sits inside the frame and a small margin on either side.
+    const int padding = 2 * box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, box) + 8;
+    const int need = box->fontMetrics().horizontalAdvance(QString(box->maxLength(), QLatin1Char('9'))) + padding;
+    box->resize(qMax(box->width(), need), box->height());
 }
 
 int TypedCode(const QKeyEvent* key)

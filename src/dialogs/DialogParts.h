@@ -20,6 +20,10 @@ inline constexpr Qt::WindowFlags kFixedDialog = Qt::Dialog | Qt::MSWindowsFixedS
 // client size of width x height twips.
 void UseDesign(QDialog* dialog, double widthTwips, double heightTwips);
 
+// The desktop's font, and the fixed client size of width x height twips grown
+// with that font (DialogGeometry::FontScale).
+void UseDesktopFont(QDialog* dialog, double widthTwips, double heightTwips);
+
 template<typename Widget>
 Widget* Named(Widget* widget, const char* name, const QRect& geometry)
 {
@@ -30,6 +34,9 @@ Widget* Named(Widget* widget, const char* name, const QRect& geometry)
 
 // A note or example in italic Arial 8.25 pt.
 QLabel* NewNote(QWidget* parent, const char* name, const QString& text, const QRect& geometry);
+
+// Widens a box of limited length, if need be, to show that many digits.
+void FitDigits(QLineEdit* box);
 
 // The character a key press types, or 0 for a command: shortcuts (Ctrl+V) and
 // control keys (Enter for the default button, Backspace) are not filtered.

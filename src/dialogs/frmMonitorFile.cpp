@@ -4,15 +4,20 @@
 #include "dialogs/DialogGeometry.h"
 #include "dialogs/DialogParts.h"
 #include "model/cMonitorFile.h"
+#include "support/DatePattern.h"
 #include "support/GeneralUtility.h"
 #include "support/UserInterface.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,20 +26,39 @@
 
 #include <optional>
 
-using DialogGeometry::Rect;
 using DialogParts::Named;
 using DialogParts::NewNote;
 
 namespace {
 
+// The design's twips, grown with the desktop's font.
+int Px(double twips)
+{
+    return DialogGeometry::Px(twips * DialogGeometry::FontScale(QApplication::font()));
+}
+QRect Rect(double left, double top, double width, double height)
+{
+    return DialogGeometry::Rect(left, top, width, height, DialogGeometry::FontScale(QApplication::font()));
+}
+
 constexpr double kClientWidth = 5790;
-constexpr double kClientHeight = 5730;
+constexpr double kClientHeight = 5985;
 constexpr int kMinutesLength = 5;
 constexpr int kRemindLength = 8;
 // The most minutes whose seconds a 32-bit number holds.
 constexpr qint32 kMaxRemindMins = 35791394;
 constexpr int kMinutesMode = 1;
 constexpr char16_t kDoubleQuote = u'"';
+
+const QString kPatternCodes =
+    QStringLiteral("A date and time between # signs is filled in at every check:\n"
+                   "yyyy or yy year, mm month, mmm or mmmm month name, dd day, ddd or dddd day name,\n"
+                   "hh hour, nn minutes (mm right after hh), ss seconds, AM/PM a 12-hour clock,\n"
+                   "q quarter, ww week of the year, y day of the year; a z at the end takes UTC.\n"
+                   "\"/\" is your locale's date separator and \":\" its time separator (in German \"#dd/mm#\"\n"
+                   "gives \"04.12\"), not a folder: write \"-\" or \"\\/\" instead.\n"
+                   "E.g. /var/log/app-#yyyy-mm-dd#.log");
+const QString kNotYet = QStringLiteral("  (does not exist yet)");
 
 const QString kNoFilename = QStringLiteral("You must enter the Filename of the file you want to Monitor.");
 const QString kNoFriendlyName = QStringLiteral("You must enter the 'Friendly Name' for the file you want to Monitor.");
@@ -52,7 +76,7 @@ const QString kBadRemind =
 int placeMinutes(QRadioButton* option, QLineEdit* box, QLabel* label)
 {
     const QWidget* frame = option->parentWidget();
-    const int gap = DialogGeometry::Px(90);
+    const int gap = Px(90);
     const int optionWidth = option->sizeHint().width();
     const int labelWidth = label->sizeHint().width();
     const int right = frame->width() - option->x();
@@ -77,7 +101,7 @@ int placeMinutes(QRadioButton* option, QLineEdit* box, QLabel* label)
 // A caption, then its box, then a caption after it, on one row.
 void placeRow(QLabel* before, QLineEdit* box, QLabel* after)
 {
-    const int gap = DialogGeometry::Px(90);
+    const int gap = Px(90);
     before->resize(before->sizeHint().width(), before->height());
     box->move(before->geometry().right() + 1 + gap, before->y() + (before->height() - box->height()) / 2);
     after->setGeometry(box->geometry().right() + 1 + gap, before->y(), after->sizeHint().width(), before->height());
@@ -112,62 +136,77 @@ frmMonitorFile::frmMonitorFile(QWidget* parent)
 {
     setObjectName(QStringLiteral("frmMonitorFile"));
     setWindowTitle(QStringLiteral("Monitor File Details"));
-    DialogParts::UseDesign(this, kClientWidth, kClientHeight);
+    DialogParts::UseDesktopFont(this, kClientWidth, kClientHeight);
     createContent();
 }
 
 void frmMonitorFile::createContent()
 {
     auto* details =
-        Named(new QGroupBox(QStringLiteral("File Details:"), this), "frmFileDetails", Rect(60, 60, 5670, 2280));
-    Named(new QLabel(QStringLiteral("Enter the filename of the File to Monitor:"), details),
-          "lblNewFileNameDesc",
-          Rect(120, 270, 5280, 240));
+        Named(new QGroupBox(QStringLiteral("File Details:"), this), "frmFileDetails", Rect(60, 60, 5670, 2535));
+    auto* filename = Named(new QLabel(QStringLiteral("Enter the &filename of the File to Monitor:"), details),
+                           "lblNewFileNameDesc",
+                           Rect(120, 270, 5280, 240));
     m_txtFilename = Named(new QLineEdit(details), "txtFilename", Rect(120, 540, 4980, 315));
+    filename->setBuddy(m_txtFilename);
     m_cmdBrowse = Named(new QPushButton(details), "cmdBrowse", Rect(5160, 525, 345, 345));
     m_cmdBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     m_cmdBrowse->setToolTip(QStringLiteral("Add"));
-    m_cmdBrowse->setAutoDefault(false);
-    NewNote(details,
-            "lblFilesNoteDesc",
-            QStringLiteral("Note: Use a Date/Time format by surrounding it with # symbols."),
-            Rect(120, 915, 5400, 225));
-    NewNote(details,
-            "lblFilesNote2Desc",
-            QStringLiteral("E.g. : \"c:\\MyFile.#YYYY-MM-DD#.log\""),
-            Rect(120, 1140, 5400, 225));
+    m_cmdBrowse->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
+    // Enter presses the focused button; elsewhere it presses OK, the default.
+    m_cmdBrowse->setAutoDefault(true);
+    // What the name stands for at this moment, under it.
+    m_lblFilenamePreview = Named(new QLabel(details), "lblFilenamePreview", Rect(120, 900, 5385, 225));
+    m_lblFilenamePreview->setTextFormat(Qt::PlainText);
+    QLabel* note = NewNote(details,
+                           "lblFilesNoteDesc",
+                           QStringLiteral("Note: Use a Date/Time format by surrounding it with # symbols."),
+                           Rect(120, 1170, 5400, 225));
+    QLabel* example = NewNote(details,
+                              "lblFilesNote2Desc",
+                              QStringLiteral("E.g. : \"c:\\MyFile.#YYYY-MM-DD#.log\""),
+                              Rect(120, 1395, 5400, 225));
+    for (QWidget* explained : std::initializer_list<QWidget*> {m_txtFilename, m_lblFilenamePreview, note, example}) {
+        explained->setToolTip(kPatternCodes);
+    }
+    m_txtFilename->setWhatsThis(kPatternCodes); // Shift+F1 shows it from the keyboard
     m_chkUseFriendlyName =
-        Named(new QCheckBox(QStringLiteral("Display a Friendly Name instead of the Filename:"), details),
+        Named(new QCheckBox(QStringLiteral("Display a Friendly &Name instead of the Filename:"), details),
               "chkUseFriendlyName",
-              Rect(120, 1440, 5280, 255));
-    m_txtFriendlyName = Named(new QLineEdit(details), "txtFriendlyName", Rect(120, 1755, 5385, 315));
+              Rect(120, 1695, 5280, 255));
+    m_txtFriendlyName = Named(new QLineEdit(details), "txtFriendlyName", Rect(120, 2010, 5385, 315));
 
     auto* options =
-        Named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2400, 5670, 2610));
-    m_chkAttachFileToEmail = Named(new QCheckBox(QStringLiteral("Attach the Monitored file to the email"), options),
+        Named(new QGroupBox(QStringLiteral("Monitoring Options:"), this), "fraOptions", Rect(60, 2655, 5670, 2610));
+    m_chkAttachFileToEmail = Named(new QCheckBox(QStringLiteral("&Attach the Monitored file to the email"), options),
                                    "chkAttachFileToEmail",
                                    Rect(120, 270, 5280, 255));
     m_optNotifyOnChange =
-        Named(new QRadioButton(QStringLiteral("Send a notification whenever the file changes"), options),
+        Named(new QRadioButton(QStringLiteral("Send a notification &whenever the file changes"), options),
               "optNotifyOnChange",
               Rect(120, 570, 5280, 255));
     m_optNotifyStale =
-        Named(new QRadioButton(QStringLiteral("Send a notification if the file hasn't changed in:"), options),
+        Named(new QRadioButton(QStringLiteral("Send a notification if the file &hasn't changed in:"), options),
               "optNotifyStale",
               Rect(120, 870, 5280, 255));
     m_txtStaleMinutes = Named(new QLineEdit(options), "txtStaleMinutes", Rect(120, 1170, 570, 315));
     m_txtStaleMinutes->setMaxLength(kMinutesLength);
-    auto* minutes = Named(new QLabel(QStringLiteral("Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
+    DialogParts::FitDigits(m_txtStaleMinutes);
+    auto* minutes = Named(new QLabel(QStringLiteral("&Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
+    minutes->setBuddy(m_txtStaleMinutes);
     const int saved = placeMinutes(m_optNotifyStale, m_txtStaleMinutes, minutes);
-    m_chkNotifyMissing = Named(new QCheckBox(QStringLiteral("Mail when the file is missing"), options),
+    m_chkNotifyMissing = Named(new QCheckBox(QStringLiteral("Mail when the file is mi&ssing"), options),
                                "chkNotifyMissing",
                                Rect(120, 1590, 5280, 255));
-    m_chkNotifyRecovered = Named(new QCheckBox(QStringLiteral("Mail when it is back to normal"), options),
+    m_chkNotifyRecovered = Named(new QCheckBox(QStringLiteral("Mail when it is bac&k to normal"), options),
                                  "chkNotifyRecovered",
                                  Rect(120, 1890, 5280, 255));
-    auto* remind = Named(new QLabel(QStringLiteral("Remind every"), options), "lblRemindDesc", Rect(120, 2220, 0, 255));
+    auto* remind =
+        Named(new QLabel(QStringLiteral("&Remind every"), options), "lblRemindDesc", Rect(120, 2220, 0, 255));
     m_txtRemindMins = Named(new QLineEdit(options), "txtRemindMins", Rect(0, 0, 900, 315));
     m_txtRemindMins->setMaxLength(kRemindLength);
+    DialogParts::FitDigits(m_txtRemindMins);
+    remind->setBuddy(m_txtRemindMins);
     auto* remindMins =
         Named(new QLabel(QStringLiteral("minutes (0 = never)"), options), "lblRemindMinsDesc", Rect(0, 0, 0, 255));
     placeRow(remind, m_txtRemindMins, remindMins);
@@ -178,10 +217,10 @@ void frmMonitorFile::createContent()
     }
     options->resize(options->width(), options->height() - saved);
 
-    m_cmdOK = Named(new QPushButton(QStringLiteral("OK"), this), "cmdOK", Rect(3300, 5130, 1140, 405));
+    m_cmdOK = Named(new QPushButton(QStringLiteral("&OK"), this), "cmdOK", Rect(3300, 5385, 1140, 405));
     m_cmdOK->setDefault(true);
-    m_cmdCancel = Named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", Rect(4590, 5130, 1140, 405));
-    m_cmdCancel->setAutoDefault(false);
+    m_cmdCancel = Named(new QPushButton(QStringLiteral("&Cancel"), this), "cmdCancel", Rect(4590, 5385, 1140, 405));
+    m_cmdCancel->setAutoDefault(true);
 
     setTabOrder(m_txtFilename, m_cmdBrowse);
     setTabOrder(m_cmdBrowse, m_chkUseFriendlyName);
@@ -267,10 +306,29 @@ void frmMonitorFile::Save(cMonitorFile& file) const
 
 void frmMonitorFile::FilenameChanged()
 {
+    showPreview();
     // The disabled friendly-name box shows what the list will display.
     if (!m_chkUseFriendlyName->isChecked()) {
         showCaretAtStart(m_txtFriendlyName, m_txtFilename->text());
     }
+}
+
+void frmMonitorFile::showPreview()
+{
+    const QString raw = m_txtFilename->text().trimmed();
+    if (raw.isEmpty()) {
+        m_lblFilenamePreview->clear();
+        return;
+    }
+    // What a check would watch at this moment, as the monitor expands it.
+    const QString name = DatePattern::ExpandName(raw);
+    const QString mark = QFileInfo::exists(name) ? QString() : kNotYet;
+    const QString lead = QStringLiteral("Watches now: ");
+    const QFontMetrics metrics = m_lblFilenamePreview->fontMetrics();
+    // A long path keeps its start and its file name.
+    const QString shown = metrics.elidedText(
+        name, Qt::ElideMiddle, m_lblFilenamePreview->width() - metrics.horizontalAdvance(lead + mark));
+    m_lblFilenamePreview->setText(lead + shown + mark);
 }
 
 void frmMonitorFile::FriendlyNameSwitched()

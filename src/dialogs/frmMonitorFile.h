@@ -4,6 +4,7 @@
 
 class cMonitorFile;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -33,6 +34,7 @@ private:
     void Save(cMonitorFile& file) const;
 
     void FilenameChanged();
+    void showPreview();
     void FriendlyNameSwitched();
     void RuleSwitched();
     void Browse();
@@ -40,6 +42,7 @@ private:
 
     QLineEdit* m_txtFilename = nullptr;
     QPushButton* m_cmdBrowse = nullptr;
+    QLabel* m_lblFilenamePreview = nullptr;
     QCheckBox* m_chkUseFriendlyName = nullptr;
     QLineEdit* m_txtFriendlyName = nullptr;
     QCheckBox* m_chkAttachFileToEmail = nullptr;

@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -29,16 +30,25 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
+#include <QTabBar>
 #include <QTabWidget>
 
 #include <memory>
 #include <optional>
 
-using DialogGeometry::Px;
-using DialogGeometry::Rect;
 using DialogParts::Named;
 
 namespace {
+
+// The design's twips, grown with the desktop's font.
+int Px(double twips)
+{
+    return DialogGeometry::Px(twips * DialogGeometry::FontScale(QApplication::font()));
+}
+QRect Rect(double left, double top, double width, double height)
+{
+    return DialogGeometry::Rect(left, top, width, height, DialogGeometry::FontScale(QApplication::font()));
+}
 
 constexpr double kClientWidth = 7155;
 constexpr double kClientHeight = 6330;
@@ -86,8 +96,8 @@ QLabel* newExample(QWidget* parent, const char* name, const QString& text, const
 QPushButton* newButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
     auto* button = Named(new QPushButton(text, parent), name, geometry);
-    // Enter is OK's wherever the focus is.
-    button->setAutoDefault(false);
+    // Enter presses the focused button; elsewhere it presses OK, the default.
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -190,6 +200,12 @@ void coverCaption(QCheckBox* check, const QGroupBox* frame)
     check->raise();
 }
 
+// An empty box that OK will ask for says so, whichever tab the user is on when pressing OK.
+void markRequired(QLineEdit* box, bool required)
+{
+    box->setPlaceholderText(required ? QStringLiteral("required") : QString());
+}
+
 int securityIndex(const QString& text)
 {
     cEmail::Security security = cEmail::Security::None;
@@ -218,20 +234,24 @@ frmSettings::frmSettings(cSettings& settings, QWidget* parent)
     connect(m_sender, &MailSender::Done, this, &frmSettings::TestEmailDone);
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Sentrel Settings"));
-    DialogParts::UseDesign(this, kClientWidth, kClientHeight);
+    DialogParts::UseDesktopFont(this, kClientWidth, kClientHeight);
     createContent();
 }
 
 void frmSettings::createContent()
 {
     m_tbsSettings = Named(new QTabWidget(this), "tbsSettings", Rect(120, 120, 6915, 5565));
-    m_tbsSettings->addTab(createFilesTab(), QStringLiteral("Files to Monitor:"));
-    m_tbsSettings->addTab(createNotificationTab(), QStringLiteral("Notification Options:"));
+    m_tbsSettings->addTab(createFilesTab(), QStringLiteral("&Files to Monitor:"));
+    m_tbsSettings->addTab(createNotificationTab(), QStringLiteral("&Notification Options:"));
     m_tbsSettings->setCurrentIndex(0);
+    // Tab reaches the strip only at its place in the order below: the tab widget, standing
+    // in for its strip as its focus proxy, would take the focus again after Cancel.
+    m_tbsSettings->setFocusProxy(nullptr);
+    m_tbsSettings->setFocusPolicy(Qt::NoFocus);
 
-    m_cmdOK = newButton(this, "cmdOK", QStringLiteral("OK"), Rect(4560, 5790, 1140, 405));
+    m_cmdOK = newButton(this, "cmdOK", QStringLiteral("&OK"), Rect(4560, 5790, 1140, 405));
     m_cmdOK->setDefault(true);
-    m_cmdCancel = newButton(this, "cmdCancel", QStringLiteral("Cancel"), Rect(5895, 5790, 1140, 405));
+    m_cmdCancel = newButton(this, "cmdCancel", QStringLiteral("&Cancel"), Rect(5895, 5790, 1140, 405));
 
     const QList<QWidget*> order = {m_listFiles,
                                    m_cmdAddFile,
@@ -259,6 +279,22 @@ void frmSettings::createContent()
         setTabOrder(order.at(i - 1), order.at(i));
     }
     setTabOrder(m_txtEmailPassword, m_chkEmailKeyring);
+
+    // Alt+letter: a caption's marked letter focuses the box it names; the picture buttons take their tooltip's initial.
+    for (const auto& [caption, box] :
+         std::initializer_list<std::pair<const char*, QWidget*>> {{"lblPollSecondsDesc", m_txtPollInterval},
+                                                                  {"lblemailserverDesc", m_txtEmailServer},
+                                                                  {"lblEmailPortDesc", m_txtEmailPort},
+                                                                  {"lblEmailSecurityDesc", m_cboEmailSecurity},
+                                                                  {"lblEmailUserNameDesc", m_txtEmailUsername},
+                                                                  {"lblEmailPasswordDesc", m_txtEmailPassword},
+                                                                  {"lblEmailNotifyFromDesc", m_txtEmailNotifyFrom},
+                                                                  {"lblEmailNotifyTo", m_txtEmailNotifyTo}}) {
+        findChild<QLabel*>(QLatin1String(caption))->setBuddy(box);
+    }
+    m_cmdAddFile->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
+    m_cmdEditFile->setShortcut(QKeySequence(Qt::ALT | Qt::Key_E));
+    m_cmdRemoveFile->setShortcut(QKeySequence(Qt::ALT | Qt::Key_R));
 
     for (QLineEdit* box :
          {m_txtPollInterval, m_txtEmailServer, m_txtEmailPort, m_txtEmailUsername, m_txtEmailPassword}) {
@@ -298,23 +334,23 @@ QWidget* frmSettings::createFilesTab()
     auto* options = Named(
         new QGroupBox(QStringLiteral("File Checking Options:"), page), "fraFileOptions", Rect(120, 3180, 6615, 1965));
     QLabel* interval =
-        newLabel(options, "lblPollSecondsDesc", QStringLiteral("Check Interval:"), Rect(240, 330, 1200, 240));
+        newLabel(options, "lblPollSecondsDesc", QStringLiteral("Check &Interval:"), Rect(240, 330, 1200, 240));
     m_txtPollInterval = newBoxAfter(options, "txtPollInterval", interval, 900);
     QLabel* seconds = newLabel(options, "lblPollIntervalSecsDesc", QStringLiteral("seconds"), Rect(0, 0, 900, 240));
     placeAfter(seconds, m_txtPollInterval);
     // All off by default: only the interval's checks look at the files, the program starts only when started,
     // a change made while it was stopped is not mailed, and nothing shows on the desktop.
-    m_chkWatchEvents = Named(new QCheckBox(QStringLiteral("Check at once when a file changes"), options),
+    m_chkWatchEvents = Named(new QCheckBox(QStringLiteral("C&heck at once when a file changes"), options),
                              "chkWatchEvents",
                              Rect(240, 735, 6135, 255));
-    m_chkAutostart = Named(new QCheckBox(QStringLiteral("Start Sentrel when I log in"), options),
+    m_chkAutostart = Named(new QCheckBox(QStringLiteral("Start Sentrel when I &log in"), options),
                            "chkAutostart",
                            Rect(240, 1035, 6135, 255));
     m_chkNotifyMissedChanges =
-        Named(new QCheckBox(QStringLiteral("Mail changes made while Sentrel was not running"), options),
+        Named(new QCheckBox(QStringLiteral("&Mail changes made while Sentrel was not running"), options),
               "chkNotifyMissedChanges",
               Rect(240, 1335, 6135, 255));
-    m_chkDesktopNotify = Named(new QCheckBox(QStringLiteral("Show desktop notifications"), options),
+    m_chkDesktopNotify = Named(new QCheckBox(QStringLiteral("Show des&ktop notifications"), options),
                                "chkDesktopNotify",
                                Rect(240, 1635, 6135, 255));
     return page;
@@ -328,33 +364,33 @@ QWidget* frmSettings::createNotificationTab()
     m_fraEmail =
         Named(new QGroupBox(QStringLiteral("Email Server Details:"), page), "fraEmail", Rect(120, 120, 6615, 4800));
     m_chkEmailEnabled = Named(
-        new QCheckBox(QStringLiteral("Send Notifications by e-mail:"), page), "chkEmailEnabled", Rect(0, 0, 0, 0));
+        new QCheckBox(QStringLiteral("Send Notifications &by e-mail:"), page), "chkEmailEnabled", Rect(0, 0, 0, 0));
     coverCaption(m_chkEmailEnabled, m_fraEmail);
 
     QGroupBox* frame = m_fraEmail;
     m_lblemailserverDesc =
-        newLabel(frame, "lblemailserverDesc", QStringLiteral("E-Mail Server address:"), Rect(120, 330, 6375, 240));
+        newLabel(frame, "lblemailserverDesc", QStringLiteral("E-Mail Ser&ver address:"), Rect(120, 330, 6375, 240));
     m_txtEmailServer = Named(new QLineEdit(frame), "txtEmailServer", Rect(120, 570, 6375, 315));
 
-    m_lblEmailPortDesc = newLabel(frame, "lblEmailPortDesc", QStringLiteral("Port:"), Rect(120, 1000, 450, 240));
+    m_lblEmailPortDesc = newLabel(frame, "lblEmailPortDesc", QStringLiteral("&Port:"), Rect(120, 1000, 450, 240));
     m_txtEmailPort = newBoxAfter(frame, "txtEmailPort", m_lblEmailPortDesc, 750);
     m_txtEmailPort->setMaxLength(kPortLength);
     m_lblEmailSecurityDesc =
-        newLabel(frame, "lblEmailSecurityDesc", QStringLiteral("Security:"), Rect(0, 1000, 750, 240));
+        newLabel(frame, "lblEmailSecurityDesc", QStringLiteral("Securit&y:"), Rect(0, 1000, 750, 240));
     m_lblEmailSecurityDesc->move(m_txtEmailPort->geometry().right() + 1 + Px(2 * kGap), m_lblEmailPortDesc->y());
     m_cboEmailSecurity = Named(new QComboBox(frame), "cboEmailSecurity", Rect(0, 0, 1500, 315));
     m_cboEmailSecurity->addItems({kSecurityNone, kSecurityStartTls, kSecurityTls});
     placeAfter(m_cboEmailSecurity, m_lblEmailSecurityDesc);
 
-    m_chkEmailLogin = Named(new QCheckBox(QStringLiteral("E-Mail server  requires Username and Password:"), frame),
+    m_chkEmailLogin = Named(new QCheckBox(QStringLiteral("E-Mail server  re&quires Username and Password:"), frame),
                             "chkEmailLogin",
                             Rect(120, 1350, 6375, 255));
     m_chkEmailLogin->resize(qMax(m_chkEmailLogin->width(), m_chkEmailLogin->sizeHint().width()),
                             m_chkEmailLogin->height());
     m_lblEmailUserNameDesc =
-        newLabel(frame, "lblEmailUserNameDesc", QStringLiteral("Username:"), Rect(360, 1740, 900, 240));
+        newLabel(frame, "lblEmailUserNameDesc", QStringLiteral("&Username:"), Rect(360, 1740, 900, 240));
     m_lblEmailPasswordDesc =
-        newLabel(frame, "lblEmailPasswordDesc", QStringLiteral("Password:"), Rect(360, 2115, 900, 240));
+        newLabel(frame, "lblEmailPasswordDesc", QStringLiteral("Pass&word:"), Rect(360, 2115, 900, 240));
     // Both boxes start at the same place, after the wider caption.
     const int captionWidth = qMax(m_lblEmailUserNameDesc->width(), m_lblEmailPasswordDesc->width());
     m_lblEmailUserNameDesc->resize(captionWidth, m_lblEmailUserNameDesc->height());
@@ -364,7 +400,7 @@ QWidget* frmSettings::createNotificationTab()
     m_txtEmailPassword->setEchoMode(QLineEdit::Password);
 
     m_lblEmailNotifyFromDesc = newLabel(
-        frame, "lblEmailNotifyFromDesc", QStringLiteral("Send 'From' e-mail address:"), Rect(120, 2460, 6375, 240));
+        frame, "lblEmailNotifyFromDesc", QStringLiteral("Sen&d 'From' e-mail address:"), Rect(120, 2460, 6375, 240));
     m_txtEmailNotifyFrom = Named(new QLineEdit(frame), "txtEmailNotifyFrom", Rect(120, 2700, 6375, 315));
     m_lblEmailNotifyFromExampleDesc = newExample(frame,
                                                  "lblEmailNotifyFromExampleDesc",
@@ -372,7 +408,7 @@ QWidget* frmSettings::createNotificationTab()
                                                  Rect(120, 3030, 6375, 210));
     m_lblEmailNotifyTo = newLabel(frame,
                                   "lblEmailNotifyTo",
-                                  QStringLiteral("Send notifications to e-mail address/addresses (; separated):"),
+                                  QStringLiteral("&Send notifications to e-mail address/addresses (; separated):"),
                                   Rect(120, 3345, 6375, 240));
     m_txtEmailNotifyTo = Named(new QLineEdit(frame), "txtEmailNotifyTo", Rect(120, 3585, 6375, 315));
     m_lblEmailNotifyToExampleDesc =
@@ -381,11 +417,11 @@ QWidget* frmSettings::createNotificationTab()
                    QStringLiteral("E.g. : \"Operations Desk\" <ops@example.com>; jane.doe@example.com"),
                    Rect(120, 3915, 6375, 210));
 
-    m_cmdSendTestEmail = newButton(frame, "cmdSendTestEmail", QStringLiteral("Send Test E-mail"), Rect(0, 0, 0, 375));
+    m_cmdSendTestEmail = newButton(frame, "cmdSendTestEmail", QStringLiteral("Send &Test E-mail"), Rect(0, 0, 0, 375));
     const int testWidth = qMax(Px(1800), m_cmdSendTestEmail->sizeHint().width());
     m_cmdSendTestEmail->setGeometry(frame->width() - Px(120) - testWidth, Px(4275), testWidth, Px(375));
     // Left of the test button: the password's own row has no room for it.
-    m_chkEmailKeyring = Named(new QCheckBox(QStringLiteral("Keep the password in the desktop's keyring"), frame),
+    m_chkEmailKeyring = Named(new QCheckBox(QStringLiteral("Keep the password in the desktop's keyrin&g"), frame),
                               "chkEmailKeyring",
                               Rect(120, 4335, 0, 255));
     m_chkEmailKeyring->resize(m_chkEmailKeyring->sizeHint().width(), m_chkEmailKeyring->height());
@@ -584,6 +620,9 @@ void frmSettings::EmailSwitched()
     m_lblEmailNotifyTo->setEnabled(on);
     ControlUtility::EnableControl(m_txtEmailNotifyTo, on);
     m_lblEmailNotifyToExampleDesc->setEnabled(on);
+    for (QLineEdit* box : {m_txtEmailServer, m_txtEmailPort, m_txtEmailNotifyFrom, m_txtEmailNotifyTo}) {
+        markRequired(box, on);
+    }
 }
 
 void frmSettings::LoginSwitched()
@@ -595,6 +634,7 @@ void frmSettings::LoginSwitched()
     m_lblEmailPasswordDesc->setEnabled(on);
     ControlUtility::EnableControl(m_txtEmailPassword, on);
     m_chkEmailKeyring->setEnabled(on);
+    markRequired(m_txtEmailUsername, on);
 }
 
 int frmSettings::selectedRow() const
@@ -679,6 +719,7 @@ std::optional<quint16> frmSettings::port() const
 void frmSettings::refusePort()
 {
     UserInterface::Message(kBadPort, UserInterface::Icon::Exclamation);
+    // The test button sits beside the port box; OK's checks leave the focus where it was.
     m_txtEmailPort->setFocus();
 }
 
@@ -776,7 +817,7 @@ void frmSettings::Ok()
             return;
         }
         if (!port()) {
-            refusePort();
+            refuse(kBadPort);
             return;
         }
         if (m_chkEmailLogin->isChecked() && m_txtEmailUsername->text().trimmed().isEmpty()) {

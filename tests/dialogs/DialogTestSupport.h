@@ -6,9 +6,12 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -92,6 +95,87 @@ inline void Type(QWidget* dialog, const char* name, const QString& text)
     QTest::mouseClick(box, Qt::LeftButton);
     box->end(false);
     QTest::keyClicks(box, text);
+}
+// Tab from the first of the blank-separated objectNames visits the others in turn and comes back to it; Shift+Tab
+// (Backtab) visits them in reverse.
+inline void ExpectTabOrder(QWidget* dialog, const QString& names)
+{
+    QStringList order = names.split(' ');
+    for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+        AppTest::Find<QWidget>(dialog, qPrintable(order.first()))->setFocus();
+        QStringList visited;
+        for (QWidget* focus = QApplication::focusWidget(); focus && visited.size() < order.size();) {
+            QTest::keyClick(focus, key);
+            focus = QApplication::focusWidget();
+            visited << (focus ? focus->objectName() : "<none>");
+        }
+        order.move(0, order.size() - 1);
+        EXPECT_EQ(visited, order) << key;
+        std::reverse(order.begin(), order.end());
+    }
+}
+// Every button, tab and label with a buddy has an Alt+letter, and no two of them share one.
+inline void ExpectDistinctMnemonics(QWidget* dialog)
+{
+    QStringList keys;
+    const auto add = [&](const QString& what, const QKeySequence& key) {
+        EXPECT_FALSE(key.isEmpty() || keys.contains(key.toString()))
+            << what.toStdString() << " " << key.toString().toStdString();
+        keys << key.toString();
+    };
+    for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
+        if (QStringList {"cmd", "chk", "opt"}.contains(button->objectName().left(3))) {
+            add(button->objectName(),
+                button->text().isEmpty() ? button->shortcut() : QKeySequence::mnemonic(button->text()));
+        }
+    }
+    for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (label->buddy()) {
+            add(label->objectName(), QKeySequence::mnemonic(label->text()));
+        }
+    }
+    for (const QTabWidget* tabs : dialog->findChildren<QTabWidget*>()) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            add(tabs->tabText(i), QKeySequence::mnemonic(tabs->tabText(i)));
+        }
+    }
+}
+// Every caption shown has the room its text needs (a push button's style may ask for more), and every enabled
+// text box's text stands out from its background.
+inline void ExpectReadable(QWidget* dialog)
+{
+    for (const QWidget* widget : dialog->findChildren<QWidget*>()) {
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        const auto* button = qobject_cast<const QAbstractButton*>(widget);
+        const QString text = label ? label->text() : button ? button->text() : QString();
+        if (widget->isVisible() && !text.isEmpty()) {
+            const QFontMetrics metrics = widget->fontMetrics();
+            const int width = qobject_cast<const QPushButton*>(widget) ? metrics.horizontalAdvance(text) + 8
+                                                                       : widget->sizeHint().width();
+            EXPECT_TRUE(width <= widget->width() && metrics.height() <= widget->height())
+                << widget->objectName().toStdString() << " needs " << width << "x" << metrics.height() << ", has "
+                << widget->width() << "x" << widget->height();
+        }
+        // A box of limited length shows that many digits.
+        const auto* box = qobject_cast<const QLineEdit*>(widget);
+        EXPECT_TRUE(!box || box->maxLength() > 8 ||
+                    box->fontMetrics().horizontalAdvance(QString(box->maxLength(), '9')) + 10 <= box->width())
+            << widget->objectName().toStdString() << " is " << widget->width() << " wide";
+        const QPalette& colours = widget->palette();
+        EXPECT_TRUE(!qobject_cast<const QLineEdit*>(widget) || !widget->isEnabled() ||
+                    qAbs(colours.color(QPalette::Base).lightness() - colours.color(QPalette::Text).lightness()) > 128)
+            << widget->objectName().toStdString();
+    }
+}
+// Presses Alt and each letter in turn: the objectName of the control that then has the focus.
+inline QStringList AltFocus(const QString& letters)
+{
+    QStringList focused;
+    for (const QChar letter : letters) {
+        QTest::keyClick(QApplication::focusWidget(), letter.toLatin1(), Qt::AltModifier);
+        focused << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "<none>");
+    }
+    return focused;
 }
 // Leaves a control as a person would: a check box or option is clicked, a drop-down
 // list is moved by keys to the entry of that number, a box, which must be enabled, holds the text.

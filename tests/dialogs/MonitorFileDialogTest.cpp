@@ -3,6 +3,7 @@
 #include "DialogTestSupport.h"
 #include "dialogs/frmMonitorFile.h"
 #include "model/cMonitorFile.h"
+#include "support/Clock.h"
 
 #include <QFileDialog>
 
@@ -156,6 +157,28 @@ TEST_F(MonitorFileDialog, OkRefusesInOrderAndCancelEscapeOrTheCloseBoxLeaveTheFi
         }));
         EXPECT_EQ(Stored(file), Stored(MakeFile("/before", "", false, 0)));
     }
+}
+
+TEST_F(MonitorFileDialog, UnderTheNameItShowsWhatItStandsForNowAsItIsTyped)
+{
+    const FixedClock clock(NowMSecs());
+    const QString folder = TestEnvironment::NewFolder("preview");
+    WatchedFile(folder, "app-2026-12-04.log", NowSecs());
+    // What is typed, and how the line under it ends; a long folder may be shortened in its middle.
+    const std::pair<QString, QString> cases[] = {{folder + "/app-#yyyy-mm-dd#.log", "/app-2026-12-04.log"},
+                                                 {folder + "/#yyyy#.log", "/2026.log  (does not exist yet)"},
+                                                 {"", ""}};
+    cMonitorFile file;
+    Run(&file, [&](QWidget* dialog) {
+        for (const auto& [typed, end] : cases) {
+            Box(dialog, "txtFilename")->clear();
+            Type(dialog, "txtFilename", typed);
+            const QString shown = Find<QLabel>(dialog, "lblFilenamePreview")->text();
+            EXPECT_TRUE(typed.isEmpty() ? shown.isEmpty() : shown.startsWith("Watches now: /") && shown.endsWith(end))
+                << typed.toStdString() << " -> " << shown.toStdString();
+        }
+        Click(dialog, "cmdCancel");
+    });
 }
 
 TEST_F(MonitorFileDialog, OkWritesTrimmedNamesTheAttachmentAndTheRule)

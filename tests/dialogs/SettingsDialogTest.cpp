@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
+#include <QScopeGuard>
 #include <QTabWidget>
 
 using namespace AppTest;
@@ -122,15 +123,121 @@ TEST_F(SettingsDialog, LoginBoxesAreTypableOnlyWhileBothSwitchesAreOn)
         for (const auto& [click, email, login] : steps) {
             SCOPED_TRACE(click);
             *click ? Click(dialog, click) : void();
+            // The boxes OK asks for while they are enabled say "required" when empty.
             for (const char* name : {"txtEmailServer", "txtEmailPort", "cboEmailSecurity", "txtEmailNotifyTo"}) {
                 EXPECT_EQ(Find<QWidget>(dialog, name)->isEnabled(), bool(email)) << name;
+                auto* box = qobject_cast<QLineEdit*>(Find<QWidget>(dialog, name));
+                EXPECT_EQ(box ? box->placeholderText() : "", QString(email && box ? "required" : "")) << name;
             }
             EXPECT_EQ(Box(dialog, "txtEmailUsername")->isEnabled(), bool(login));
+            EXPECT_EQ(Box(dialog, "txtEmailUsername")->placeholderText(), QString(login ? "required" : ""));
             EXPECT_EQ(Box(dialog, "txtEmailPassword")->isEnabled(), bool(login));
         }
         EXPECT_EQ(Box(dialog, "txtEmailPassword")->echoMode(), QLineEdit::Password);
         Click(dialog, "cmdCancel");
     });
+}
+
+TEST_F(SettingsDialog, TabAndShiftTabVisitTheShownTabsControlsInOrder)
+{
+    // The shown tab's controls, then the strip, then OK and Cancel; disabled edit and remove buttons have no stop.
+    const char* tabs[] = {
+        "listFiles cmdAddFile txtPollInterval chkWatchEvents chkAutostart chkNotifyMissedChanges "
+        "chkDesktopNotify qt_tabwidget_tabbar cmdOK cmdCancel",
+        "qt_tabwidget_tabbar chkEmailEnabled txtEmailServer txtEmailPort cboEmailSecurity chkEmailLogin "
+        "txtEmailUsername txtEmailPassword chkEmailKeyring txtEmailNotifyFrom txtEmailNotifyTo cmdSendTestEmail cmdOK "
+        "cmdCancel"};
+    Run([&](QWidget* dialog) {
+        for (int tab = 0; tab < 2; ++tab) {
+            SCOPED_TRACE(tab);
+            ShowTab(dialog, tab);
+            ExpectTabOrder(dialog, tabs[tab]);
+        }
+        Click(dialog, "cmdCancel");
+    });
+}
+
+TEST_F(SettingsDialog, EnterPressesTheFocusedButtonElseOkAndEscapeCancels)
+{
+    // The focused control and the key: the first four press OK, which writes the profile; the others leave it.
+    const std::pair<const char*, Qt::Key> cases[] = {{"txtPollInterval", Qt::Key_Return},
+                                                     {"listFiles", Qt::Key_Enter},
+                                                     {"chkWatchEvents", Qt::Key_Return},
+                                                     {"cboEmailSecurity", Qt::Key_Return},
+                                                     {"cmdCancel", Qt::Key_Return},
+                                                     {"txtEmailServer", Qt::Key_Escape},
+                                                     {"cmdOK", Qt::Key_Escape},
+                                                     {"cmdAddFile", Qt::Key_Return}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [name, key] = cases[i];
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(WriteProfile(m_before));
+        ASSERT_TRUE(m_settings.ReadSettings("Profile1"));
+        EXPECT_EQ(Run([&](QWidget* dialog) {
+                      ShowTab(dialog, QByteArray(name).contains("Email") ? 1 : 0);
+                      QWidget* focus = Find<QWidget>(dialog, name);
+                      focus->setFocus();
+                      if (QByteArray(name) != "cmdAddFile") {
+                          return QTest::keyClick(focus, key);
+                      }
+                      // The file dialog opens, where Enter on Cancel cancels too: no word about the empty file name.
+                      RunModalFrom(
+                          "frmMonitorFile",
+                          [&] { QTest::keyClick(focus, key); },
+                          [&](QWidget* file) {
+                              Button(file, "cmdCancel")->setFocus();
+                              EXPECT_EQ(m_answer.Answer([&] { QTest::keyClick(Button(file, "cmdCancel"), key); }).count,
+                                        0);
+                          });
+                      Click(dialog, "cmdCancel");
+                  }),
+                  i < 4);
+        EXPECT_EQ(ProfileText() == m_before, i >= 4);
+    }
+}
+
+TEST_F(SettingsDialog, BothDialogsAreReadableInTheDesktopsFontAndPaletteAndGiveEachControlAnAltLetter)
+{
+    const QFont before = QApplication::font();
+    const QPalette palette = QApplication::palette();
+    const auto restore = qScopeGuard([&] {
+        QApplication::setFont(before);
+        QApplication::setPalette(palette);
+    });
+    // Light text on dark boxes and windows, as a dark desktop theme sets them.
+    const QColor light(230, 230, 230), grey(53, 53, 53);
+    QApplication::setPalette(QPalette(light, grey, grey, Qt::black, grey, light, light, QColor(30, 30, 30), grey));
+    for (const int points : {8, 11, 16}) {
+        SCOPED_TRACE(points);
+        QFont font = before;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        Run([&](QWidget* dialog) {
+            EXPECT_EQ(dialog->font().pointSize(), points);
+            ExpectDistinctMnemonics(dialog);
+            ExpectReadable(dialog);
+            Find<QWidget>(dialog, "listFiles")->setFocus();
+            EXPECT_EQ(AltFocus("ih"), QStringList({"txtPollInterval", "chkWatchEvents"}));
+            AltFocus("n"); // the second tab
+            ExpectReadable(dialog);
+            EXPECT_EQ(AltFocus("vpyuwds").join(' '),
+                      "txtEmailServer txtEmailPort cboEmailSecurity txtEmailUsername txtEmailPassword "
+                      "txtEmailNotifyFrom txtEmailNotifyTo");
+            RunModalFrom(
+                "frmMonitorFile",
+                [&] { Click(dialog, "cmdAddFile"); },
+                [&](QWidget* file) {
+                    Edit(file, "optNotifyStale");
+                    EXPECT_EQ(file->font().pointSize(), points);
+                    ExpectDistinctMnemonics(file);
+                    ExpectReadable(file);
+                    EXPECT_EQ(AltFocus("mrfa").join(' '),
+                              "txtStaleMinutes txtRemindMins txtFilename chkAttachFileToEmail");
+                    Click(file, "cmdCancel");
+                });
+            Click(dialog, "cmdCancel");
+        });
+    }
 }
 
 TEST_F(SettingsDialog, OkRefusesWhatCannotBeUsedAndStaysOpen)
@@ -143,17 +250,20 @@ TEST_F(SettingsDialog, OkRefusesWhatCannotBeUsedAndStaysOpen)
         {"txtEmailPort", "0", "You must enter the e-mail server's port, a whole number from 1 to 65535"},
         {"txtPollInterval", "0", kNoInterval},
     };
+    int row = 0;
     for (const auto& c : cases) {
         EXPECT_FALSE(Run([&](QWidget* dialog) {
             const auto& [box, text, message] = c;
             SCOPED_TRACE(box + (" = " + text).toStdString());
             Edit(dialog, box, text);
-            ShowTab(dialog, 1);
+            const int tab = row++ % 2;
+            ShowTab(dialog, tab);
             const ShownMessage shown = m_answer.Answer([&] { Click(dialog, "cmdOK"); });
             EXPECT_EQ(shown.text, message);
             EXPECT_EQ(shown.icon, QMessageBox::Warning);
-            // Only the interval's message brings its tab to the front.
-            EXPECT_EQ(Find<QTabWidget>(dialog, "tbsSettings")->currentIndex(), message == kNoInterval ? 0 : 1);
+            // Only the interval's message brings its tab to the front; none moves the focus.
+            EXPECT_EQ(Find<QTabWidget>(dialog, "tbsSettings")->currentIndex(), message == kNoInterval ? 0 : tab);
+            EXPECT_EQ(dialog->focusWidget(), Button(dialog, "cmdOK"));
             Click(dialog, "cmdCancel");
         }));
     }
