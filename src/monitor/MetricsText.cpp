@@ -16,7 +16,26 @@ public:
     explicit Writer(qsizetype capacity) { m_bytes.resize(capacity); }
 
     Writer& operator<<(const char* text) { return put(text, std::strlen(text)); }
+    Writer& operator<<(QByteArrayView bytes) { return put(bytes.data(), size_t(bytes.size())); }
     Writer& operator<<(const QByteArray& bytes) { return put(bytes.constData(), size_t(bytes.size())); }
+    // A label value: backslash, double quote and line feed escaped as the format says.
+    Writer& Escaped(const QByteArray& bytes)
+    {
+        if (!bytes.contains('\\') && !bytes.contains('"') && !bytes.contains('\n')) {
+            return *this << bytes;
+        }
+        for (const char c : bytes) {
+            if (c == '\\' || c == '"') {
+                *this << '\\' << c;
+            } else if (c == '\n') {
+                *this << "\\n";
+            } else {
+                *this << c;
+            }
+        }
+        return *this;
+    }
+    [[nodiscard]] qsizetype Size() const { return m_at; }
     Writer& operator<<(char c) { return put(&c, 1); }
     Writer& operator<<(qint64 value)
     {
@@ -109,26 +128,29 @@ QByteArray MetricsText::Render(const cSettings& settings, const Cycle& cycle)
 {
     const qint32 count = qMax<qint32>(0, settings.NumberFiles());
     const QByteArray profile = "{profile=\"" + LabelValue(settings.ProfileName()) + '"';
-    // One label set per watch, used by each of its lines; the position keeps
-    // two watches of one name apart.
-    std::vector<QByteArray> labels(static_cast<size_t>(count));
+    // Each watch's own labels, used by each of its lines, kept end to end in
+    // one buffer; the position keeps two watches of one name apart.
+    Writer labelText(qsizetype(count) * 96);
+    std::vector<qsizetype> labelEnds(static_cast<size_t>(count));
     std::vector<const char*> states(static_cast<size_t>(count));
-    qsizetype bound = 8192 + 4 * profile.size();
     for (qint32 i = 0; i < count; ++i) {
         const cMonitorFile& file = *settings.MonitorFile(static_cast<qint16>(i + 1));
-        labels[size_t(i)] =
-            ",index=\"" + QByteArray::number(i + 1) + "\",file=\"" + LabelValue(file.DisplayName()) + '"';
+        labelText << ",index=\"" << qint64(i + 1) << "\",file=\"";
+        labelText.Escaped(file.DisplayName().toUtf8()) << '"';
+        labelEnds[size_t(i)] = labelText.Size();
         states[size_t(i)] = stateOf(file);
-        // Four lines, each a name, both label parts, perhaps a state label, a value and punctuation.
-        bound += 4 * (profile.size() + labels[size_t(i)].size() + 128);
     }
-    Writer out(bound);
+    const QByteArray labels = labelText.Take();
+    // Four lines a watch, each a name, both label parts, perhaps a state label, a value and punctuation.
+    Writer out(8192 + 4 * (labels.size() + qsizetype(count) * (profile.size() + 128)));
     const auto header = [&](int family) {
         const auto& [name, type, help] = kFamilies[family];
         out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
     };
     const auto fileLine = [&](int family, qint32 i) -> Writer& {
-        return out << kFamilies[family][0] << profile << labels[size_t(i)];
+        const qsizetype from = i == 0 ? 0 : labelEnds[size_t(i - 1)];
+        return out << kFamilies[family][0] << profile
+                   << QByteArrayView(labels).sliced(from, labelEnds[size_t(i)] - from);
     };
 
     header(0);

@@ -228,7 +228,9 @@ bool FileSystemUtility::SwapInFile(const QString& path, const QByteArray& bytes,
     const QByteArray target = QFile::encodeName(path);
     const QByteArray next = target + ".next";
     // Not through a FIFO, device or link left in its place: only a regular file is rewritten.
-    const int fd = ::open(next.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    // Written over in place and cut to its new length after: the pages it holds are used again, not freed and taken
+    // anew.
+    const int fd = ::open(next.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = QStringLiteral("cannot create ") + QFile::decodeName(next) + QStringLiteral(": ") +
                 QString::fromLocal8Bit(std::strerror(errno));
@@ -236,7 +238,7 @@ bool FileSystemUtility::SwapInFile(const QString& path, const QByteArray& bytes,
     }
     struct stat st = {};
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const bool written = regular && WriteAll(fd, bytes);
+    const bool written = regular && WriteAll(fd, bytes) && ::ftruncate(fd, bytes.size()) == 0;
     const int writeError = errno;
     ::close(fd);
     if (!regular) {
