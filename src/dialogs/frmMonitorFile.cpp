@@ -69,30 +69,28 @@ const QString kNoMinutes =
 const QString kBadRemind =
     QStringLiteral("You must enter how often to remind, a whole number of minutes from 0 (never) to 35791394.");
 
-// The minutes box and its label follow the stale option on its row when the
-// font leaves room for them; with a wide font they take the next row, under
-// the option's text, rather than cutting the option short. Returns the height
-// the frame then needs less.
+// How many pixels the stale option's row lacks for the option's text, the
+// minutes box and its label side by side; 0 when they fit.
+int minutesRowShortfall(const QRadioButton* option, const QLineEdit* box, const QLabel* label)
+{
+    const int gap = Px(90);
+    const int need = option->sizeHint().width() + gap + box->width() + gap + label->sizeHint().width();
+    const int room = option->parentWidget()->width() - 2 * option->x();
+    return qMax(0, need - room);
+}
+
+// The minutes box and its label follow the stale option on its row. Returns
+// the height the frame then needs less, the design having kept a row under
+// the option for them.
 int placeMinutes(QRadioButton* option, QLineEdit* box, QLabel* label)
 {
-    const QWidget* frame = option->parentWidget();
     const int gap = Px(90);
-    const int optionWidth = option->sizeHint().width();
-    const int labelWidth = label->sizeHint().width();
-    const int right = frame->width() - option->x();
+    option->resize(option->sizeHint().width(), option->height());
     QRect boxRect = box->geometry();
-    int saved = 0;
-    if (option->x() + optionWidth + gap + boxRect.width() + gap + labelWidth <= right) {
-        option->resize(optionWidth, option->height());
-        boxRect.moveTo(option->x() + optionWidth + gap, option->y() + (option->height() - boxRect.height()) / 2);
-        saved = box->y() - option->y();
-    } else {
-        const QStyle* style = option->style();
-        const int textStart = style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, option) +
-                              style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, option);
-        boxRect.moveLeft(option->x() + textStart);
-    }
+    boxRect.moveTo(option->geometry().right() + 1 + gap, option->y() + (option->height() - boxRect.height()) / 2);
+    const int saved = box->y() - boxRect.y();
     box->setGeometry(boxRect);
+    const int labelWidth = label->sizeHint().width();
     label->setGeometry(
         boxRect.right() + 1 + gap, boxRect.y() + (boxRect.height() - label->height()) / 2, labelWidth, label->height());
     return saved;
@@ -194,7 +192,6 @@ void frmMonitorFile::createContent()
     DialogParts::FitDigits(m_txtStaleMinutes);
     auto* minutes = Named(new QLabel(QStringLiteral("&Minutes"), options), "lblFileMinsDesc", Rect(0, 0, 720, 255));
     minutes->setBuddy(m_txtStaleMinutes);
-    const int saved = placeMinutes(m_optNotifyStale, m_txtStaleMinutes, minutes);
     m_chkNotifyMissing = Named(new QCheckBox(QStringLiteral("Mail when the file is mi&ssing"), options),
                                "chkNotifyMissing",
                                Rect(120, 1590, 5280, 255));
@@ -210,17 +207,36 @@ void frmMonitorFile::createContent()
     auto* remindMins =
         Named(new QLabel(QStringLiteral("minutes (0 = never)"), options), "lblRemindMinsDesc", Rect(0, 0, 0, 255));
     placeRow(remind, m_txtRemindMins, remindMins);
-    // The rows under the minutes move up into the room a one-row stale option leaves.
-    for (QWidget* below : std::initializer_list<QWidget*> {
-             m_chkNotifyMissing, m_chkNotifyRecovered, remind, m_txtRemindMins, remindMins}) {
-        below->move(below->x(), below->y() - saved);
-    }
-    options->resize(options->width(), options->height() - saved);
 
     m_cmdOK = Named(new QPushButton(QStringLiteral("&OK"), this), "cmdOK", Rect(3300, 5385, 1140, 405));
     m_cmdOK->setDefault(true);
     m_cmdCancel = Named(new QPushButton(QStringLiteral("&Cancel"), this), "cmdCancel", Rect(4590, 5385, 1140, 405));
     m_cmdCancel->setAutoDefault(true);
+
+    // A desktop font wider for its height than the design's would push the
+    // minutes box off its option's row: the dialog grows wider instead, its
+    // boxes with it and the buttons on the right staying on the right.
+    if (const int more = minutesRowShortfall(m_optNotifyStale, m_txtStaleMinutes, minutes); more > 0) {
+        setFixedWidth(width() + more);
+        for (QWidget* wider : std::initializer_list<QWidget*> {
+                 details, options, m_txtFilename, m_lblFilenamePreview, m_chkUseFriendlyName, m_txtFriendlyName}) {
+            wider->resize(wider->width() + more, wider->height());
+        }
+        for (QWidget* right : std::initializer_list<QWidget*> {m_cmdBrowse, m_cmdOK, m_cmdCancel}) {
+            right->move(right->x() + more, right->y());
+        }
+    }
+    const int saved = placeMinutes(m_optNotifyStale, m_txtStaleMinutes, minutes);
+    // The rows under the minutes move up into the room the design kept for them.
+    for (QWidget* below : std::initializer_list<QWidget*> {
+             m_chkNotifyMissing, m_chkNotifyRecovered, remind, m_txtRemindMins, remindMins}) {
+        below->move(below->x(), below->y() - saved);
+    }
+    options->resize(options->width(), options->height() - saved);
+    for (QWidget* button : std::initializer_list<QWidget*> {m_cmdOK, m_cmdCancel}) {
+        button->move(button->x(), button->y() - saved);
+    }
+    setFixedHeight(height() - saved);
 
     setTabOrder(m_txtFilename, m_cmdBrowse);
     setTabOrder(m_cmdBrowse, m_chkUseFriendlyName);

@@ -156,6 +156,10 @@ inline void ExpectReadable(QWidget* dialog)
                 << widget->objectName().toStdString() << " needs " << width << "x" << metrics.height() << ", has "
                 << widget->width() << "x" << widget->height();
         }
+        // Nothing runs past the edge of the frame or dialog that holds it.
+        EXPECT_TRUE(!widget->isVisible() || widget->isWindow() ||
+                    widget->parentWidget()->rect().contains(widget->geometry()))
+            << widget->objectName().toStdString() << " leaves its parent";
         // A box of limited length shows that many digits.
         const auto* box = qobject_cast<const QLineEdit*>(widget);
         EXPECT_TRUE(!box || box->maxLength() > 8 ||

@@ -231,6 +231,11 @@ TEST_F(SettingsDialog, BothDialogsAreReadableInTheDesktopsFontAndPaletteAndGiveE
                     EXPECT_EQ(file->font().pointSize(), points);
                     ExpectDistinctMnemonics(file);
                     ExpectReadable(file);
+                    // The minutes box follows its option on the option's row.
+                    const QRect option = Find<QWidget>(file, "optNotifyStale")->geometry();
+                    const QRect minutes = Box(file, "txtStaleMinutes")->geometry();
+                    EXPECT_TRUE(minutes.left() > option.right() && option.contains(option.left(), minutes.center().y()))
+                        << points << " pt";
                     EXPECT_EQ(AltFocus("mrfa").join(' '),
                               "txtStaleMinutes txtRemindMins txtFilename chkAttachFileToEmail");
                     Click(file, "cmdCancel");
