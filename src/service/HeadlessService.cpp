@@ -75,7 +75,7 @@ HeadlessService::HeadlessService(QString profileName, std::FILE* history, QObjec
     m_monitor.SetNotifier(&m_notifier);
     connect(&m_monitor, &cMonitor::HistoryLine, this, &HeadlessService::AddHistory);
     connect(&m_monitor, &cMonitor::ListReplaced, this, &HeadlessService::ListReplaced);
-    connect(&m_monitor, &cMonitor::SaveFailed, this, &HeadlessService::SaveFailed);
+    connect(&m_monitor, &cMonitor::SaveFailed, this, &HeadlessService::Warn);
     connect(&m_monitor, &cMonitor::Stopped, this, [] { QCoreApplication::exit(0); });
 }
 
@@ -126,7 +126,9 @@ void HeadlessService::OnSignal()
 
 bool HeadlessService::Start()
 {
-    m_notifier.SetPassword(credentialPassword());
+    const std::optional<QString> password = credentialPassword();
+    m_hasCredential = password.has_value();
+    m_notifier.SetPassword(password);
     if (!m_monitor.Load(m_profileName) || !m_monitor.Settings().ReadProblem().isEmpty()) {
         return false;
     }
@@ -143,9 +145,17 @@ void HeadlessService::ListReplaced()
                      qUtf8Printable(settings.ProfilePath()),
                      qUtf8Printable(settings.ReadProblem()));
     }
+    // The window keeps such a password in the desktop's keyring, which a service has no
+    // session to reach: without the credential it would log in with no password at all.
+    if (settings.SMTPPasswordStore() == cSettings::PasswordStore::Keyring && !m_hasCredential &&
+        settings.SMTPEnabled() && !settings.SMTPLoginName().isEmpty()) {
+        Warn(QStringLiteral("The profile keeps its SMTP password in the desktop's keyring, which this service "
+                            "cannot read: give it the password as the smtp-password credential "
+                            "(LoadCredential=smtp-password:FILE)"));
+    }
 }
 
-void HeadlessService::SaveFailed(const QString& line)
+void HeadlessService::Warn(const QString& line)
 {
     DebugLog(line, 5, LogIndentKeep);
     std::fprintf(stderr, "sentrel: %s\n", qUtf8Printable(line));

@@ -35,11 +35,12 @@ private:
     void AddHistory(const QDateTime& when, const QString& text);
     void OnSignal();
     void ListReplaced();
-    void SaveFailed(const QString& line);
+    void Warn(const QString& line);
 
     QString m_profileName;
     std::FILE* m_history;
     cMonitor m_monitor;
     PluginNotifier m_notifier;
+    bool m_hasCredential = false;
     QSocketNotifier* m_signalNotifier = nullptr;
 };

@@ -286,11 +286,12 @@ TEST_F(Headless, TheSmtpPasswordCredentialOutranksTheProfilesPassword)
         const char* credential; // nullptr: none; empty: a FIFO
         const char* profilePassword;
         const char* outcome;
+        bool keyring; // the profile says the window keeps the password in the keyring
     };
     const Case cases[] = {
-        {"credential", "s3cret\n", "wrong", "Sent OK"},
-        {"none", nullptr, "wrong", "Failed"},
-        {"fifo", "", "s3cret", "Sent OK"},
+        {"credential", "s3cret\n", "wrong", "Sent OK", true},
+        {"none", nullptr, "wrong", "Failed", true},
+        {"fifo", "", "s3cret", "Sent OK", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -306,7 +307,9 @@ TEST_F(Headless, TheSmtpPasswordCredentialOutranksTheProfilesPassword)
         const QString password = GeneralUtility::TransformSecret(QLatin1String(c.profilePassword), true);
         WriteProfile(
             ProfileText({nightly}, sink.Port())
-                .replace(QStringLiteral("Port="), QStringLiteral("LoginName=alice\nPassword=%1\nPort=").arg(password)));
+                .replace(QStringLiteral("Port="),
+                         QStringLiteral("LoginName=alice\nPassword=%1\n%2Port=")
+                             .arg(password, c.keyring ? QStringLiteral("PasswordStore=Keyring\n") : QString())));
         qputenv("CREDENTIALS_DIRECTORY", QFile::encodeName(folder));
         Service& service = LaunchStarted();
         qunsetenv("CREDENTIALS_DIRECTORY");
@@ -315,6 +318,9 @@ TEST_F(Headless, TheSmtpPasswordCredentialOutranksTheProfilesPassword)
             service.Prints(QStringLiteral("File:nightly - Changed Notification Email ") + QLatin1String(c.outcome)))
             << service.out.toStdString();
         EXPECT_EQ(service.err.contains(QLatin1String("smtp-password cannot be read (")), fifo)
+            << service.err.toStdString();
+        EXPECT_EQ(service.err.contains(QLatin1String("in the desktop's keyring, which this service cannot read")),
+                  c.keyring && !c.credential)
             << service.err.toStdString();
         service.Signal(SIGTERM);
         ASSERT_GE(service.Ends(3000), 0);
