@@ -28,6 +28,7 @@ QVariant FilesListModel::data(const QModelIndex& index, int role) const
     }
     const Row& row = m_rows[static_cast<size_t>(index.row())];
     switch (role) {
+    case Qt::ToolTipRole: // the whole text of a cell the column cuts short
     case Qt::DisplayRole:
         switch (index.column()) {
         case ColumnFileName:

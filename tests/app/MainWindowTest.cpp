@@ -175,6 +175,8 @@ TEST_F(MainWindow, ShowsEveryFileAndEachCheckWithAStaleFileInRedAndBold)
         EXPECT_EQ(FilesCell(row, "FILENAME"), e.name);
         EXPECT_EQ(FilesCell(row, "LASTMODIFIED"), e.modified);
         EXPECT_EQ(FilesCell(row, "STATUS"), e.status);
+        // Hovering shows a cell whole, however narrow its column.
+        EXPECT_EQ(Cell(row, "FILENAME").data(Qt::ToolTipRole).toString(), e.name);
         EXPECT_EQ(RowColour(row), e.alert ? QColor(Qt::red) : QColor(Qt::white));
         EXPECT_EQ(RowBold(row), e.alert);
     }
