@@ -191,7 +191,7 @@ frmMain::frmMain(QWidget* parent)
     connect(m_monitor, &cMonitor::HistoryLine, this, &frmMain::AddHistory);
     connect(m_monitor, &cMonitor::ListReplaced, this, &frmMain::UpdateDisplay);
     connect(m_monitor, &cMonitor::Notified, this, &frmMain::notified);
-    connect(m_monitor, &cMonitor::SaveFailed, this, [this](const QString& line) {
+    connect(m_monitor, &cMonitor::SavingTold, this, [this](const QString& line) {
         AddHistory(DateTimeUtility::Now(), line);
     });
 
@@ -480,7 +480,7 @@ void frmMain::ProgramSettings()
     if (m_monitor->Settings().DisplaySettings()) {
         m_monitor->ReloadProfile();
     }
-    m_monitor->ReportSaveFailure();
+    m_monitor->ReportSaving();
 }
 
 bool frmMain::EditSettings(cSettings& settings)
@@ -517,7 +517,7 @@ void frmMain::passwordStored(bool stored, const QString& reason)
     }
     settings.SetSMTPPasswordStore(cSettings::PasswordStore::Keyring);
     settings.WriteSettings();
-    m_monitor->ReportSaveFailure();
+    m_monitor->ReportSaving();
 }
 
 void frmMain::About()

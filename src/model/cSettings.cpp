@@ -91,6 +91,8 @@ bool cSettings::ReadSettings(const QString& profileName)
         m_files[i].SetMailChangesFoundAtLoad(m_notifyMissedChanges);
         m_files[i].ReadFromFile(m_profilePath, fileSection(static_cast<qint32>(i + 1)));
     }
+    // What was just read is what the file holds.
+    m_failedWritesMadeGood = store.FailedWrites();
     return true;
 }
 
@@ -169,18 +171,38 @@ bool cSettings::DisplaySettings()
     return WriteSettings();
 }
 
-QString cSettings::SaveFailureToReport()
+QString cSettings::SavingToReport()
 {
     const QString problem = m_store ? m_store->WriteProblem() : QString();
     if (problem == m_reportedSaveFailure) {
         return QString();
     }
+    const bool madeGood = problem.isEmpty();
     m_reportedSaveFailure = problem;
-    if (problem.isEmpty()) {
-        return QString();
+    if (madeGood) {
+        return QStringLiteral("Profile ") + m_profilePath + QStringLiteral(" is saved again");
     }
     return QStringLiteral("Profile ") + m_profilePath + QStringLiteral(" was not saved (") + problem +
            QStringLiteral("); it keeps what was last saved");
+}
+
+void cSettings::SaveAgainAfterFailure()
+{
+    // Another save may have succeeded since: only a count of failures tells
+    // that some file's state was left unsaved.
+    if (!m_store || m_store->FailedWrites() == m_failedWritesMadeGood) {
+        return;
+    }
+    // Each file's state as the cycle left it, in one replacement: keys the
+    // file on disk already holds are not written again.
+    ProfileStore::Transaction transaction(*m_store);
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        m_files[i].WriteToFile(m_profilePath, fileSection(static_cast<qint32>(i + 1)));
+    }
+    if (transaction.Commit()) {
+        m_failedWritesMadeGood = m_store->FailedWrites();
+        m_store->ClearWriteProblem(); // saved, or the file held it all already
+    }
 }
 
 void cSettings::BeginCheckCycle()

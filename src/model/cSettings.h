@@ -73,9 +73,13 @@ public:
     // Why the profile file could not be read by the last ReadSettings, which
     // then read it as empty; empty when it was read or does not exist yet.
     [[nodiscard]] const QString& ReadProblem() const { return m_readProblem; }
-    // A history line for a failed save of the profile, once for each reason:
-    // empty while saves succeed and when the reason was handed out already.
-    [[nodiscard]] QString SaveFailureToReport();
+    // A history line for a failed save of the profile, once for each reason,
+    // and one when saves work again: empty when nothing is new.
+    [[nodiscard]] QString SavingToReport();
+    // After a failed save (a full disk, say) the files' state in the profile
+    // lags behind what was mailed; this writes it again, and does nothing
+    // while saves succeed.
+    void SaveAgainAfterFailure();
 
     // A check cycle calls BeginCheckCycle before its first file and EndCheckCycle
     // after its last, and passes CycleFolders() to each CheckFile: the folders'
@@ -120,6 +124,7 @@ private:
     std::shared_ptr<ProfileStore> m_store;
     QString m_readProblem;
     QString m_reportedSaveFailure;
+    quint64 m_failedWritesMadeGood = 0;
     std::vector<cMonitorFile> m_files;
     qint32 m_pollInterval = 0;
     bool m_watchEvents = false;

@@ -72,7 +72,7 @@ bool cMonitor::readProfile()
     m_loaded = true;
     Q_EMIT StatusText(QStringLiteral(" Loading Settings..."));
     Q_EMIT ListReplaced();
-    ReportSaveFailure();
+    ReportSaving();
     watchProfile();
     m_changes.Follow(&m_settings);
     schedule();
@@ -257,7 +257,8 @@ void cMonitor::finishCycle()
     restartInterval();
     cycleEnds();
     writeMetrics();
-    ReportSaveFailure();
+    m_settings.SaveAgainAfterFailure();
+    ReportSaving();
     // What the cycle saved is this program's own doing; an edit by someone
     // else, merged into a save or not, is read now.
     const bool editedElsewhere = m_settings.Store() && m_settings.Store()->EditedElsewhere();
@@ -403,10 +404,10 @@ void cMonitor::writeMetrics()
     }
 }
 
-void cMonitor::ReportSaveFailure()
+void cMonitor::ReportSaving()
 {
-    const QString line = m_settings.SaveFailureToReport();
+    const QString line = m_settings.SavingToReport();
     if (!line.isEmpty()) {
-        Q_EMIT SaveFailed(line);
+        Q_EMIT SavingTold(line);
     }
 }

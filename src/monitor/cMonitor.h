@@ -48,8 +48,8 @@ public:
     // wait; what came due meanwhile is checked once the hold ends.
     void Hold(bool held);
 
-    // Tells a failed save of the profile (SaveFailed) unless it was told already.
-    void ReportSaveFailure();
+    // Tells a failed save of the profile, or that saves work again (SavingTold), unless told already.
+    void ReportSaving();
 
     [[nodiscard]] cSettings& Settings() { return m_settings; }
     [[nodiscard]] const cSettings& Settings() const { return m_settings; }
@@ -74,8 +74,8 @@ Q_SIGNALS:
     // The profile was read (again): the list is new.
     void ListReplaced();
     void CycleFinished();
-    // A save of the profile failed; once for each reason.
-    void SaveFailed(const QString& line);
+    // A save of the profile failed (once for each reason), or saves work again.
+    void SavingTold(const QString& line);
     void Stopped();
 
 private:

@@ -75,7 +75,7 @@ HeadlessService::HeadlessService(QString profileName, std::FILE* history, QObjec
     m_monitor.SetNotifier(&m_notifier);
     connect(&m_monitor, &cMonitor::HistoryLine, this, &HeadlessService::AddHistory);
     connect(&m_monitor, &cMonitor::ListReplaced, this, &HeadlessService::ListReplaced);
-    connect(&m_monitor, &cMonitor::SaveFailed, this, &HeadlessService::Warn);
+    connect(&m_monitor, &cMonitor::SavingTold, this, &HeadlessService::Warn);
     connect(&m_monitor, &cMonitor::Stopped, this, [] { QCoreApplication::exit(0); });
 }
 

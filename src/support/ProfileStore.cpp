@@ -206,6 +206,7 @@ bool ProfileStore::Fail(const QString& reason)
     m_loaded = false;
     m_pending = false;
     m_writeProblem = reason;
+    ++m_failedWrites;
     DebugLog(QStringLiteral("Profile %1 was not written: %2").arg(m_cleanPath, reason), 5);
     return false;
 }
@@ -301,7 +302,7 @@ bool ProfileStore::EndTransaction()
     }
     const std::vector<Write> journal = std::exchange(m_journal, {});
     if (!m_loaded) {
-        return true;
+        return false; // a write inside it failed
     }
     if (!journal.empty() && !(m_identity == currentIdentity(m_native))) {
         // Saved by someone else while the transaction was open: their file is

@@ -79,6 +79,10 @@ public:
     [[nodiscard]] QString ReadProblem();
     // Why the last replacement of the file failed; empty once one succeeded.
     [[nodiscard]] const QString& WriteProblem() const { return m_writeProblem; }
+    // For a caller that wrote all it holds and found the file already held it.
+    void ClearWriteProblem() { m_writeProblem.clear(); }
+    // How many replacements have failed so far.
+    [[nodiscard]] quint64 FailedWrites() const { return m_failedWrites; }
     // Number of file replacements made by this store (for tests and benchmarks).
     [[nodiscard]] quint64 Replacements() const { return m_replacements; }
 
@@ -132,6 +136,7 @@ private:
     bool m_readable = true;
     QString m_readProblem;
     QString m_writeProblem;
+    quint64 m_failedWrites = 0;
     bool m_pending = false;
     // Unique for each reading of the file, so section versions of two readings never compare equal.
     quint64 m_load = 0;

@@ -365,16 +365,26 @@ TEST_F(MainWindow, AnOutsideEditOrAConfirmedSettingsDialogRefillsTheList)
     EXPECT_EQ(FilesCell(1, "STATUS"), QStringLiteral("File not found"));
 }
 
-TEST_F(MainWindow, AFailedSaveIsOneHistoryLineForEachReason)
+TEST_F(MainWindow, AFailedSaveIsOneHistoryLineForEachReasonAndIsMadeGoodOnceSavesWork)
 {
     WriteThreeFiles();
     Start();
     ProfileStore::SetFaultInjector([](ProfileStore::Step step) { return step == ProfileStore::Step::Write ? EIO : 0; });
     const auto reset = qScopeGuard([] { ProfileStore::SetFaultInjector(nullptr); });
+    const auto saved = [] { return QString::fromUtf8(TestEnvironment::ReadFile(ProfilePath())); };
+    ASSERT_TRUE(saved().contains(QStringLiteral("MissingSince=")));
+    ASSERT_TRUE(TestEnvironment::WriteFile(m_missing, "back"));
     for (int cycle = 0; cycle < 3; ++cycle) {
         Action("mnuCheckNow")->trigger();
     }
     EXPECT_EQ(HistoryTexts().filter(QStringLiteral(" was not saved (")).size(), 1);
+    EXPECT_TRUE(saved().contains(QStringLiteral("MissingSince=")));
+    // Once the disk takes writes again, the next check saves what the failed ones could not.
+    ProfileStore::SetFaultInjector(nullptr);
+    Action("mnuCheckNow")->trigger();
+    EXPECT_FALSE(saved().contains(QStringLiteral("MissingSince="))) << saved().toStdString();
+    Action("mnuCheckNow")->trigger();
+    EXPECT_EQ(HistoryTexts().filter(QStringLiteral(" is saved again")).size(), 1);
 }
 
 TEST_F(MainWindow, HistoryKeepsTheNewest500Lines)
