@@ -38,6 +38,9 @@ QLabel* NewNote(QWidget* parent, const char* name, const QString& text, const QR
     font.setPointSizeF(8.25);
     font.setItalic(true);
     label->setFont(font);
+    // Where "Arial" is a metric-compatible font (Liberation Sans, Nimbus Sans) its
+    // line is taller than the design's row: the note grows rather than being cut.
+    label->resize(label->width(), qMax(label->height(), label->fontMetrics().height()));
     return label;
 }
 

@@ -89,7 +89,7 @@ QLabel* newLabel(QWidget* parent, const char* name, const QString& text, const Q
 QLabel* newExample(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
     QLabel* label = DialogParts::NewNote(parent, name, text, geometry);
-    label->resize(qMax(geometry.width(), label->sizeHint().width()), geometry.height());
+    label->resize(qMax(geometry.width(), label->sizeHint().width()), label->height());
     return label;
 }
 
