@@ -494,65 +494,39 @@ TEST_F(Monitor, AFileTimeAheadOfTheClockIsToldOnceSinceItCannotGoStale)
 // The samples by metric name and unescaped label values joined with "|".
 std::map<QString, double> ParseMetrics(const QByteArray& text)
 {
-    std::map<QString, double> samples;
     static const QRegularExpression comment(QStringLiteral("^# (HELP|TYPE) ([a-zA-Z_:][a-zA-Z0-9_:]*) (.+)$"));
-    static const QRegularExpression name(QStringLiteral("^[a-zA-Z_:][a-zA-Z0-9_:]*"));
-    QString typed;
+    static const QRegularExpression sample(QStringLiteral(
+        R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(?:\{((?:[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\[\\"n])*",?)*)\})? (\S+)$)"));
+    static const QRegularExpression label(QStringLiteral(R"re(="((?:[^"\\]|\\.)*)")re"));
+    std::map<QString, double> samples;
     QStringList families;
     EXPECT_TRUE(text.endsWith('\n'));
     for (const QByteArray& raw : text.split('\n')) {
         const QString line = QString::fromUtf8(raw);
-        if (line.isEmpty()) {
+        const QRegularExpressionMatch c = comment.match(line);
+        if (c.captured(1) == QLatin1String("TYPE")) {
+            EXPECT_FALSE(families.contains(c.captured(2))) << line.toStdString();
+            EXPECT_TRUE(c.captured(3) == QLatin1String("gauge") || c.captured(3) == QLatin1String("counter"));
+            families << c.captured(2);
+        }
+        if (line.isEmpty() || c.hasMatch()) {
             continue;
         }
-        if (line.startsWith(QLatin1Char('#'))) {
-            const QRegularExpressionMatch m = comment.match(line);
-            EXPECT_TRUE(m.hasMatch()) << line.toStdString();
-            if (m.captured(1) == QLatin1String("TYPE")) {
-                EXPECT_FALSE(families.contains(m.captured(2))) << line.toStdString();
-                EXPECT_TRUE(m.captured(3) == QLatin1String("gauge") || m.captured(3) == QLatin1String("counter"));
-                typed = m.captured(2);
-                families << typed;
+        const QRegularExpressionMatch m = sample.match(line);
+        EXPECT_TRUE(m.hasMatch() && !families.isEmpty() && m.captured(1) == families.last()) << line.toStdString();
+        QString key = m.captured(1);
+        for (auto labels = label.globalMatch(m.captured(2)); labels.hasNext();) {
+            // Apart from an escaped backslash, a backslash only starts \" or \n.
+            QStringList parts = labels.next().captured(1).split(QStringLiteral("\\\\"));
+            for (QString& part : parts) {
+                part.replace(QStringLiteral("\\n"), QStringLiteral("\n"))
+                    .replace(QStringLiteral("\\\""), QStringLiteral("\""));
             }
-            continue;
+            key += QLatin1Char('|') + parts.join(QLatin1Char('\\'));
         }
-        const auto charAt = [&](qsizetype i) { return i < line.size() ? line[i] : QChar(); };
-        const QRegularExpressionMatch m = name.match(line);
-        EXPECT_TRUE(m.hasMatch() && m.captured() == typed) << line.toStdString();
-        qsizetype at = m.capturedLength();
-        QString key = m.captured();
-        if (at < line.size() && line[at] == QLatin1Char('{')) {
-            ++at;
-            while (at < line.size() && line[at] != QLatin1Char('}')) {
-                const QRegularExpressionMatch label = name.match(line.mid(at));
-                EXPECT_TRUE(label.hasMatch()) << line.toStdString();
-                at += label.capturedLength();
-                EXPECT_EQ(line.mid(at, 2), QStringLiteral("=\"")) << line.toStdString();
-                at += 2;
-                QString value;
-                for (; at < line.size() && line[at] != QLatin1Char('"'); ++at) {
-                    if (line[at] == QLatin1Char('\\')) {
-                        const QChar escaped = charAt(++at);
-                        EXPECT_TRUE(QStringLiteral("\\\"n").contains(escaped)) << line.toStdString();
-                        value += escaped == QLatin1Char('n') ? QLatin1Char('\n') : escaped;
-                    } else {
-                        value += line[at];
-                    }
-                }
-                key += QLatin1Char('|') + value;
-                at += 1;
-                if (charAt(at) == QLatin1Char(',')) {
-                    ++at;
-                }
-            }
-            EXPECT_EQ(charAt(at), QLatin1Char('}')) << line.toStdString();
-            ++at;
-        }
-        EXPECT_EQ(charAt(at), QLatin1Char(' ')) << line.toStdString();
         bool number = false;
-        const double value = line.mid(at + 1).toDouble(&number);
+        EXPECT_TRUE(samples.emplace(key, m.captured(3).toDouble(&number)).second) << "twice: " << line.toStdString();
         EXPECT_TRUE(number) << line.toStdString();
-        EXPECT_TRUE(samples.emplace(key, value).second) << "twice: " << line.toStdString();
     }
     return samples;
 }

@@ -57,6 +57,11 @@ struct Service
             milliseconds);
     }
     void Signal(int number) const { ::kill(static_cast<pid_t>(process.processId()), number); }
+    // The libraries the process has mapped.
+    QString Maps() const
+    {
+        return QString::fromUtf8(TestEnvironment::ReadFile(QStringLiteral("/proc/%1/maps").arg(process.processId())));
+    }
     // Waits for the end; the elapsed time in ms, or -1 when it did not end in time.
     qint64 Ends(int milliseconds)
     {
@@ -106,10 +111,6 @@ protected:
     {
         EXPECT_TRUE(TestEnvironment::SetModified(path, QDateTime::currentSecsSinceEpoch() - age));
     }
-    static QString Stamp(const QString& path)
-    {
-        return QFileInfo(path).lastModified().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-    }
 
     // A profile mailing to the sink, checking every second; files watched for changes.
     QString ProfileText(const QStringList& files, quint16 port = 0) const
@@ -121,7 +122,8 @@ protected:
         for (qsizetype i = 0; i < files.size(); ++i) {
             text += QStringLiteral("[File%1]\nFileName=%2\nLastModified=%3\n")
                         .arg(i + 1)
-                        .arg(files.at(i), Stamp(files.at(i)));
+                        .arg(files.at(i),
+                             QFileInfo(files.at(i)).lastModified().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
         }
         return text;
     }
@@ -163,10 +165,9 @@ protected:
     }
 
     qsizetype Mails() const { return m_sink.Messages().size(); }
-    bool MailsReach(qsizetype count, int milliseconds = 6000) const { return MailsReach(m_sink, count, milliseconds); }
-    static bool MailsReach(const SmtpSink& sink, qsizetype count, int milliseconds = 6000)
+    bool MailsReach(qsizetype count) const
     {
-        return WaitFor([&] { return sink.Messages().size() >= count; }, milliseconds);
+        return WaitFor([&] { return m_sink.Messages().size() >= count; }, 6000);
     }
 
     QString m_folder;
@@ -213,8 +214,7 @@ TEST_F(Headless, TheWindowProgramHandsOverToTheServiceWithoutWidgets)
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
     WriteProfile(ProfileText({nightly}));
     Service& service = LaunchStarted({QStringLiteral("--headless")}, SENTREL_PROGRAM);
-    const QString maps =
-        QString::fromUtf8(TestEnvironment::ReadFile(QStringLiteral("/proc/%1/maps").arg(service.process.processId())));
+    const QString maps = service.Maps();
     EXPECT_TRUE(maps.contains(QLatin1String("libQt6Core"))) << "not the same process?";
     EXPECT_FALSE(maps.contains(QLatin1String("libQt6Widgets")));
     EXPECT_FALSE(maps.contains(QLatin1String("libQt6Gui")));
@@ -228,18 +228,14 @@ TEST_F(Headless, TheMailCodeIsLoadedOnlyForTheFirstMail)
     const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
     WriteProfile(ProfileText({nightly}));
     Service& service = LaunchStarted();
-    const auto maps = [&] {
-        return QString::fromUtf8(
-            TestEnvironment::ReadFile(QStringLiteral("/proc/%1/maps").arg(service.process.processId())));
-    };
     Pause(1500); // a few cycles with nothing to mail
     for (const char* library : {"sentrel-mail.so", "libgmime", "libcurl"}) {
-        EXPECT_FALSE(maps().contains(QLatin1String(library))) << library;
+        EXPECT_FALSE(service.Maps().contains(QLatin1String(library))) << library;
     }
     SetAge(nightly, 600);
     ASSERT_TRUE(MailsReach(1));
     for (const char* library : {"sentrel-mail.so", "libgmime", "libcurl"}) {
-        EXPECT_TRUE(maps().contains(QLatin1String(library))) << library;
+        EXPECT_TRUE(service.Maps().contains(QLatin1String(library))) << library;
     }
     EXPECT_TRUE(service.Prints(QStringLiteral("File:nightly - Changed Notification Email Sent OK")));
 }
