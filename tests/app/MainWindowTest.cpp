@@ -4,7 +4,6 @@
 #include "AppTestSupport.h"
 #include "ScriptedUi.h"
 #include "SmtpSink.h"
-#include "model/cSettings.h"
 #include "monitor/cMonitor.h"
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
@@ -20,7 +19,6 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QToolButton>
 
 void PrintTo(const QColor& c, std::ostream* os)
 {
@@ -293,22 +291,10 @@ TEST_F(MainWindow, ShowsEachNotificationsOutcomeOnTheDesktopWhenTheProfileAsks)
     }
 }
 
-TEST_F(MainWindow, AnOutsideEditOrAConfirmedSettingsDialogRefillsTheList)
+TEST_F(MainWindow, AnOutsideEditRefillsTheList)
 {
     WriteThreeFiles();
     Start();
-    bool confirm = false;
-    cSettings::SetDialogHook([&confirm](cSettings& settings) {
-        settings.MonitorFile(1)->SetFriendlyName(QStringLiteral("Renamed export"));
-        return confirm;
-    });
-    const auto unhook = qScopeGuard([] { cSettings::SetDialogHook(nullptr); });
-    Find<QToolButton>(m_window.get(), "cmdSettings")->click();
-    EXPECT_EQ(FilesCell(1, "FILENAME"), QStringLiteral("Nightly export"));
-    confirm = true;
-    Action("mnuProgramSettings")->trigger();
-    EXPECT_EQ(FilesCell(1, "FILENAME"), QStringLiteral("Renamed export"));
-
     ASSERT_TRUE(WriteProfile(QStringLiteral("[General]\nNumberFiles=1\n[File1]\nFileName=%1\n").arg(m_missing)));
     ASSERT_TRUE(WaitFor([&] { return Files(*m_window)->rowCount() == 1; }));
     EXPECT_EQ(FilesCell(1, "STATUS"), QStringLiteral("File not found"));

@@ -392,23 +392,6 @@ TEST_F(Headless, AMarkerLeftByACutShortSendDoesNotStopTheMails)
     EXPECT_TRUE(WaitFor([] { return !TestEnvironment::ReadFile(UtilsStore()).contains("SendingToSMTPServer"); }, 3000));
 }
 
-TEST_F(Headless, AnEditOnDiskIsPickedUpWithoutASignal)
-{
-    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
-    const QString weekly = File(QStringLiteral("weekly.csv"), 3600);
-    WriteProfile(ProfileText({nightly}));
-    Service& service = LaunchStarted({QStringLiteral("--headless")});
-    // Saved as editors do: a new file renamed over the old one.
-    const QString next = ProfilePath() + QStringLiteral(".new");
-    ASSERT_TRUE(TestEnvironment::WriteFile(next, ProfileText({nightly, weekly}).toUtf8()));
-    ASSERT_EQ(::rename(QFile::encodeName(next).constData(), QFile::encodeName(ProfilePath()).constData()), 0);
-    Pause(1500);
-
-    SetAge(weekly, 600);
-    ASSERT_TRUE(MailsReach(1)) << service.out.toStdString();
-    EXPECT_TRUE(service.Prints(QStringLiteral("File:weekly - Changed Notification Email Sent OK")));
-}
-
 TEST_F(Headless, AChangeMadeWhileStoppedIsMailedAtTheFirstCheckOnlyWhenAsked)
 {
     for (const bool asked : {true, false}) {
