@@ -188,10 +188,6 @@ TEST_F(ProfileSettings, HandWrittenFileCounts)
             EXPECT_EQ(s.MonitorFile(3)->Status(), u"No File"_s);
         }
     }
-    TestEnvironment::WriteFile(Path(), "[General]\nNumberFiles=2000000000\n");
-    cSettings huge;
-    ASSERT_TRUE(huge.ReadSettings(m_name));
-    EXPECT_EQ(huge.NumberFiles(), cSettings::MaxFiles);
 }
 
 TEST_F(ProfileSettings, HandEditedProfileKeepsWhatItDoesNotKnow)
