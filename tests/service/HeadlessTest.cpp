@@ -127,6 +127,10 @@ protected:
         return text;
     }
     static QString ProfilePath(const QString& profile = u"Profile1"_s) { return ProfileFormat::ProfilePath(profile); }
+    static QString Key(const char* section, const char* name)
+    {
+        return ConfigUtility::ReadIniString(QLatin1String(section), QLatin1String(name), QString(), ProfilePath());
+    }
     static void WriteProfile(const QString& text, const QString& profile = u"Profile1"_s)
     {
         ASSERT_TRUE(TestEnvironment::WriteFile(ProfilePath(profile), text.toUtf8()));
@@ -304,57 +308,44 @@ TEST_F(Headless, TheSmtpPasswordCredentialOutranksTheProfilesPassword)
     }
 }
 
-TEST_F(Headless, TerminateAndInterruptEndItWithinASecondAndLeaveTheProfileWhole)
+// Idle, while the server holds the message, or once it has taken it and holds only its goodbye.
+TEST_F(Headless, TerminateAndInterruptEndItWithinASecondAndLeaveTheProfileWholeWithTheSendsOutcome)
 {
-    for (const int number : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(number);
-        const QString nightly = File(u"nightly.csv"_s, 3600);
-        const QString text = ProfileText({nightly});
-        WriteProfile(text);
-        Service& service = LaunchStarted({u"--headless"_s});
-        service.Signal(number);
-        const qint64 took = service.Ends(3000);
-        ASSERT_GE(took, 0);
-        EXPECT_LT(took, 1000);
-        EXPECT_EQ(service.process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(service.process.exitCode(), 0);
-        EXPECT_EQ(QString::fromUtf8(TestEnvironment::ReadFile(ProfilePath())), text);
-    }
-}
-
-TEST_F(Headless, TerminateEndsASendWithinASecondAndRecordsItsOutcome)
-{
-    const auto holding = [](const char* command) {
+    const std::tuple<int, const char*, const char*> cases[] = {{SIGTERM, nullptr, nullptr},
+                                                               {SIGINT, nullptr, nullptr},
+                                                               {SIGTERM, "DATA", "Failed"},
+                                                               {SIGTERM, "QUIT", "Sent OK"}};
+    for (const auto& [number, held, outcome] : cases) {
+        SCOPED_TRACE(testing::Message() << number << " " << (held ? held : "idle"));
         SmtpSink::Options options;
-        options.Hold = QStringList {QLatin1String(command)};
-        return options;
-    };
-    // The server holds the message, or has taken it and holds only its goodbye.
-    for (const auto& [options, outcome] :
-         {std::pair {holding("DATA"), "Failed"}, std::pair {holding("QUIT"), "Sent OK"}}) {
-        SCOPED_TRACE(outcome);
+        options.Hold = held ? QStringList {QLatin1String(held)} : QStringList {};
         SmtpSink sink(options);
         ASSERT_TRUE(sink.Started()) << sink.Error().toStdString();
         const QString nightly = File(u"nightly.csv"_s, 3600);
         const QString quiet = File(u"quiet.csv"_s, 3600);
-        WriteProfile(ProfileText({nightly, quiet}, sink.Port()));
-        Service& service = LaunchStarted();
-        SetAge(nightly, 600);
-        ASSERT_TRUE(WaitFor([&] { return sink.Held(); }, 6000)) << service.out.toStdString();
-        service.Signal(SIGTERM);
+        const QString text = ProfileText({nightly, quiet}, sink.Port());
+        WriteProfile(text);
+        Service& service = LaunchStarted({u"--headless"_s});
+        if (held) {
+            SetAge(nightly, 600);
+            ASSERT_TRUE(WaitFor([&] { return sink.Held(); }, 6000)) << service.out.toStdString();
+        }
+        service.Signal(number);
         const qint64 took = service.Ends(5000);
         ASSERT_GE(took, 0) << "still sending";
         EXPECT_LT(took, 1000);
+        EXPECT_EQ(service.process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(service.process.exitCode(), 0);
+        if (!held) {
+            EXPECT_EQ(QString::fromUtf8(TestEnvironment::ReadFile(ProfilePath())), text);
+            continue;
+        }
         EXPECT_TRUE(service.out.contains(u"File:nightly - Changed Notification Email "_s + QLatin1String(outcome)))
             << service.out.toStdString();
         EXPECT_FALSE(TestEnvironment::ReadFile(UtilsStore()).contains("SendingToSMTPServer"));
         // The profile is whole: both files, the event recorded as notified.
-        const auto key = [](const char* section, const char* name) {
-            return ConfigUtility::ReadIniString(QLatin1String(section), QLatin1String(name), QString(), ProfilePath());
-        };
-        EXPECT_EQ(key("File1", "BeenNotifed"), u"1"_s);
-        EXPECT_EQ(key("File2", "FileName"), quiet);
+        EXPECT_EQ(Key("File1", "BeenNotifed"), u"1"_s);
+        EXPECT_EQ(Key("File2", "FileName"), quiet);
     }
 }
 
@@ -402,12 +393,11 @@ TEST_F(Headless, HangUpReadsTheProfileAgain)
     WriteProfile(ProfileText({nightly}).replace(u"PollInterval=1"_s, u"PollInterval=3600"_s));
     Service& service = LaunchStarted();
     SetAge(nightly, 600);
-    const auto needed = [] { return ConfigUtility::ReadIniString(u"File1"_s, u"NotifyNeeded"_s, {}, ProfilePath()); };
     Pause(300);
-    EXPECT_TRUE(needed().isEmpty());
+    EXPECT_TRUE(Key("File1", "NotifyNeeded").isEmpty());
     // Reading compares every file once with its stored time, and saves what it found.
     service.Signal(SIGHUP);
-    EXPECT_TRUE(WaitFor([&] { return needed() == u"1"_s; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return Key("File1", "NotifyNeeded") == u"1"_s; }, 3000));
     EXPECT_EQ(service.process.state(), QProcess::Running);
 }
 
