@@ -1,7 +1,6 @@
 // The service program as a real child process: its history on standard
 // output, its mails to a real server on loopback, the signals that stop it or
-// make it read the profile again, edits to the profile on disk, and one copy
-// per profile.
+// make it read the profile again, and one copy per profile.
 #include "SmtpSink.h"
 #include "TestEnvironment.h"
 #include "model/ProfileFormat.h"
