@@ -3,7 +3,6 @@
 #include "TestEnvironment.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -45,7 +44,6 @@ SmtpSink::SmtpSink(const Options& options)
     add(!options.StartTlsCert.isEmpty(),
         {"--starttls", QFile::encodeName(options.StartTlsCert), QFile::encodeName(options.StartTlsKey)});
     add(!options.TlsCert.isEmpty(), {"--tls", QFile::encodeName(options.TlsCert), QFile::encodeName(options.TlsKey)});
-    add(!options.MarkerFile.isEmpty(), {"--marker-file", QFile::encodeName(options.MarkerFile)});
     add(!options.CopyFrom.isEmpty(),
         {"--copy-on-data", QFile::encodeName(options.CopyFrom), QFile::encodeName(options.CopyTo)});
     add(options.DataDelayMs > 0, {"--data-delay", QByteArray::number(options.DataDelayMs / 1000.0)});
@@ -77,41 +75,21 @@ SmtpSink::SmtpSink(const Options& options)
         return;
     }
 
-    // The first line it writes is its port.
-    QByteArray line;
-    QElapsedTimer timer;
-    timer.start();
-    while (!line.contains('\n')) {
-        const qint64 left = kStartTimeoutMs - timer.elapsed();
-        if (left <= 0) {
-            m_error = QStringLiteral("the SMTP sink did not report its port within 10 s");
-            break;
-        }
-        pollfd fd {pipeFds[0], POLLIN, 0};
-        const int ready = ::poll(&fd, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            continue;
-        }
-        char buffer[64];
-        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            m_error = QStringLiteral("the SMTP sink ended before reporting its port (see its errors above)");
-            break;
-        }
-        line.append(buffer, static_cast<qsizetype>(n));
-    }
+    // Its first write is its port and a line break, which a pipe delivers whole.
+    pollfd fd {pipeFds[0], POLLIN, 0};
+    int ready = 0;
+    while ((ready = ::poll(&fd, 1, kStartTimeoutMs)) < 0 && errno == EINTR) { }
+    char buffer[16] = {};
+    const ssize_t n = ready > 0 ? ::read(pipeFds[0], buffer, sizeof buffer - 1) : -1;
     ::close(pipeFds[0]);
-    if (m_error.isEmpty()) {
-        bool ok = false;
-        const uint port = line.left(line.indexOf('\n')).trimmed().toUInt(&ok);
-        if (ok && port > 0 && port <= 65535) {
-            m_port = static_cast<quint16>(port);
-        } else {
-            m_error = QStringLiteral("the SMTP sink reported no port: ") + QString::fromUtf8(line);
-        }
+    bool ok = false;
+    const uint port = QByteArray(buffer).trimmed().toUInt(&ok);
+    if (ok && port > 0 && port <= 65535) {
+        m_port = static_cast<quint16>(port);
+    } else {
+        m_error = n < 0 ? QStringLiteral("the SMTP sink did not report its port within 10 s")
+                        : QStringLiteral("the SMTP sink reported no port (see its errors above): ") +
+                              QString::fromUtf8(buffer);
     }
 }
 
@@ -145,10 +123,6 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
         }
         m.AuthUser = envelope.value(QStringLiteral("auth_user")).toString();
         m.AuthMechanism = envelope.value(QStringLiteral("auth_mechanism")).toString();
-        const QJsonValue marker = envelope.value(QStringLiteral("marker"));
-        if (marker.isString()) {
-            m.Marker = marker.toString();
-        }
         messages << m;
     }
     return messages;

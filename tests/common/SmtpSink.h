@@ -22,7 +22,6 @@ public:
         bool Silent = false;               // takes connections and never says a word
         QString StartTlsCert, StartTlsKey; // STARTTLS required
         QString TlsCert, TlsKey;           // TLS from the first byte
-        QString MarkerFile;                // its text when the message came is kept with the message
         QString CopyFrom, CopyTo;          // after each message, before its answer: CopyFrom's bytes over CopyTo
         int DataDelayMs = 0;               // how long it waits before it answers a message
         QStringList Hold;                  // commands it answers late ("MAIL=0.7", in s) or never ("QUIT")
@@ -35,7 +34,6 @@ public:
         QStringList RcptTos;
         QString AuthUser;
         QString AuthMechanism;
-        QString Marker; // the marker file's text, "(absent)", or null without one
     };
 
     SmtpSink()

@@ -26,17 +26,12 @@ namespace {
 QString g_root;
 int g_counter = 0;
 
-void RemoveTree(const QString& path)
-{
-    QDir(path).removeRecursively();
-}
-
 struct Cleanup
 {
     ~Cleanup()
     {
         if (!g_root.isEmpty() && qEnvironmentVariableIsEmpty("SENTREL_KEEP_TEST_DIRS")) {
-            RemoveTree(g_root);
+            QDir(g_root).removeRecursively();
         }
     }
 } g_cleanup;

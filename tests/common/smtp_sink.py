@@ -16,6 +16,7 @@ import ctypes
 import json
 import logging
 import os
+import shutil
 import signal
 import ssl
 import sys
@@ -33,42 +34,25 @@ def holding_back():
 
 
 class Sink:
-    def __init__(self, out, reject_rcpt, reject_data, marker_file, copy_on_data, data_delay):
-        self.out = out
-        self.data_delay = data_delay
-        self.copy_on_data = copy_on_data
-        self.reject_data = reject_data
-        self.reject_rcpt = reject_rcpt.lower() if reject_rcpt else None
-        self.marker_file = marker_file
+    def __init__(self, args):
+        self.args = args
         self.count = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if self.reject_rcpt and address.lower() == self.reject_rcpt:
+        if self.args.reject_rcpt and address.lower() == self.args.reject_rcpt.lower():
             return "550 5.1.1 <%s>: Recipient address rejected" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
-        base = os.path.join(self.out, "%03d" % self.count)
-        marker = None
-        if self.marker_file:
-            try:
-                with open(self.marker_file, "r", encoding="utf-8", errors="replace") as f:
-                    marker = f.read()
-            except OSError:
-                marker = "(absent)"
-        login = None
-        mechanism = None
-        if session.authenticated and isinstance(session.auth_data, dict):
-            login = session.auth_data.get("user")
-            mechanism = session.auth_data.get("mechanism")
+        base = os.path.join(self.args.out, "%03d" % self.count)
+        auth = session.auth_data if session.authenticated and isinstance(session.auth_data, dict) else {}
         envelope_info = {
             "mail_from": envelope.mail_from,
             "rcpt_tos": envelope.rcpt_tos,
-            "auth_user": login,
-            "auth_mechanism": mechanism,
-            "marker": marker,
+            "auth_user": auth.get("user"),
+            "auth_mechanism": auth.get("mechanism"),
         }
         # The message first, its envelope last: a reader that sees the .json sees both.
         with open(base + ".eml", "wb") as f:
@@ -76,16 +60,12 @@ class Sink:
         with open(base + ".json.tmp", "w", encoding="utf-8") as f:
             json.dump(envelope_info, f)
         os.replace(base + ".json.tmp", base + ".json")
-        if self.copy_on_data:
-            source, target = self.copy_on_data
-            with open(source, "rb") as f:
-                data = f.read()
-            with open(target, "wb") as f:
-                f.write(data)
-        if self.data_delay:
+        if self.args.copy_on_data:
+            shutil.copyfile(*self.args.copy_on_data)
+        if self.args.data_delay:
             holding_back()
-            await asyncio.sleep(self.data_delay)
-        if self.reject_data:
+            await asyncio.sleep(self.args.data_delay)
+        if self.args.reject_data:
             return "554 5.6.0 Message content rejected"
         return "250 2.0.0 Message accepted"
 
@@ -140,7 +120,6 @@ def main():
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
-    parser.add_argument("--marker-file")
     parser.add_argument("--copy-on-data", nargs=2, metavar=("SOURCE", "TARGET"))
     parser.add_argument("--data-delay", type=float, default=0.0)
     parser.add_argument("--hold", action="append", default=[])
@@ -157,7 +136,7 @@ def main():
     OUT = args.out
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    sink = Sink(args.out, args.reject_rcpt, args.reject_data, args.marker_file, args.copy_on_data, args.data_delay)
+    sink = Sink(args)
 
     if args.silent:
         factory = Silent

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AppTestSupport.h"
+#include "../app/AppTestSupport.h"
 #include "app/WidgetUserInterface.h"
 
 #include <QAbstractButton>

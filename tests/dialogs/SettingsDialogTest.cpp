@@ -500,38 +500,24 @@ protected:
     }
 };
 
-TEST_F(SettingsTestEmail, GoesWithTheDialogsValuesAndStoresNothing)
+TEST_F(SettingsTestEmail, GoesWithTheDialogsValuesStoresNothingAndSaysWhyItFailedOrWhatIsMissing)
 {
     SmtpSink sink;
-    ASSERT_TRUE(sink.Started()) << sink.Error().toStdString();
-    EXPECT_FALSE(Run([&](QWidget* dialog) {
-        ToLoopback(dialog, sink.Port());
-        EXPECT_EQ(SendTest(dialog), QStringLiteral("Test e-mail sent to ops@example.org; jane@example.org"));
-        EXPECT_EQ(m_answer.Shown().icon, QMessageBox::Information);
-        EXPECT_TRUE(dialog->isVisible());
-        Click(dialog, "cmdCancel");
-    }));
-    ASSERT_EQ(sink.Messages().size(), 1);
-    const SmtpSink::Message mail = sink.Messages().first();
-    EXPECT_EQ(mail.RcptTos, (QStringList {"ops@example.org", "jane@example.org"}));
-    EXPECT_EQ(mail.MailFrom, QStringLiteral("sentrel@example.org"));
-    EXPECT_TRUE(mail.Raw.contains("Subject: Sentrel test e-mail"));
-    EXPECT_TRUE(mail.Raw.contains("port " + QByteArray::number(sink.Port())));
-    EXPECT_EQ(ProfileText(), m_before);
-}
-
-TEST_F(SettingsTestEmail, SaysWhyItFailedAndWhatIsMissing)
-{
     SmtpSink::Options options;
     options.RejectRcpt = "ops@example.org";
-    SmtpSink sink(options);
-    ASSERT_TRUE(sink.Started()) << sink.Error().toStdString();
-    Run([&](QWidget* dialog) {
-        ToLoopback(dialog, sink.Port());
+    SmtpSink rejecting(options);
+    ASSERT_TRUE(sink.Started() && rejecting.Started()) << sink.Error().toStdString() << rejecting.Error().toStdString();
+    EXPECT_FALSE(Run([&](QWidget* dialog) {
+        ToLoopback(dialog, rejecting.Port());
         const QString failed = SendTest(dialog);
         EXPECT_TRUE(failed.startsWith("The test e-mail could not be sent.") && failed.contains("550"))
             << failed.toStdString();
         EXPECT_EQ(m_answer.Shown().icon, QMessageBox::Warning);
+
+        Edit(dialog, "txtEmailPort", QString::number(sink.Port()));
+        EXPECT_EQ(SendTest(dialog), QStringLiteral("Test e-mail sent to ops@example.org; jane@example.org"));
+        EXPECT_EQ(m_answer.Shown().icon, QMessageBox::Information);
+        EXPECT_TRUE(dialog->isVisible());
 
         Edit(dialog, "txtEmailNotifyFrom", QString());
         Edit(dialog, "txtEmailNotifyTo", "  ");
@@ -540,8 +526,15 @@ TEST_F(SettingsTestEmail, SaysWhyItFailedAndWhatIsMissing)
         Click(dialog, "chkEmailEnabled");
         EXPECT_TRUE(SendTest(dialog).startsWith("Sending notifications by e-mail is switched off"));
         Click(dialog, "cmdCancel");
-    });
-    EXPECT_EQ(sink.Messages().size(), 0);
+    }));
+    EXPECT_EQ(rejecting.Messages().size(), 0);
+    ASSERT_EQ(sink.Messages().size(), 1);
+    const SmtpSink::Message mail = sink.Messages().first();
+    EXPECT_EQ(mail.RcptTos, (QStringList {"ops@example.org", "jane@example.org"}));
+    EXPECT_EQ(mail.MailFrom, QStringLiteral("sentrel@example.org"));
+    EXPECT_TRUE(mail.Raw.contains("Subject: Sentrel test e-mail"));
+    EXPECT_TRUE(mail.Raw.contains("port " + QByteArray::number(sink.Port())));
+    EXPECT_EQ(ProfileText(), m_before);
 }
 
 TEST_F(SettingsTestEmail, CancelClosesTheDialogAtOnceWhileTheServerHoldsItsReply)

@@ -88,19 +88,6 @@ TEST_F(MonitoredFile, StaleRuleAtTheLimit)
     }
 }
 
-TEST_F(MonitoredFile, StaleRuleStaysNotifiedUntilTheFileIsYoungAgain)
-{
-    Touch(m_path, 7200);
-    cMonitorFile f = Load(10);
-    Expect(f, "Out of Date!", true);
-    f.MarkAsNotified();
-    Expect(f, "Out of Date!", true);
-    EXPECT_TRUE(f.BeenNotified());
-    Touch(m_path, 5);
-    Expect(f, "OK", false);
-    EXPECT_FALSE(f.BeenNotified());
-}
-
 TEST_F(MonitoredFile, MissingFileKeepsItsLastGoodTime)
 {
     Touch(m_path, 3600);

@@ -124,15 +124,6 @@ TEST_F(ProfileSettings, SectionsOfANewFileInWritingOrder)
               (QStringList {"[SMTPServer]", "[Email]", "[General]", "[File1]", "[File2]"}));
 }
 
-TEST_F(ProfileSettings, AddedFileIsCheckedAndMarkedNotified)
-{
-    WithFiles(1);
-    EXPECT_EQ(Key("General", "NumberFiles"), u"1"_s);
-    EXPECT_EQ(Key("File1", "BeenNotifed"), u"1"_s);
-    EXPECT_EQ(Key("File1", "FriendlyName"), u"First"_s);
-    EXPECT_NE(Key("File1", "LastModified"), u"<absent>"_s);
-}
-
 TEST_F(ProfileSettings, RemovingAFileMovesTheOthersUp)
 {
     cSettings s = WithFiles(3);
@@ -197,10 +188,6 @@ TEST_F(ProfileSettings, HandWrittenFileCounts)
             EXPECT_EQ(s.MonitorFile(3)->Status(), u"No File"_s);
         }
     }
-    TestEnvironment::WriteFile(Path(), "[General]\nNumberFiles=2000000000\n");
-    cSettings huge;
-    ASSERT_TRUE(huge.ReadSettings(m_name));
-    EXPECT_EQ(huge.NumberFiles(), cSettings::MaxFiles);
 }
 
 TEST_F(ProfileSettings, HandEditedProfileKeepsWhatItDoesNotKnow)

@@ -23,6 +23,8 @@
 
 #include <map>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const qint64 kNow = QDateTime(QDate(2026, 12, 4), QTime(10, 0, 0), QTimeZone("Europe/Berlin")).toSecsSinceEpoch();
@@ -31,7 +33,7 @@ using TestEnvironment::WaitFor;
 
 QString ProfilePath()
 {
-    return ProfileFormat::ProfilePath(QStringLiteral("Test"));
+    return ProfileFormat::ProfilePath(u"Test"_s);
 }
 
 struct Watch
@@ -46,7 +48,7 @@ class Monitor : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_folder = TestEnvironment::NewFolder(QStringLiteral("watched"));
+        m_folder = TestEnvironment::NewFolder(u"watched"_s);
         ASSERT_TRUE(m_sink.Started()) << m_sink.Error().toStdString();
         NotificationComposer::SetSendTimeoutForTesting(2000);
         m_monitor.SetNotifier(&m_notifier);
@@ -75,22 +77,19 @@ protected:
     // A profile mailing to the port (0: no mail), each file seen as it is now.
     static QString Profile(const std::vector<Watch>& files, quint16 port, const QString& general = {})
     {
-        QString text = QStringLiteral("[General]\nNumberFiles=%1\n%2[SMTPServer]\nEnabled=%3\nAddress=127.0.0.1\n"
-                                      "Port=%4\n[Email]\nFrom=sentrel@example.org\nTo=ops@example.org\n")
-                           .arg(files.size())
+        QString text = u"[General]\nNumberFiles=%1\n%2[SMTPServer]\nEnabled=%3\nAddress=127.0.0.1\n"
+                       "Port=%4\n[Email]\nFrom=sentrel@example.org\nTo=ops@example.org\n"_s.arg(files.size())
                            .arg(general)
                            .arg(port ? 1 : 0)
                            .arg(port);
         for (size_t i = 0; i < files.size(); ++i) {
             const QDateTime modified = QFileInfo(files[i].path).lastModified();
-            text += QStringLiteral("[File%1]\nFileName=%2\nStaleMins=%3\n%4")
-                        .arg(i + 1)
+            text += u"[File%1]\nFileName=%2\nStaleMins=%3\n%4"_s.arg(i + 1)
                         .arg(files[i].path)
                         .arg(files[i].staleMins)
                         .arg(files[i].keys);
             if (modified.isValid()) {
-                text +=
-                    QStringLiteral("LastModified=%1\n").arg(modified.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+                text += u"LastModified=%1\n"_s.arg(modified.toString(u"yyyy-MM-ddTHH:mm:ss"_s));
             }
         }
         return text;
@@ -98,7 +97,7 @@ protected:
     void Start(const QString& profile)
     {
         ASSERT_TRUE(TestEnvironment::WriteFile(ProfilePath(), profile.toUtf8()));
-        ASSERT_TRUE(m_monitor.Load(QStringLiteral("Test")));
+        ASSERT_TRUE(m_monitor.Load(u"Test"_s));
     }
     // A check (or a tick), waited for to its end.
     void Check(bool force = true)
@@ -112,8 +111,7 @@ protected:
     QString Status(int index) const { return m_monitor.Settings().MonitorFile(static_cast<qint16>(index))->Status(); }
     static QString Key(int file, const char* key)
     {
-        return ConfigUtility::ReadIniString(
-            QStringLiteral("File%1").arg(file), QLatin1String(key), QStringLiteral("<absent>"), ProfilePath());
+        return ConfigUtility::ReadIniString(u"File%1"_s.arg(file), QLatin1String(key), u"<absent>"_s, ProfilePath());
     }
     qsizetype Mails() const { return m_sink.Messages().size(); }
 
@@ -130,7 +128,7 @@ protected:
 
 TEST_F(Monitor, CountsDownAndChecksAnIntervalAfterTheLastCheckEndedWhateverTheWallClockSays)
 {
-    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    const QString nightly = File(u"nightly.csv"_s, 3600);
     m_monitor.ShowCountdown();
     Start(Profile({{nightly}}, 0));
     Touch(nightly, 5);
@@ -163,7 +161,7 @@ TEST_F(Monitor, CountsDownAndChecksAnIntervalAfterTheLastCheckEndedWhateverTheWa
 
 TEST_F(Monitor, NoCycleRunsWhileHeldForADialogAndWhatCameDueRunsAfter)
 {
-    const QString changed = File(QStringLiteral("changed.csv"), 3600);
+    const QString changed = File(u"changed.csv"_s, 3600);
     Start(Profile({{changed}}, 0));
     Touch(changed, 1);
     m_monitor.Hold(true);
@@ -171,24 +169,24 @@ TEST_F(Monitor, NoCycleRunsWhileHeldForADialogAndWhatCameDueRunsAfter)
     Check(false);
     Check(true);
     EXPECT_TRUE(m_checked.isEmpty());
-    EXPECT_EQ(Status(1), QStringLiteral("OK"));
+    EXPECT_EQ(Status(1), u"OK"_s);
     m_monitor.Hold(false);
     Check(false);
-    EXPECT_EQ(Status(1), QStringLiteral("Changed!"));
+    EXPECT_EQ(Status(1), u"Changed!"_s);
 }
 
 TEST_F(Monitor, EachChangeAndEachStaleSpellIsMailedOnce)
 {
-    const QString changed = File(QStringLiteral("changed.csv"), 3600);
-    const QString stale = File(QStringLiteral("stale.txt"), 300);
-    Start(Profile({{changed}, {stale, 10}, {File(QStringLiteral("quiet.csv"), 3600)}}, m_sink.Port()));
+    const QString changed = File(u"changed.csv"_s, 3600);
+    const QString stale = File(u"stale.txt"_s, 300);
+    Start(Profile({{changed}, {stale, 10}, {File(u"quiet.csv"_s, 3600)}}, m_sink.Port()));
     Touch(changed, 1);
     m_clock.AdvanceSeconds(300);
     Check();
     EXPECT_EQ(m_history,
-              QStringList({QStringLiteral("File:changed - Changed Notification Email Sent OK"),
-                           QStringLiteral("File:stale - Out Of Date Notification Email Sent OK")}));
-    EXPECT_EQ(Key(2, "BeenNotifed"), QStringLiteral("1"));
+              QStringList({u"File:changed - Changed Notification Email Sent OK"_s,
+                           u"File:stale - Out Of Date Notification Email Sent OK"_s}));
+    EXPECT_EQ(Key(2, "BeenNotifed"), u"1"_s);
     for (int i = 0; i < 3; ++i) {
         m_clock.AdvanceSeconds(30);
         Check();
@@ -198,7 +196,7 @@ TEST_F(Monitor, EachChangeAndEachStaleSpellIsMailedOnce)
     Touch(changed, 400);
     Touch(stale, 400);
     Check();
-    EXPECT_EQ(Status(2), QStringLiteral("OK"));
+    EXPECT_EQ(Status(2), u"OK"_s);
     m_clock.AdvanceSeconds(700);
     Check();
     EXPECT_EQ(Mails(), 4);
@@ -207,10 +205,10 @@ TEST_F(Monitor, EachChangeAndEachStaleSpellIsMailedOnce)
 TEST_F(Monitor, AnEventIsMarkedNotifiedOnceWhetherTheMailFailsOrEmailIsOff)
 {
     SmtpSink::Options refusing;
-    refusing.RejectRcpt = QStringLiteral("ops@example.org");
+    refusing.RejectRcpt = u"ops@example.org"_s;
     SmtpSink rejecting(refusing);
     ASSERT_TRUE(rejecting.Started());
-    const QString heartbeat = File(QStringLiteral("heartbeat.txt"), 1200);
+    const QString heartbeat = File(u"heartbeat.txt"_s, 1200);
     for (const quint16 port : {rejecting.Port(), quint16(0)}) {
         SCOPED_TRACE(port);
         m_history.clear();
@@ -219,11 +217,11 @@ TEST_F(Monitor, AnEventIsMarkedNotifiedOnceWhetherTheMailFailsOrEmailIsOff)
         for (int i = 0; i < 3; ++i) {
             Check();
         }
-        EXPECT_EQ(Key(1, "BeenNotifed"), QStringLiteral("1"));
+        EXPECT_EQ(Key(1, "BeenNotifed"), u"1"_s);
         EXPECT_EQ(m_history.size(), port ? 1 : 0);
         if (port) {
-            EXPECT_TRUE(m_history.first().startsWith(
-                QStringLiteral("File:heartbeat - Out Of Date Notification Email Failed - Reason: ")));
+            EXPECT_TRUE(
+                m_history.first().startsWith(u"File:heartbeat - Out Of Date Notification Email Failed - Reason: "_s));
         }
     }
     EXPECT_EQ(Mails(), 0);
@@ -232,8 +230,7 @@ TEST_F(Monitor, AnEventIsMarkedNotifiedOnceWhetherTheMailFailsOrEmailIsOff)
 TEST_F(Monitor, ATickCheckNowOrReloadDuringASendWaitsForItsEnd)
 {
     m_monitor.ShowCountdown();
-    Start(Profile({{File(QStringLiteral("heartbeat.txt"), 1200), 10}, {File(QStringLiteral("other.csv"), 3600)}},
-                  m_sink.Port()));
+    Start(Profile({{File(u"heartbeat.txt"_s, 1200), 10}, {File(u"other.csv"_s, 3600)}}, m_sink.Port()));
     QSignalSpy finished(&m_monitor, &cMonitor::CycleFinished);
     QSignalSpy replaced(&m_monitor, &cMonitor::ListReplaced);
     m_monitor.CheckNow();
@@ -259,7 +256,7 @@ TEST_F(Monitor, StopCancelsASendAtOnceAndChecksNoFurtherFile)
     const SmtpSink slow(options);
     ASSERT_TRUE(slow.Started());
     NotificationComposer::SetSendTimeoutForTesting(0); // the usual 15 s
-    const std::vector<Watch> files {{File(QStringLiteral("one.csv"), 3600)}, {File(QStringLiteral("two.csv"), 3600)}};
+    const std::vector<Watch> files {{File(u"one.csv"_s, 3600)}, {File(u"two.csv"_s, 3600)}};
     Start(Profile(files, slow.Port()));
     Touch(files[0].path, 1);
     Touch(files[1].path, 1);
@@ -277,47 +274,46 @@ TEST_F(Monitor, StopCancelsASendAtOnceAndChecksNoFurtherFile)
     ASSERT_TRUE(stopped.count() == 1 || stopped.wait(5000));
     EXPECT_LT(sinceStop.elapsed(), 500);
     EXPECT_EQ(m_history,
-              QStringList {QStringLiteral("File:one - Changed Notification Email Failed - Reason: Sending to "
-                                          "127.0.0.1 port %1 was cancelled")
-                               .arg(slow.Port())});
-    EXPECT_EQ(Key(1, "BeenNotifed"), QStringLiteral("1"));
-    EXPECT_EQ(Key(2, "NotifyNeeded"), QStringLiteral("<absent>"));
+              QStringList {u"File:one - Changed Notification Email Failed - Reason: Sending to "
+                           "127.0.0.1 port %1 was cancelled"_s.arg(slow.Port())});
+    EXPECT_EQ(Key(1, "BeenNotifed"), u"1"_s);
+    EXPECT_EQ(Key(2, "NotifyNeeded"), u"<absent>"_s);
     EXPECT_EQ(m_checked, QList<int> {1});
 }
 
 TEST_F(Monitor, TheLargestListIsCheckedToItsLastFile)
 {
-    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
+    const QString nightly = File(u"nightly.csv"_s, 3600);
     Start(Profile({{nightly}}, 0)
-              .replace(QStringLiteral("NumberFiles=1"), QStringLiteral("NumberFiles=2000000000"))
-              .replace(QStringLiteral("[File1]"), QStringLiteral("[File32767]")));
+              .replace(u"NumberFiles=1"_s, u"NumberFiles=2000000000"_s)
+              .replace(u"[File1]"_s, u"[File32767]"_s));
     Touch(nightly, -60);
     Check();
     ASSERT_EQ(m_checked.size(), 32767);
     EXPECT_EQ(m_checked.last(), 32767);
-    EXPECT_EQ(Status(32766), QStringLiteral("No File"));
-    EXPECT_EQ(Status(32767), QStringLiteral("Changed!"));
+    EXPECT_EQ(Status(32766), u"No File"_s);
+    EXPECT_EQ(Status(32767), u"Changed!"_s);
 }
 
 TEST_F(Monitor, WithWatchEventsAChangeIsCheckedWithoutWaitingForTheInterval)
 {
     for (const bool watch : {true, false}) {
         SCOPED_TRACE(watch);
-        const QString nightly = File(QStringLiteral("nightly-%1.csv").arg(watch), 3600);
-        Start(Profile({{nightly}}, 0, QStringLiteral("PollInterval=600\nWatchEvents=%1\n").arg(watch)));
+        const QString nightly = File(u"nightly-%1.csv"_s.arg(watch), 3600);
+        Start(Profile({{nightly}}, 0, u"PollInterval=600\nWatchEvents=%1\n"_s.arg(watch)));
         // The clock stands still: the interval never comes due.
         ASSERT_TRUE(TestEnvironment::WriteFile(nightly, "new rows\n"));
         Touch(nightly, 5);
-        EXPECT_EQ(WaitFor([&] { return Status(1) == QLatin1String("Changed!"); }, watch ? 3000 : 700), watch);
+        EXPECT_EQ(WaitFor([&] { return Status(1) == u"Changed!"_s; }, watch ? 3000 : 700), watch);
     }
 }
 
 TEST_F(Monitor, AnOutsideEditIsReadAtOnceOrWhenTheCycleHasEnded)
 {
-    const QString nightly = File(QStringLiteral("nightly.csv"), 3600);
-    const QString weekly = File(QStringLiteral("weekly.csv"), 3600);
+    const QString nightly = File(u"nightly.csv"_s, 3600);
+    const QString weekly = File(u"weekly.csv"_s, 3600);
     // The server writes the edit over the profile while the monitor waits for its answer.
-    const QString edit = m_folder + QStringLiteral("/edit.ini");
+    const QString edit = m_folder + u"/edit.ini"_s;
     SmtpSink::Options options;
     options.CopyFrom = edit;
     options.CopyTo = ProfilePath();
@@ -328,13 +324,13 @@ TEST_F(Monitor, AnOutsideEditIsReadAtOnceOrWhenTheCycleHasEnded)
     QSignalSpy replaced(&m_monitor, &cMonitor::ListReplaced);
     Touch(nightly, 1);
     Check();
-    EXPECT_EQ(m_history, QStringList {QStringLiteral("File:nightly - Changed Notification Email Sent OK")});
+    EXPECT_EQ(m_history, QStringList {u"File:nightly - Changed Notification Email Sent OK"_s});
     EXPECT_GE(replaced.count(), 1);
     EXPECT_EQ(m_monitor.Settings().NumberFiles(), 2);
-    EXPECT_EQ(Key(1, "BeenNotifed"), QStringLiteral("1"));
+    EXPECT_EQ(Key(1, "BeenNotifed"), u"1"_s);
 
     // Saved as editors do, a new file renamed over the old one, while no cycle runs.
-    const QString next = ProfilePath() + QStringLiteral(".new");
+    const QString next = ProfilePath() + u".new"_s;
     ASSERT_TRUE(TestEnvironment::WriteFile(next, Profile({{weekly}}, 0).toUtf8()));
     ASSERT_TRUE(QFile::remove(ProfilePath()) && QFile::rename(next, ProfilePath()));
     EXPECT_TRUE(WaitFor([&] { return m_monitor.Settings().NumberFiles() == 1; }));
@@ -430,9 +426,8 @@ TEST_F(Monitor, AlertsAreMailedOnceEachAndOnlyWhereSwitchedOn)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         m_history.clear();
-        const bool dated = QLatin1String(c.name).startsWith(QLatin1String("today"));
-        const QString path =
-            dated ? m_folder + QStringLiteral("/export.#yyyy-mm-dd#.csv") : File(QStringLiteral("gone.csv"), 60);
+        const bool dated = QLatin1String(c.name).startsWith(u"today"_s);
+        const QString path = dated ? m_folder + u"/export.#yyyy-mm-dd#.csv"_s : File(u"gone.csv"_s, 60);
         Start(Profile({{path, c.staleMins, QLatin1String(c.keys)}}, m_sink.Port()));
         for (size_t i = 0; i < c.steps.size(); ++i) {
             SCOPED_TRACE(i);
@@ -446,7 +441,7 @@ TEST_F(Monitor, AlertsAreMailedOnceEachAndOnlyWhereSwitchedOn)
                 Touch(path, step.action == Step::Touch ? now : -60);
             }
             if (step.restart) {
-                ASSERT_TRUE(m_monitor.Load(QStringLiteral("Test")));
+                ASSERT_TRUE(m_monitor.Load(u"Test"_s));
             }
             const QStringList before = m_history;
             Check();
@@ -457,13 +452,12 @@ TEST_F(Monitor, AlertsAreMailedOnceEachAndOnlyWhereSwitchedOn)
             // A file never seen has no time to tell.
             cMessage mail;
             ASSERT_TRUE(mail.FromMime(m_sink.Messages().last().Raw));
-            EXPECT_TRUE(mail.TextBody().contains(QStringLiteral("Last seen modified: (Unknown)")))
-                << mail.TextBody().toStdString();
+            EXPECT_TRUE(mail.TextBody().contains(u"Last seen modified: (Unknown)"_s)) << mail.TextBody().toStdString();
         }
         if (!*c.keys) {
             // A profile without the keys gets none of them written.
             for (const char* key : {"NotifyMissing", "NotifyRecovered", "RemindMins", "MissingSince", "Alert"}) {
-                EXPECT_EQ(Key(1, key), QStringLiteral("<absent>")) << key;
+                EXPECT_EQ(Key(1, key), u"<absent>"_s) << key;
             }
         }
     }
@@ -471,20 +465,19 @@ TEST_F(Monitor, AlertsAreMailedOnceEachAndOnlyWhereSwitchedOn)
 
 TEST_F(Monitor, AFileTimeAheadOfTheClockIsToldOnceSinceItCannotGoStale)
 {
-    const QString future = File(QStringLiteral("future.csv"), -3600);
+    const QString future = File(u"future.csv"_s, -3600);
     Start(Profile({{future, 10}}, m_sink.Port()));
     for (int i = 0; i < 3; ++i) {
         m_clock.AdvanceSeconds(60);
         Check();
-        EXPECT_EQ(Status(1), QStringLiteral("Modified in the future!"));
+        EXPECT_EQ(Status(1), u"Modified in the future!"_s);
     }
     ASSERT_EQ(m_history.size(), 1);
-    EXPECT_TRUE(m_history.first().startsWith(QStringLiteral("File:future - Last modified ")))
-        << m_history.first().toStdString();
+    EXPECT_TRUE(m_history.first().startsWith(u"File:future - Last modified "_s)) << m_history.first().toStdString();
     // A few minutes ahead is a clock a little off, not a warning.
     Touch(future, 180 + 240);
     Check();
-    EXPECT_EQ(Status(1), QStringLiteral("OK"));
+    EXPECT_EQ(Status(1), u"OK"_s);
     EXPECT_EQ(Mails(), 0);
 }
 
@@ -494,85 +487,59 @@ TEST_F(Monitor, AFileTimeAheadOfTheClockIsToldOnceSinceItCannotGoStale)
 // The samples by metric name and unescaped label values joined with "|".
 std::map<QString, double> ParseMetrics(const QByteArray& text)
 {
+    static const QRegularExpression comment(u"^# (HELP|TYPE) ([a-zA-Z_:][a-zA-Z0-9_:]*) (.+)$"_s);
+    static const QRegularExpression sample(QStringLiteral(
+        R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(?:\{((?:[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\[\\"n])*",?)*)\})? (\S+)$)"));
+    static const QRegularExpression label(QStringLiteral(R"re(="((?:[^"\\]|\\.)*)")re"));
     std::map<QString, double> samples;
-    static const QRegularExpression comment(QStringLiteral("^# (HELP|TYPE) ([a-zA-Z_:][a-zA-Z0-9_:]*) (.+)$"));
-    static const QRegularExpression name(QStringLiteral("^[a-zA-Z_:][a-zA-Z0-9_:]*"));
-    QString typed;
     QStringList families;
     EXPECT_TRUE(text.endsWith('\n'));
     for (const QByteArray& raw : text.split('\n')) {
         const QString line = QString::fromUtf8(raw);
-        if (line.isEmpty()) {
+        const QRegularExpressionMatch c = comment.match(line);
+        if (c.captured(1) == u"TYPE"_s) {
+            EXPECT_FALSE(families.contains(c.captured(2))) << line.toStdString();
+            EXPECT_TRUE(c.captured(3) == u"gauge"_s || c.captured(3) == u"counter"_s);
+            families << c.captured(2);
+        }
+        if (line.isEmpty() || c.hasMatch()) {
             continue;
         }
-        if (line.startsWith(QLatin1Char('#'))) {
-            const QRegularExpressionMatch m = comment.match(line);
-            EXPECT_TRUE(m.hasMatch()) << line.toStdString();
-            if (m.captured(1) == QLatin1String("TYPE")) {
-                EXPECT_FALSE(families.contains(m.captured(2))) << line.toStdString();
-                EXPECT_TRUE(m.captured(3) == QLatin1String("gauge") || m.captured(3) == QLatin1String("counter"));
-                typed = m.captured(2);
-                families << typed;
+        const QRegularExpressionMatch m = sample.match(line);
+        EXPECT_TRUE(m.hasMatch() && !families.isEmpty() && m.captured(1) == families.last()) << line.toStdString();
+        QString key = m.captured(1);
+        for (auto labels = label.globalMatch(m.captured(2)); labels.hasNext();) {
+            // Apart from an escaped backslash, a backslash only starts \" or \n.
+            QStringList parts = labels.next().captured(1).split(QStringLiteral("\\\\"));
+            for (QString& part : parts) {
+                part.replace(QStringLiteral("\\n"), QStringLiteral("\n"))
+                    .replace(QStringLiteral("\\\""), QStringLiteral("\""));
             }
-            continue;
+            key += QLatin1Char('|') + parts.join(QLatin1Char('\\'));
         }
-        const auto charAt = [&](qsizetype i) { return i < line.size() ? line[i] : QChar(); };
-        const QRegularExpressionMatch m = name.match(line);
-        EXPECT_TRUE(m.hasMatch() && m.captured() == typed) << line.toStdString();
-        qsizetype at = m.capturedLength();
-        QString key = m.captured();
-        if (at < line.size() && line[at] == QLatin1Char('{')) {
-            ++at;
-            while (at < line.size() && line[at] != QLatin1Char('}')) {
-                const QRegularExpressionMatch label = name.match(line.mid(at));
-                EXPECT_TRUE(label.hasMatch()) << line.toStdString();
-                at += label.capturedLength();
-                EXPECT_EQ(line.mid(at, 2), QStringLiteral("=\"")) << line.toStdString();
-                at += 2;
-                QString value;
-                for (; at < line.size() && line[at] != QLatin1Char('"'); ++at) {
-                    if (line[at] == QLatin1Char('\\')) {
-                        const QChar escaped = charAt(++at);
-                        EXPECT_TRUE(QStringLiteral("\\\"n").contains(escaped)) << line.toStdString();
-                        value += escaped == QLatin1Char('n') ? QLatin1Char('\n') : escaped;
-                    } else {
-                        value += line[at];
-                    }
-                }
-                key += QLatin1Char('|') + value;
-                at += 1;
-                if (charAt(at) == QLatin1Char(',')) {
-                    ++at;
-                }
-            }
-            EXPECT_EQ(charAt(at), QLatin1Char('}')) << line.toStdString();
-            ++at;
-        }
-        EXPECT_EQ(charAt(at), QLatin1Char(' ')) << line.toStdString();
         bool number = false;
-        const double value = line.mid(at + 1).toDouble(&number);
+        EXPECT_TRUE(samples.emplace(key, m.captured(3).toDouble(&number)).second) << "twice: " << line.toStdString();
         EXPECT_TRUE(number) << line.toStdString();
-        EXPECT_TRUE(samples.emplace(key, value).second) << "twice: " << line.toStdString();
     }
     return samples;
 }
 
 TEST_F(Monitor, TheMetricsFileTellsEachWatchAndTheCycleInTheTextFormat)
 {
-    const QString metrics = m_folder + QStringLiteral("/sentrel.prom");
-    const QString stale = File(QStringLiteral("stale.csv"), 1200);
-    const QString fresh = File(QStringLiteral("fresh.csv"), 60);
-    Start(Profile({{stale, 10, QStringLiteral("FriendlyName=Say \"hi\" to C:\\back\\slash\n")},
-                   {fresh, 0, QStringLiteral("FriendlyName=Say \"hi\" to C:\\back\\slash\n")},
-                   {m_folder + QStringLiteral("/gone.csv"), 0}},
+    const QString metrics = m_folder + u"/sentrel.prom"_s;
+    const QString stale = File(u"stale.csv"_s, 1200);
+    const QString fresh = File(u"fresh.csv"_s, 60);
+    Start(Profile({{stale, 10, u"FriendlyName=Say \"hi\" to C:\\back\\slash\n"_s},
+                   {fresh, 0, u"FriendlyName=Say \"hi\" to C:\\back\\slash\n"_s},
+                   {m_folder + u"/gone.csv"_s, 0}},
                   m_sink.Port(),
-                  QStringLiteral("MetricsFile=%1\n").arg(metrics)));
+                  u"MetricsFile=%1\n"_s.arg(metrics)));
     m_clock.AdvanceSeconds(30);
     Check();
     std::map<QString, double> got = ParseMetrics(TestEnvironment::ReadFile(metrics));
-    const QString name = QStringLiteral("Say \"hi\" to C:\\back\\slash");
+    const QString name = u"Say \"hi\" to C:\\back\\slash"_s;
     const auto file = [&](const char* metric, int index, const QString& display, const char* state = nullptr) {
-        QString key = QStringLiteral("%1|Test|%2|%3").arg(QLatin1String(metric)).arg(index).arg(display);
+        QString key = u"%1|Test|%2|%3"_s.arg(QLatin1String(metric)).arg(index).arg(display);
         return state ? key + QLatin1Char('|') + QLatin1String(state) : key;
     };
     const std::pair<QString, double> expected[] = {
@@ -582,36 +549,35 @@ TEST_F(Monitor, TheMetricsFileTellsEachWatchAndTheCycleInTheTextFormat)
         {file("sentrel_file_state", 1, name, "out_of_date"), 1},
         {file("sentrel_file_age_seconds", 2, name), 90.0},
         {file("sentrel_file_needs_attention", 2, name), 0},
-        {file("sentrel_file_state", 3, m_folder + QStringLiteral("/gone.csv"), "not_found"), 1},
-        {QStringLiteral("sentrel_last_cycle_timestamp_seconds|Test"), double(kNow + 30)},
-        {QStringLiteral("sentrel_notifications_sent_total|Test"), 1},
-        {QStringLiteral("sentrel_notifications_failed_total|Test"), 0},
+        {file("sentrel_file_state", 3, m_folder + u"/gone.csv"_s, "not_found"), 1},
+        {u"sentrel_last_cycle_timestamp_seconds|Test"_s, double(kNow + 30)},
+        {u"sentrel_notifications_sent_total|Test"_s, 1},
+        {u"sentrel_notifications_failed_total|Test"_s, 0},
     };
     for (const auto& [key, value] : expected) {
         EXPECT_EQ(got.count(key), 1u) << key.toStdString();
         EXPECT_EQ(got[key], value) << key.toStdString();
     }
-    EXPECT_EQ(got.count(file("sentrel_file_age_seconds", 3, m_folder + QStringLiteral("/gone.csv"))), 0u);
+    EXPECT_EQ(got.count(file("sentrel_file_age_seconds", 3, m_folder + u"/gone.csv"_s)), 0u);
     // Each cycle puts its own state in place.
     m_clock.AdvanceSeconds(30);
     Check();
-    EXPECT_EQ(
-        ParseMetrics(TestEnvironment::ReadFile(metrics))[QStringLiteral("sentrel_last_cycle_timestamp_seconds|Test")],
-        double(kNow + 60));
+    EXPECT_EQ(ParseMetrics(TestEnvironment::ReadFile(metrics))[u"sentrel_last_cycle_timestamp_seconds|Test"_s],
+              double(kNow + 60));
 
     // A line break in a name, possible only for a name set in code, is escaped as well.
-    m_monitor.Settings().MonitorFile(1)->SetFriendlyName(QStringLiteral("two\nlines"));
+    m_monitor.Settings().MonitorFile(1)->SetFriendlyName(u"two\nlines"_s);
     got = ParseMetrics(MetricsText::Render(m_monitor.Settings(), {}));
-    EXPECT_EQ(got.count(file("sentrel_file_needs_attention", 1, QStringLiteral("two\nlines"))), 1u);
+    EXPECT_EQ(got.count(file("sentrel_file_needs_attention", 1, u"two\nlines"_s)), 1u);
 
     // A file that cannot be written is told once, and the watch goes on.
     m_history.clear();
-    m_monitor.Settings().SetMetricsFile(m_folder + QStringLiteral("/no/such/folder/sentrel.prom"));
+    m_monitor.Settings().SetMetricsFile(m_folder + u"/no/such/folder/sentrel.prom"_s);
     Check();
     Check();
     ASSERT_EQ(m_history.size(), 1);
-    EXPECT_TRUE(m_history.first().startsWith(
-        QStringLiteral("Metrics file %1/no/such/folder/sentrel.prom was not written: ").arg(m_folder)))
+    EXPECT_TRUE(
+        m_history.first().startsWith(u"Metrics file %1/no/such/folder/sentrel.prom was not written: "_s.arg(m_folder)))
         << m_history.first().toStdString();
 }
 

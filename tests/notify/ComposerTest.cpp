@@ -6,16 +6,13 @@
 #include "notify/NotificationComposer.h"
 #include "notify/NotificationText.h"
 #include "notify/cMessage.h"
-#include "service/PluginNotifier.h"
 #include "support/Clock.h"
 #include "support/DateTimeUtility.h"
 #include "support/SystemUtility.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTimeZone>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -246,48 +243,4 @@ TEST_F(Notify, FailuresFinishWithTheirHistoryLine)
     EXPECT_FALSE(NotificationText::ToNotify(m_settings, 2).has_value());
     m_settings.SetEmailTo(QString());
     EXPECT_FALSE(NotificationText::ToNotify(m_settings, 1).has_value());
-}
-
-TEST_F(Notify, CancelFinishesAtOnceWhileTheServerHoldsItsReplyAndTheLoopRunsOn)
-{
-    SmtpSink::Options holding;
-    holding.Hold = QStringList {QStringLiteral("MAIL")};
-    SmtpSink sink(holding);
-    ASSERT_TRUE(sink.Started()) << sink.Error().toStdString();
-    Notification n = Checked(Watched("x", 60), 0, false, "ops@example.com");
-    n.port = sink.Port();
-    int ticks = 0;
-    QElapsedTimer sinceCancel;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        ++ticks;
-        if (sink.Held() && !sinceCancel.isValid()) {
-            sinceCancel.start();
-            m_notifier.Cancel();
-        }
-    });
-    ticker.start(10);
-    const auto [sent, line] = Sent(m_notifier, n, 5000);
-    EXPECT_FALSE(sent);
-    ASSERT_TRUE(sinceCancel.isValid());
-    EXPECT_LT(sinceCancel.elapsed(), 1000);
-    EXPECT_GE(ticks, 3);
-    EXPECT_EQ(
-        line,
-        NotificationText::FailedLine(n, QStringLiteral("Sending to 127.0.0.1 port %1 was cancelled").arg(sink.Port())));
-}
-
-TEST_F(Notify, TheServiceLoadsTheMailModuleToSendAndSaysWhyWithoutIt)
-{
-    const Notification n = Checked(Watched("x", 60), 0, false, "ops@example.com");
-    PluginNotifier loaded; // the module built beside this test program
-    EXPECT_EQ(Sent(loaded, n), std::pair(true, NotificationComposer::OutcomeLine(n, true, {})));
-    EXPECT_EQ(m_sink.Messages().size(), 1);
-
-    const QString nowhere = m_dir + QStringLiteral("/sentrel-mail.so");
-    PluginNotifier missing({nowhere}, nullptr);
-    EXPECT_EQ(Sent(missing, n),
-              std::pair(false,
-                        NotificationText::FailedLine(
-                            n, QStringLiteral("The mail module sentrel-mail.so is in none of ") + nowhere)));
 }

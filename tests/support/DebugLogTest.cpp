@@ -1,8 +1,8 @@
 #include "support/DebugLog.h"
+#include "ScriptedUi.h"
 #include "TestEnvironment.h"
 #include "support/Clock.h"
 #include "support/GeneralUtility.h"
-#include "support/UserInterface.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,21 +19,6 @@ namespace {
 
 // 2025-01-15 14:05:09 in Berlin (tests run with TZ=Europe/Berlin).
 const qint64 kMoment = QDateTime(QDate(2025, 1, 15), QTime(14, 5, 9), QTimeZone("Europe/Berlin")).toMSecsSinceEpoch();
-
-// Records the messages shown to a person, marked when shown under the busy pointer.
-class RecordingUi : public UserInterface
-{
-public:
-    QStringList messages;
-    Pointer pointer = Pointer::Normal;
-    Answer ShowMessage(const QString& text, Icon, Buttons, Answer answer) override
-    {
-        messages << (pointer == Pointer::Busy ? u"(busy) "_s : QString()) + text;
-        return answer;
-    }
-    Pointer CurrentPointer() const override { return pointer; }
-    void SetPointer(Pointer p) override { pointer = p; }
-};
 
 class DiagnosticLog : public ::testing::Test
 {
@@ -59,7 +44,7 @@ protected:
 
     QString m_logDir = TestEnvironment::NewFolder(u"log"_s);
     QSettings m_machine {QSettings::SystemScope, u"Brackwell"_s};
-    RecordingUi m_ui;
+    ScriptedUi m_ui;
     FixedClock m_clock {kMoment};
 };
 
@@ -197,8 +182,7 @@ TEST_F(DiagnosticLog, FolderThatCannotBeCreatedIsReportedOnce)
     SetDebugLevel(5);
     DebugLog(u"one"_s);
     DebugLog(u"two"_s);
-    EXPECT_EQ(m_ui.messages,
-              QStringList {u"The Debug Files folder could not be created in '"_s + blocker + u"/sub/'!"_s});
+    EXPECT_EQ(m_ui.asked, QStringList {u"The Debug Files folder could not be created in '"_s + blocker + u"/sub/'!"_s});
 }
 
 TEST_F(DiagnosticLog, ErrorReportsShownWithTheNormalPointerAndLogged)
@@ -208,13 +192,13 @@ TEST_F(DiagnosticLog, ErrorReportsShownWithTheNormalPointerAndLogged)
     const QString described = u" and the error's description was reported as : \n\n\""_s;
     const QString shown = ReportError(u"  reading the profile "_s, u" Disk full  "_s, false);
     EXPECT_EQ(shown, u"There was a problem reading the profile"_s + described + u"Disk full\""_s);
-    EXPECT_EQ(m_ui.messages, QStringList {shown}); // under the normal pointer
+    EXPECT_EQ(m_ui.asked, QStringList {shown}); // under the normal pointer
     EXPECT_EQ(m_ui.pointer, UserInterface::Pointer::Busy);
     EXPECT_EQ(ReportError(u"saving"_s, u"   "_s, true), u"There was a problem saving"_s);
     EXPECT_EQ(ReportErrorNumber(u"opening"_s, ENOENT, true),
               u"There was a problem opening"_s + described + u"No such file or directory\""_s);
     EXPECT_EQ(ReportErrorNumber(u"sending"_s, 123456, true, 123456, u"Server gone"_s),
               u"There was a problem sending"_s + described + u"Server gone (123456)\""_s);
-    EXPECT_EQ(m_ui.messages.size(), 1); // silent reports show nothing
+    EXPECT_EQ(m_ui.asked.size(), 1); // silent reports show nothing
     EXPECT_EQ(Read("20250115").count("\r\n"), 4);
 }

@@ -1,17 +1,12 @@
 #include "support/IniDocument.h"
+#include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <ostream>
 #include <vector>
 
 using namespace Qt::StringLiterals;
-
-static void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toUtf8().constData() << '"';
-}
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-// Helpers shared by the dialog tests: a hand-written profile, watched files
-// with set times, and the window's parts looked up by objectName.
+// Helpers shared by the window and dialog tests: a hand-written profile,
+// watched files with set times, and the window's parts looked up by objectName.
 namespace AppTest {
 
 // 4 December 2026, 10:00 in Berlin: the moment every window test stands at.
@@ -49,8 +49,7 @@ inline QString ProfileText()
 inline QString WatchedFile(const QString& folder, const QString& name, qint64 modifiedSecs)
 {
     const QString path = folder + QLatin1Char('/') + name;
-    TestEnvironment::WriteFile(path, "data\n");
-    TestEnvironment::SetModified(path, modifiedSecs);
+    EXPECT_TRUE(TestEnvironment::WriteFile(path, "data\n") && TestEnvironment::SetModified(path, modifiedSecs));
     return path;
 }
 
@@ -83,11 +82,14 @@ inline int FilesColumn(const frmMain& window, const char* key)
     return -1;
 }
 
-// A cell of the files list by 1-based row and column key.
+// A cell of the files list by 1-based row and column key ("STATUS").
+inline QModelIndex Cell(const frmMain& window, int row, const char* key)
+{
+    return Files(window)->index(row - 1, FilesColumn(window, key));
+}
 inline QString FilesCell(const frmMain& window, int row, const char* key)
 {
-    QAbstractItemModel* model = Files(window);
-    return model->index(row - 1, FilesColumn(window, key)).data().toString();
+    return Cell(window, row, key).data().toString();
 }
 
 } // namespace AppTest
