@@ -85,8 +85,11 @@ void Isolate()
     // display, whatever the caller's are; set here because CTest's discovered
     // tests take only one environment variable from a property.
     ::setenv("TZ", "Europe/Berlin", 1);
-    ::setenv("LC_ALL", "C.UTF-8", 1);
-    ::setenv("LANG", "C.UTF-8", 1);
+    // A test run in several locales names its own (SENTREL_TEST_LOCALE=de_DE.UTF-8).
+    const char* chosen = std::getenv("SENTREL_TEST_LOCALE");
+    const char* locale = chosen && *chosen ? chosen : "C.UTF-8";
+    ::setenv("LC_ALL", locale, 1);
+    ::setenv("LANG", locale, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::tzset();
 }
