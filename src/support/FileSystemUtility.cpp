@@ -230,10 +230,18 @@ bool FileSystemUtility::SwapInFile(const QString& path, const QByteArray& bytes,
     // Not through a FIFO, device or link left in its place: only a regular file is rewritten.
     // Written over in place and cut to its new length after: the pages it holds are used again, not freed and taken
     // anew.
+    // Nor is a FIFO or device at the path itself swapped out of its place.
+    struct stat current = {};
+    if (::lstat(target.constData(), &current) == 0 && !S_ISREG(current.st_mode) && !S_ISLNK(current.st_mode)) {
+        error = path + QStringLiteral(" is not a regular file");
+        return false;
+    }
     const int fd = ::open(next.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
-        error = QStringLiteral("cannot create ") + QFile::decodeName(next) + QStringLiteral(": ") +
-                QString::fromLocal8Bit(std::strerror(errno));
+        // A FIFO no one reads refuses a writer that will not wait with ENXIO.
+        error = errno == ENXIO ? QFile::decodeName(next) + QStringLiteral(" is not a regular file")
+                               : QStringLiteral("cannot create ") + QFile::decodeName(next) + QStringLiteral(": ") +
+                                     QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
     struct stat st = {};

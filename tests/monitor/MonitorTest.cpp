@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
 
 using namespace Qt::StringLiterals;
@@ -579,6 +581,15 @@ TEST_F(Monitor, TheMetricsFileTellsEachWatchAndTheCycleInTheTextFormat)
     EXPECT_TRUE(
         m_history.first().startsWith(u"Metrics file %1/no/such/folder/sentrel.prom was not written: "_s.arg(m_folder)))
         << m_history.first().toStdString();
+    // Nor does a FIFO where the file belongs hang a cycle or get moved out of its place.
+    const QString fifo = m_folder + u"/fifo.prom"_s;
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    m_monitor.Settings().SetMetricsFile(fifo);
+    Check();
+    Check();
+    EXPECT_EQ(m_history.last(), u"Metrics file %1 was not written: %1 is not a regular file"_s.arg(fifo));
+    struct stat st = {};
+    EXPECT_TRUE(::lstat(QFile::encodeName(fifo).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 } // namespace
