@@ -227,15 +227,15 @@ bool FileSystemUtility::SwapInFile(const QString& path, const QByteArray& bytes,
 {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray next = target + ".next";
-    // Not through a FIFO, device or link left in its place: only a regular file is rewritten.
-    // Written over in place and cut to its new length after: the pages it holds are used again, not freed and taken
-    // anew.
-    // Nor is a FIFO or device at the path itself swapped out of its place.
+    // A FIFO or device at the path is not swapped out of its place.
     struct stat current = {};
     if (::lstat(target.constData(), &current) == 0 && !S_ISREG(current.st_mode) && !S_ISLNK(current.st_mode)) {
         error = path + QStringLiteral(" is not a regular file");
         return false;
     }
+    // Not through a FIFO, device or link left in its place: only a regular file is rewritten.
+    // Written over in place and cut to its new length after: the pages it holds are used again, not freed and taken
+    // anew.
     const int fd = ::open(next.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         // A FIFO no one reads refuses a writer that will not wait with ENXIO.
